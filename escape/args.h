@@ -1,0 +1,54 @@
+// Argument splitting and number parsing for the functions that take several
+// arguments.
+#pragma once
+
+#include "escape/text.h"
+
+constexpr int MAX_ARGS = 1024;
+
+// The arguments of the last SplitArgs call. One instance serves the whole
+// module; every SplitArgs call clears and refills it, so a caller copies what
+// it needs before anything else could split again.
+struct ArgList {
+    Unit* args[MAX_ARGS];     // argument k inside buffer, null when missing
+    int32_t lengths[MAX_ARGS]; // its length after quote removal and trimming
+    int32_t count;            // arguments found; may exceed MAX_ARGS
+    Unit buffer[MAX_ARG_LEN]; // every stored argument, each followed by a NUL
+};
+
+extern ArgList g_argList;
+
+// Splits `text` at commas outside double quotes into g_argList. Double quotes
+// switch quoting and are dropped; leading whitespace outside quotes is
+// skipped and trailing whitespace trimmed (quoted whitespace too). An argument
+// of which nothing was stored is missing; one of only quoted whitespace is
+// present and empty. A comma at the very end adds no argument. Units of
+// arguments beyond the first MAX_ARGS are dropped.
+//
+// Returns the number of arguments, or RESULT_MISSING for a null text (the list
+// keeps its old content), or -1 after reporting an overflow of the buffer,
+// which only a text longer than MAX_ARG_LEN - 1 units can cause.
+int SplitArgs(const Unit* text);
+
+// Reports an overflow of g_argList.buffer: `used` units placed so far, of a
+// buffer of `capacity`. Supplied by whoever links the engine (the module
+// writes the shell's error message).
+void ReportSplitOverflow(int used, int capacity);
+
+// Reads an unsigned 32-bit number: decimal digits, or 0x / 0X followed by
+// hexadecimal digits (a leading 0 without x is decimal: 010 is ten). No sign,
+// no leading whitespace. With `rest`, text may follow and *rest receives the
+// position after the number; without it the whole text must be the number.
+// Returns 0 on success; -1 for a null argument, no number, or trailing text
+// without `rest`; ERANGE for a value above 0xFFFFFFFF. On failure value and
+// rest are untouched.
+int ParseNumber(const Unit* text, const Unit** rest, uint32_t* value);
+
+// Reads a signed 32-bit number, the whole text: -?decimal (-2147483648 to
+// 2147483647), or 0x hexadecimal taken as 32 bits (0xFFFFFFFF is -1).
+// Returns as ParseNumber does.
+int ParseSignedNumber(const Unit* text, int32_t* value);
+
+// Removes leading and trailing whitespace in place. Returns 0, or
+// RESULT_MISSING for a null text.
+int TrimWhitespace(Unit* text);

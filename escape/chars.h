@@ -1,0 +1,38 @@
+// Character classification used by the escape engine.
+//
+// Whitespace and control characters follow the Windows C runtime's wide
+// classification (iswspace, iswcntrl): the module uses the runtime itself, and
+// the native build uses a copy of its tables, checked against the runtime by
+// a test under wine. Digits are ASCII only: the digit readers accept nothing
+// else, and numbers written in other scripts are not numbers here.
+#pragma once
+
+#include "escape/text.h"
+
+inline bool IsDecimalDigit(Unit u) { return u >= '0' && u <= '9'; }
+inline bool IsOctalDigit(Unit u) { return u >= '0' && u <= '7'; }
+inline bool IsHexDigit(Unit u)
+{
+    return IsDecimalDigit(u) || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f');
+}
+// Value of an ASCII hexadecimal digit; IsHexDigit(u) must hold.
+inline unsigned HexDigitValue(Unit u)
+{
+    return u <= '9' ? unsigned(u - '0') : unsigned((u | 0x20) - 'a' + 10);
+}
+
+inline bool IsHighSurrogate(Unit u) { return u >= 0xD800 && u <= 0xDBFF; }
+inline bool IsLowSurrogate(Unit u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// The runtime's own classification copied as tables, for platforms without it.
+bool TableIsSpace(Unit u);
+bool TableIsControl(Unit u);
+
+#ifdef _WIN32
+#include <wctype.h>
+inline bool IsSpace(Unit u) { return iswspace(u) != 0; }
+inline bool IsControl(Unit u) { return iswcntrl(u) != 0; }
+#else
+inline bool IsSpace(Unit u) { return TableIsSpace(u); }
+inline bool IsControl(Unit u) { return TableIsControl(u); }
+#endif

@@ -1,0 +1,32 @@
+// Escapifying: the reverse of ExpandEscapes.
+#pragma once
+
+#include "escape/text.h"
+
+// Flag bits that steer Escapify; other bits are ignored.
+enum EscapifyFlags : uint32_t {
+    ESCF_NONASCII = 1,     // every character from U+0080 up in the \u form
+    ESCF_CONTROL = 2,      // control characters above U+00A0 in the \u form
+    ESCF_NAMED = 4,        // \e \q \c \k for ESC " , ` where a number would go
+    ESCF_SHORT_AT_END = 8, // the short numeric form at the end of the text
+};
+
+// Room for SpecialChars: at most 1023 characters and the NUL.
+constexpr int SPECIAL_CHARS_LEN = 1024;
+
+// Rewrites `text` (a buffer of MAX_ARG_LEN units) in place so that it holds no
+// character of `special`, no control character, nothing from U+007F to
+// U+00A0, nothing beyond U+FFFF and no lone backslash: each such character
+// becomes an escape that ExpandEscapes turns back into it, and a backslash is
+// doubled. For a text without lone surrogates, ExpandEscapes(Escapify(t)) is t.
+//
+// A numeric escape takes its long form (\x0001, \u0022, \U0001f600) when a
+// hexadecimal digit follows it, or at the end of the text unless
+// ESCF_SHORT_AT_END is set; otherwise the short form (\x01, \u22, \U1f600).
+//
+// special: the characters always escaped, or null for none.
+// Returns the number of escapes written; RESULT_MISSING for a null text;
+// RESULT_NO_MEMORY when the work buffer cannot be had; RESULT_OVERFLOW when
+// the result would exceed 8191 units. After a negative result the text is
+// unchanged.
+int Escapify(Unit* text, uint32_t flags, const Unit* special);

@@ -1,0 +1,28 @@
+// Text units, buffer sizes and result codes shared by the escape engine.
+//
+// The engine works on UTF-16 code units. Under Windows that is wchar_t, so the
+// shell's buffers are used as they are; elsewhere (the native test and fuzz
+// builds) it is char16_t, because wchar_t there is four bytes wide.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#ifdef _WIN32
+typedef wchar_t Unit;
+#else
+typedef char16_t Unit;
+#endif
+static_assert(sizeof(Unit) == 2, "the engine works on 16-bit code units");
+
+// Units in every argument, result and working buffer, terminating NUL included.
+// A text therefore holds at most MAX_ARG_LEN - 1 = 8191 units.
+constexpr int MAX_ARG_LEN = 8192;
+
+// Results of the internal routines. Zero or more means success.
+constexpr int RESULT_MISSING = -1;    // a required pointer argument was null
+constexpr int RESULT_NO_MEMORY = -2;  // a heap allocation failed
+constexpr int RESULT_OVERFLOW = -999; // the result would exceed MAX_ARG_LEN
+
+// Length of a NUL-terminated text in units.
+size_t TextLength(const Unit* text);

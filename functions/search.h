@@ -1,0 +1,42 @@
+// Occurrences of a pattern in a text, found in linear time.
+//
+// The search is Knuth-Morris-Pratt: the pattern's border table lets the scan
+// go on after a mismatch or a match without ever stepping back in the text,
+// so even the worst inputs (aa in a text of a only) cost one pass.
+#pragma once
+
+#include "escape/text.h"
+
+// The state of one scan over `text`. Set the first five fields, call
+// StartSearch, then NextOccurrence as often as needed. It holds the border
+// table, 32 KB: keep it on the stack, it needs no heap.
+struct Search {
+    const Unit* text;
+    size_t textLength;
+    const Unit* pattern;     // must not be empty
+    size_t patternLength;    // at most MAX_ARG_LEN - 1
+    bool overlapping;        // aa in aaa: twice when true, once when false
+    size_t position;         // next unit of text to examine
+    size_t matched;          // units of pattern matched just before position
+    int32_t border[MAX_ARG_LEN]; // border[i]: the longest proper border of pattern[0..i]
+};
+
+// Prepares the border table and starts the scan at `from`.
+void StartSearch(Search* search, size_t from);
+
+// The start of the next occurrence, or kNoOccurrence.
+constexpr size_t kNoOccurrence = ~size_t(0);
+size_t NextOccurrence(Search* search);
+
+// Replaces the occurrences of `pattern` in `text` by `replacement`, left to
+// right and without overlap; with `firstOnly` just the first. Occurrences are
+// looked for in `haystack`, which is `text` itself or a copy of the same
+// length (lower-cased, for a search that ignores case); the units written are
+// taken from `text`. An empty pattern matches nothing.
+//
+// out: MAX_ARG_LEN units, not shared with the inputs; receives the result and
+// a NUL. Returns the result's length, or RESULT_OVERFLOW when it would exceed
+// MAX_ARG_LEN - 1 units (out then holds no usable text).
+int ReplaceOccurrences(const Unit* text, size_t textLength, const Unit* haystack, const Unit* pattern,
+                       size_t patternLength, const Unit* replacement, size_t replacementLength, bool firstOnly,
+                       Unit* out);
