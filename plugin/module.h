@@ -1,0 +1,36 @@
+// State and helpers of the plug-in frame shared by the module's features.
+#pragma once
+
+#include <windows.h>
+
+#include "escape/text.h"
+
+// Instance handle of this library, stored on process attach.
+extern HINSTANCE g_moduleHandle;
+
+// The module's name as the shell and every message show it.
+extern const wchar_t kModuleName[];
+
+// Writes the prefix of an error message to standard error: "Ivro plugin: ",
+// and inside a batch file the batch file's name and line. Returns 0.
+int ErrorHeader();
+
+// ErrorHeader followed by `format`, with one text or number filled in where
+// the format has its one conversion. Each returns -1, the code a failing
+// feature returns.
+int ReportError(const wchar_t* message);
+int ReportError(const wchar_t* format, const wchar_t* text);
+int ReportError(const wchar_t* format, unsigned number);
+
+// Has the shell expand `text` (variables, internal variables, functions) and
+// copies the result into `out`, of `outUnits` units, cut short if need be and
+// always NUL-terminated. The shell is handed a MAX_ARG_LEN scratch, never a
+// smaller buffer. Returns the result of the shell's ExpandVariables;
+// `truncated`, when given, tells whether the result was cut.
+int ExpandShellText(const wchar_t* text, wchar_t* out, size_t outUnits, bool* truncated = nullptr);
+
+// The standard error handle, where every message of the module goes.
+inline HANDLE StdErr() { return GetStdHandle(STD_ERROR_HANDLE); }
+
+// Ends the help viewer started by the last help request, if any.
+void EndHelpViewer();

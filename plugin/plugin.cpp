@@ -1,0 +1,78 @@
+// The plug-in protocol: entry point, registration, start and end, and the
+// internal variable _ivrover.
+#include <cstring>
+
+#include "plugin/host.h"
+#include "plugin/module.h"
+#include "plugin/protocol.h"
+#include "plugin/version.h"
+
+HINSTANCE g_moduleHandle = nullptr;
+const wchar_t kModuleName[] = L"" IVRO_NAME;
+
+namespace {
+
+PluginInfo g_info;
+
+wchar_t kAuthor[] = L"The Ivro developers";
+wchar_t kEmail[] = L"ivro@users.noreply.example";
+wchar_t kWeb[] = L"https://ivro.example/";
+wchar_t kDescription[] = L"Ivro plugin";
+// Every name the shell may call; Help searches the same list.
+wchar_t kFeatures[] = L"@escapify,@escenv,@escline,@escread,@exp,@expcmp,@expfind,"
+                      L"@expreplace,@expwrite,_ivrover,expecho";
+
+} // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        g_moduleHandle = instance;
+    return TRUE;
+}
+
+PluginInfo* WINAPI GetPluginInfo(void)
+{
+    // The last two fields are the shell's and stay as it left them.
+    g_info.module = const_cast<LPWSTR>(kModuleName);
+    g_info.author = kAuthor;
+    g_info.email = kEmail;
+    g_info.web = kWeb;
+    g_info.description = kDescription;
+    g_info.features = kFeatures;
+    g_info.major = IVRO_VERSION_MAJOR;
+    g_info.minor = IVRO_VERSION_MINOR;
+    g_info.build = IVRO_VERSION_BUILD;
+    return &g_info;
+}
+
+int WINAPI InitializePlugin(void)
+{
+    // Quiet in a transient shell, in a pipe, and when the user asks for it.
+    wchar_t state[1024];
+    ExpandShellText(L"%[_transient]%[_pipe]%[noloadmsg]", state, 1024);
+    if (wcscmp(state, L"00") == 0)
+        Printf(L"%s v%u.%u.%u loaded.\r\n", kModuleName, unsigned(IVRO_VERSION_MAJOR),
+               unsigned(IVRO_VERSION_MINOR), unsigned(IVRO_VERSION_BUILD));
+    return 0;
+}
+
+int WINAPI ShutdownPlugin(int)
+{
+    EndHelpViewer();
+    return 0;
+}
+
+int WINAPI _ivrover(LPWSTR buffer)
+{
+    if (buffer == nullptr)
+        return 1;
+    const char version[] = IVRO_VARIABLE_VERSION;
+    for (size_t i = 0; i < sizeof version; ++i) // the NUL included
+        buffer[i] = wchar_t(static_cast<unsigned char>(version[i]));
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,37 @@
+// The plug-in protocol between the shell and a module: the record that
+// describes the module, and the signatures of the module's exports.
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+
+extern "C" {
+
+// Filled by the module's GetPluginInfo. The last two fields belong to the
+// shell: it may fill them, and the module never writes them.
+struct PluginInfo {
+    LPWSTR module;
+    LPWSTR author;
+    LPWSTR email;
+    LPWSTR web;
+    LPWSTR description;
+    LPWSTR features;     // comma-separated names: @function, _variable, command
+    uint32_t major;
+    uint32_t minor;
+    uint32_t build;
+    HMODULE shellModule;
+    LPWSTR shellPath;
+};
+
+// Every export is __stdcall and exported under its plain name.
+typedef PluginInfo*(WINAPI* GetPluginInfoProc)(void);
+typedef int(WINAPI* InitializePluginProc)(void);
+typedef int(WINAPI* ShutdownPluginProc)(int unused);
+typedef int(WINAPI* HelpProc)(LPWSTR name);
+typedef int(WINAPI* UsageProc)(LPWSTR name, LPWSTR out); // out: 1024 units
+// Variable functions (f_name), internal variables (_name) and commands all
+// take one buffer: the argument and result of MAX_ARG_LEN units, the result
+// buffer, the command's argument text.
+typedef int(WINAPI* BufferProc)(LPWSTR buffer);
+
+} // extern "C"

@@ -1,0 +1,25 @@
+#include <cwchar>
+
+#include "plugin/host.h"
+#include "plugin/module.h"
+
+int ExpandShellText(const wchar_t* text, wchar_t* out, size_t outUnits, bool* truncated)
+{
+    wchar_t scratch[MAX_ARG_LEN] = {};
+    size_t length = wcslen(text);
+    if (length >= MAX_ARG_LEN)
+        length = MAX_ARG_LEN - 1;
+    wmemcpy(scratch, text, length);
+
+    int result = ExpandVariables(scratch, 1);
+
+    size_t expanded = wcsnlen(scratch, MAX_ARG_LEN - 1);
+    bool cut = expanded >= outUnits;
+    if (cut)
+        expanded = outUnits - 1;
+    wmemcpy(out, scratch, expanded);
+    out[expanded] = 0;
+    if (truncated)
+        *truncated = cut;
+    return result;
+}

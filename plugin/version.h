@@ -1,0 +1,22 @@
+// Version numbers of the module, defined once for the code and the resource.
+#pragma once
+
+#define IVRO_NAME "Ivro"
+#define IVRO_FILE_NAME "Ivro-x86.dll"
+#define IVRO_PLATFORM "x86"
+
+// File and product version 0.60.0.5; the record the shell reads carries the
+// first three numbers as major, minor and build.
+#define IVRO_VERSION_MAJOR 0
+#define IVRO_VERSION_MINOR 60
+#define IVRO_VERSION_BUILD 0
+#define IVRO_VERSION_REVISION 5
+
+#define IVRO_STRINGIFY_(x) #x
+#define IVRO_STRINGIFY(x) IVRO_STRINGIFY_(x)
+#define IVRO_VERSION_TEXT                                                        \
+    IVRO_STRINGIFY(IVRO_VERSION_MAJOR) "." IVRO_STRINGIFY(IVRO_VERSION_MINOR) "." \
+    IVRO_STRINGIFY(IVRO_VERSION_BUILD) "." IVRO_STRINGIFY(IVRO_VERSION_REVISION)
+
+// The value of the internal variable _ivrover, which has its own numbering.
+#define IVRO_VARIABLE_VERSION "1.1.6.1"

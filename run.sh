@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the module and the stand-in shell, then runs the module in the shell.
+#
+#   ./run.sh                 runs examples/demo.btm (then a prompt, on a terminal)
+#   ./run.sh -c 'LINE'       runs one line
+#   ./run.sh FILE.btm [ARGS] runs a batch file
+#   ./run.sh -i              interactive prompt
+#
+# The shell writes UTF-8 here, which is what a Linux terminal shows.
+set -euo pipefail
+cd "$(dirname "$0")"
+. scripts/common.sh
+
+scripts/install-deps.sh
+configure_windows
+cmake --build "$WIN_BUILD" --target ivro ivsh >/dev/null
+prepare_wine_prefix
+
+shell=("$WIN_BUILD/wine-run" "$WIN_BUILD/bin/ivsh.exe" -o utf8output=yes)
+if [ $# -eq 0 ]; then
+    if [ -t 0 ] && [ -t 1 ]; then
+        exec "${shell[@]}" -k examples/demo.btm
+    fi
+    exec "${shell[@]}" examples/demo.btm
+fi
+exec "${shell[@]}" "$@"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test: the native
+# unit tests of the escape core under the sanitizers, then the module, the
+# stand-in shell and the end-to-end tests under wine.
+set -euo pipefail
+cd "$(dirname "$0")"
+. scripts/common.sh
+
+scripts/install-deps.sh
+
+configure_native
+cmake --build "$NATIVE_BUILD"
+configure_windows
+cmake --build "$WIN_BUILD"
+
+prepare_wine_prefix
+start_wine_server
+trap stop_wine_server EXIT
+
+status=0
+echo "== native tests"
+(cd "$NATIVE_BUILD" && ctest --output-on-failure --timeout 300) || status=1
+echo "== Windows tests under wine"
+(cd "$WIN_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
+exit $status
