@@ -28,7 +28,9 @@ set(IVRO_MODULE_SOURCES
     plugin/help.cpp
     plugin/plugin.cpp
     plugin/shell.cpp
+    escape/settings.cpp
     escape/shell_functions.cpp
+    functions/expecho.cpp
 )
 add_library(ivro SHARED ${IVRO_MODULE_SOURCES} Ivro.def plugin/Ivro.rc)
 set_target_properties(ivro PROPERTIES OUTPUT_NAME Ivro-x86 PREFIX "")

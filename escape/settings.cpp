@@ -1,0 +1,73 @@
+#include "escape/settings.h"
+
+#include <cwchar>
+#include <initializer_list>
+
+#include "escape/args.h"
+#include "escape/chars.h"
+#include "plugin/module.h"
+
+namespace {
+
+// The one unit an option expands to, or `fallback`.
+Unit ReadOptionChar(const wchar_t* expression, Unit fallback)
+{
+    wchar_t value[1024];
+    ExpandShellText(expression, value, 1024);
+    return value[0] != 0 && value[1] == 0 ? value[0] : fallback;
+}
+
+// Reads an environment variable into `out` (`units` long). False when it is
+// unset, empty or too long for `out` with its NUL.
+bool ReadEnvironment(const wchar_t* name, wchar_t* out, DWORD units)
+{
+    DWORD length = GetEnvironmentVariableW(name, out, units);
+    if (length == 0 || length >= units) {
+        out[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Unit GetCommandSeparator() { return ReadOptionChar(L"%@option[commandsep]", L'&'); }
+
+Unit GetEscapeChar() { return ReadOptionChar(L"%@option[escapechar]", L'^'); }
+
+int GetEscapeSettings(Unit* special, uint32_t* flags)
+{
+    if (special == nullptr)
+        return RESULT_MISSING;
+
+    const Unit separator = GetCommandSeparator();
+    const Unit escape = GetEscapeChar();
+
+    static const wchar_t kFixed[] = L"\"%&<>[]^`|";
+    size_t length = wcslen(kFixed);
+    wmemcpy(special, kFixed, length + 1);
+    for (Unit c : {separator, escape}) {
+        if (wcschr(special, c) == nullptr && length < SPECIAL_CHARS_LEN - 1) {
+            special[length++] = c;
+            special[length] = 0;
+        }
+    }
+
+    // Ivro_Chars is used whole or not at all.
+    wchar_t chars[SPECIAL_CHARS_LEN];
+    if (ReadEnvironment(L"Ivro_Chars", chars, SPECIAL_CHARS_LEN)) {
+        size_t extra = wcslen(chars);
+        if (length + extra + 1 <= SPECIAL_CHARS_LEN)
+            wmemcpy(special + length, chars, extra + 1);
+    }
+
+    if (flags != nullptr) {
+        wchar_t value[1024];
+        if (ReadEnvironment(L"Ivro_Flags", value, 1024)) {
+            uint32_t number = 0;
+            const Unit* rest = nullptr;
+            *flags = IsDecimalDigit(value[0]) && ParseNumber(value, &rest, &number) == 0 && *rest == 0 ? number : 0;
+        }
+    }
+    return 0;
+}
