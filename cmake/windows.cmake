@@ -30,7 +30,12 @@ set(IVRO_MODULE_SOURCES
     plugin/shell.cpp
     escape/settings.cpp
     escape/shell_functions.cpp
+    functions/arguments.cpp
+    functions/compare.cpp
     functions/expecho.cpp
+    functions/find.cpp
+    functions/reading.cpp
+    functions/write.cpp
 )
 add_library(ivro SHARED ${IVRO_MODULE_SOURCES} Ivro.def plugin/Ivro.rc)
 set_target_properties(ivro PROPERTIES OUTPUT_NAME Ivro-x86 PREFIX "")

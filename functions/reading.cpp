@@ -1,0 +1,124 @@
+// Escaped reading: @escenv, @escline, @escread.
+#include <cwchar>
+#include <cwctype>
+
+#include "escape/args.h"
+#include "escape/chars.h"
+#include "escape/settings.h"
+#include "plugin/host.h"
+#include "plugin/module.h"
+
+namespace {
+
+// The shell's expansion setting, saved by @escline and @escread while they
+// change it, and brought back before they return.
+wchar_t g_savedExpansion[32];
+
+// Has the shell run SETDOS with `args` (or none). The prefix * keeps an alias
+// named setdos out of the way, unless the setting in force already does.
+void RunSetdos(const wchar_t* args)
+{
+    wchar_t setting[1024];
+    ExpandShellText(L"%_expansion", setting, 1024);
+
+    wchar_t line[MAX_ARG_LEN] = {};
+    if (wcschr(setting, L'1') == nullptr)
+        wcscpy(line, L"*");
+    wcscat(line, L"setdos");
+    if (args != nullptr && args[0] != 0) {
+        if (!IsSpace(args[0]))
+            wcscat(line, L" ");
+        wcsncat(line, args, MAX_ARG_LEN - 1 - wcslen(line));
+    }
+    Command(line, 0);
+}
+
+// Has the shell expand `function` (the opening of one of its functions, such
+// as "%@line[") around the argument, with its expansion settings changed for
+// the moment, and escapifies what comes back.
+int EscapedShellRead(LPWSTR buffer, const wchar_t* function)
+{
+    if (buffer == nullptr)
+        return 1;
+
+    wchar_t expression[MAX_ARG_LEN] = {};
+    const size_t opening = wcslen(function);
+    const size_t argument = wcsnlen(buffer, MAX_ARG_LEN);
+    if (opening + argument + 1 >= MAX_ARG_LEN) // the "]" and the NUL must fit
+        return ReportError(L"Buffer overflow\r\n");
+    wmemcpy(expression, function, opening);
+    wmemcpy(expression + opening, buffer, argument);
+    expression[opening + argument] = L']';
+
+    // A setting that does not fit the buffer could not be brought back
+    // whole: better to leave everything as it is.
+    bool cut = false;
+    ExpandShellText(L"%_expansion", g_savedExpansion, sizeof g_savedExpansion / sizeof(wchar_t), &cut);
+    if (cut)
+        return ReportError(L"Expansion setting too long: \"%s\"\r\n", g_savedExpansion);
+    if (g_savedExpansion[0] == 0)
+        wcscpy(g_savedExpansion, L"0");
+
+    RunSetdos(L" /x-1478+3");
+    const int result = ExpandVariables(expression, 1);
+    wchar_t restore[1024] = L"/X";
+    wcscat(restore, g_savedExpansion);
+    RunSetdos(restore);
+
+    // The shell has reported its own failure.
+    if (result != 0)
+        return result;
+
+    wchar_t special[SPECIAL_CHARS_LEN] = {};
+    uint32_t flags = 0;
+    GetEscapeSettings(special, &flags);
+    wcscpy(buffer, expression);
+    if (Escapify(buffer, flags, special) == RESULT_OVERFLOW)
+        return ReportError(L"Buffer overflow\r\n");
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+// @escline[file,n]: line n of a file, escaped, as the shell's @line reads it.
+int WINAPI f_escline(LPWSTR buffer) { return EscapedShellRead(buffer, L"%@line["); }
+
+// @escread[handle]: the next line from an open file, escaped, as the shell's
+// @fileread reads it.
+int WINAPI f_escread(LPWSTR buffer) { return EscapedShellRead(buffer, L"%@fileread["); }
+
+// @escenv[name]: the value of an environment variable, escaped. The name may
+// be written with leading percent signs.
+int WINAPI f_escenv(LPWSTR buffer)
+{
+    if (buffer == nullptr)
+        return 1;
+    TrimWhitespace(buffer);
+    wchar_t* name = buffer;
+    while (*name == L'%')
+        ++name;
+    if (*name == 0)
+        return ReportError(L"No variable name\r\n");
+    if (!iswalpha(name[0]) && name[0] != L'$' && name[0] != L'_') {
+        CharUpperW(buffer);
+        return ReportError(L"Bad variable name: \"%s\"\r\n", name);
+    }
+
+    wchar_t special[SPECIAL_CHARS_LEN] = {};
+    uint32_t flags = 0;
+    GetEscapeSettings(special, &flags);
+
+    // Unset, or too long for the buffer: the value is empty.
+    wchar_t value[MAX_ARG_LEN] = {};
+    DWORD length = GetEnvironmentVariableW(name, value, MAX_ARG_LEN);
+    if (length == 0 || length >= MAX_ARG_LEN)
+        value[0] = 0;
+    if (Escapify(value, flags, special) == RESULT_OVERFLOW)
+        return ReportError(L"Buffer overflow\r\n");
+    wcscpy(buffer, value);
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,138 @@
+// Writing: @expwrite.
+#include <cstring>
+#include <cwchar>
+
+#include "escape/args.h"
+#include "escape/chars.h"
+#include "escape/expand.h"
+#include "functions/arguments.h"
+#include "plugin/host.h"
+#include "plugin/module.h"
+
+namespace {
+
+constexpr UINT kUtf16 = 0; // the shell writes UTF-16LE
+constexpr UINT kUtf8 = 65001;
+
+// Room for the longest line (8191 units and a NUL) at four bytes a unit.
+constexpr int kConversionBytes = 32768;
+
+} // namespace
+
+// The encoding the shell writes its output in: 0 for UTF-16LE, 65001 for
+// UTF-8, or a Windows code page.
+UINT GetOutputCodePage()
+{
+    if (QueryUnicodeOutput() != 0)
+        return kUtf16;
+    wchar_t option[1024];
+    ExpandShellText(L"%@option[utf8output]", option, 1024);
+    if (towupper(option[0]) == L'Y')
+        return kUtf8;
+    ExpandShellText(L"%_codepage", option, 1024);
+    if (IsDecimalDigit(option[0])) {
+        // The leading decimal number; whatever follows it does not count.
+        unsigned long page = wcstoul(option, nullptr, 10);
+        if (page != 0)
+            return UINT(page);
+    }
+    return GetOEMCP();
+}
+
+// Writes the byte-order mark of UTF-16LE or UTF-8 when `handle` is an empty
+// file. False only when writing the mark failed.
+bool WriteByteOrderMark(UINT codePage, HANDLE handle)
+{
+    if (codePage != kUtf16 && codePage != kUtf8)
+        return true;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info) || info.nFileSizeHigh != 0 || info.nFileSizeLow != 0)
+        return true;
+    static const char kUtf8Mark[] = "\xEF\xBB\xBF";
+    static const char kUtf16Mark[] = "\xFF\xFE";
+    const char* mark = codePage == kUtf8 ? kUtf8Mark : kUtf16Mark;
+    DWORD written = 0;
+    return WriteFile(handle, mark, DWORD(strlen(mark)), &written, nullptr) != 0;
+}
+
+// The first comma or semicolon of `text`, or null.
+wchar_t* FindSeparator(wchar_t* text)
+{
+    if (text == nullptr)
+        return nullptr;
+    for (; *text != 0; ++text)
+        if (*text == L',' || *text == L';')
+            return text;
+    return nullptr;
+}
+
+extern "C" {
+
+// @expwrite[handle,text]: writes text, expanded, and CR LF to an open file
+// handle ("-" for standard output) in the shell's output encoding. Returns
+// the number of units (UTF-16) or bytes written, or -1 when writing failed.
+int WINAPI f_expwrite(LPWSTR buffer)
+{
+    if (buffer == nullptr)
+        return 1;
+    wchar_t line[MAX_ARG_LEN] = {};
+
+    wchar_t* argument = buffer;
+    while (IsSpace(*argument))
+        ++argument;
+    if (*argument == 0)
+        return ReportError(L"Missing handle\r\n");
+
+    HANDLE handle;
+    const wchar_t* rest;
+    if (argument[0] == L'-' && (argument[1] == L',' || argument[1] == L';' || IsSpace(argument[1]))) {
+        handle = GetStdHandle(STD_OUTPUT_HANDLE);
+        rest = argument + 1;
+    } else {
+        uint32_t number = 0;
+        if (ParseNumber(argument, &rest, &number) != 0) {
+            if (wchar_t* separator = FindSeparator(argument))
+                *separator = 0;
+            UpperCase(argument);
+            return ReportError(L"Bad handle: \"%s\"\r\n", argument);
+        }
+        if (number == 0)
+            return ReportError(L"Bad handle: \"%u\"\r\n", 0u);
+        handle = reinterpret_cast<HANDLE>(uintptr_t(number));
+    }
+    while (IsSpace(*rest))
+        ++rest;
+    if (*rest != L',' && *rest != L';') {
+        UpperCase(argument);
+        return ReportError(L"Expected a comma: \"%s\"\r\n", argument);
+    }
+
+    // Everything after the separator is the text, commas and all.
+    wcscpy(line, rest + 1);
+    if (ExpandEscapes(line, nullptr) == RESULT_OVERFLOW || wcslen(line) >= MAX_ARG_LEN - 2)
+        return ReportError(L"Buffer overflow\r\n");
+    wcscat(line, L"\r\n");
+    DWORD length = DWORD(wcslen(line));
+
+    const UINT codePage = GetOutputCodePage();
+    bool written = WriteByteOrderMark(codePage, handle);
+    DWORD done = 0;
+    if (written && codePage == kUtf16) {
+        written = WriteFile(handle, line, length * sizeof(wchar_t), &done, nullptr) != 0;
+    } else if (written) {
+        char converted[kConversionBytes] = {};
+        // A conversion that fails, for a code page the platform does not
+        // know or an output that would not fit, leaves nothing to write.
+        if (WideCharToMultiByte(codePage, 0, line, -1, converted, kConversionBytes, nullptr, nullptr) == 0)
+            converted[0] = 0;
+        length = DWORD(strnlen(converted, kConversionBytes));
+        written = WriteFile(handle, converted, length, &done, nullptr) != 0;
+    }
+    if (written)
+        wsprintfW(buffer, L"%u", unsigned(length));
+    else
+        wcscpy(buffer, L"-1");
+    return 0;
+}
+
+} // extern "C"
