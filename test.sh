@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the native
-# unit tests of the escape core under the sanitizers, then the module, the
-# stand-in shell and the end-to-end tests under wine.
+# unit tests of the portable core under the sanitizers, a short run of each
+# fuzz target, then the module, the stand-in shell and the end-to-end tests
+# under wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/common.sh
@@ -10,6 +11,8 @@ scripts/install-deps.sh
 
 configure_native
 cmake --build "$NATIVE_BUILD"
+configure_fuzz
+cmake --build "$FUZZ_BUILD"
 configure_windows
 cmake --build "$WIN_BUILD"
 
@@ -20,6 +23,8 @@ trap stop_wine_server EXIT
 status=0
 echo "== native tests"
 (cd "$NATIVE_BUILD" && ctest --output-on-failure --timeout 300) || status=1
+echo "== fuzz targets, 10 seconds each (fuzz/run.sh runs them longer)"
+(cd "$FUZZ_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
 echo "== Windows tests under wine"
 (cd "$WIN_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
 exit $status

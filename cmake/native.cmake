@@ -1,5 +1,17 @@
-# Native build: the escape core under AddressSanitizer and
-# UndefinedBehaviorSanitizer, with GoogleTest built from Debian's sources.
+# Native build: the portable core under AddressSanitizer and
+# UndefinedBehaviorSanitizer, with GoogleTest built from Debian's sources; or,
+# with IVRO_FUZZ, the libFuzzer targets (clang).
+option(IVRO_FUZZ "Build the libFuzzer targets instead of the unit tests" OFF)
+set(IVRO_FUZZ_SECONDS 10 CACHE STRING "How long each fuzz target runs as a test")
+
+if(IVRO_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=address,undefined)
+    add_subdirectory(fuzz)
+    return()
+endif()
+
 option(IVRO_SANITIZE "Build the native tests with ASan and UBSan" ON)
 if(IVRO_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)

@@ -2,6 +2,7 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 WIN_BUILD=$ROOT/build/win
 NATIVE_BUILD=$ROOT/build/native
+FUZZ_BUILD=$ROOT/build/fuzz
 
 configure_windows() {
     [ -f "$WIN_BUILD/build.ninja" ] ||
@@ -13,6 +14,12 @@ configure_windows() {
 configure_native() {
     [ -f "$NATIVE_BUILD/build.ninja" ] ||
         cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+}
+
+configure_fuzz() {
+    [ -f "$FUZZ_BUILD/build.ninja" ] ||
+        cmake -S "$ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DIVRO_FUZZ=ON >/dev/null
 }
 
 # The first wine start in a new prefix takes a while and must not race with
