@@ -4,6 +4,13 @@
 option(IVRO_FUZZ "Build the libFuzzer targets instead of the unit tests" OFF)
 set(IVRO_FUZZ_SECONDS 10 CACHE STRING "How long each fuzz target runs as a test")
 
+# A plain optimised build (no sanitizers) for the benchmarks.
+option(IVRO_BENCH "Build the native benchmarks" OFF)
+if(IVRO_BENCH)
+    add_subdirectory(bench)
+    return()
+endif()
+
 if(IVRO_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
                         -fno-sanitize-recover=all)
@@ -17,6 +24,9 @@ if(IVRO_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=address,undefined)
 endif()
+
+# The unit tests also make the core's heap allocations fail on purpose.
+target_compile_definitions(ivro_core PUBLIC IVRO_ALLOC_TESTING)
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)

@@ -1,8 +1,62 @@
+// The help viewer: Help finds the module's compiled help file and opens it at
+// the topic of a name with the Windows help viewer.
+#include <cwchar>
+#include <cwctype>
+
+#include "plugin/host.h"
 #include "plugin/module.h"
+
+namespace {
 
 // The viewer process started by the last successful help request; it is the
 // only thing the module leaves running between calls.
-static HANDLE g_helpViewer = nullptr;
+HANDLE g_helpViewer = nullptr;
+
+constexpr size_t kPathUnits = 32768;
+
+// The places the help file may be, in the order they are tried. Each %s is the
+// module's name; a location formatted from the first one starts with "%[".
+const wchar_t* const kLocations[] = {
+    L"%%[%sHelp]\\%s.chm",            // the directory named by IvroHelp
+    L"%%[PluginHelp]\\%s.chm",        // the directory named by PluginHelp
+    L"~\\%s.chm",                     // beside the module
+    L"~\\Help\\%s.chm",               // in its Help subdirectory
+    L"%%@path[%%_cmdspec]%s.chm",     // beside the shell
+    L"%%@path[%%_cmdspec]help\\%s.chm", // in its help subdirectory
+    L"%%windir\\help\\%s.chm",        // in the Windows help directory
+};
+
+// Told when no location worked, with the module's name, the name in upper
+// case and the Windows directory.
+const wchar_t kMissingHelp[] =
+    L"I can\x2019t find the help file %s.chm.  It should be:\n\n"
+    L"    \x2022  in a directory specified in %%%sHELP\n"
+    L"    \x2022  in a directory specified in %%PLUGINHELP\n"
+    L"    \x2022  in the same directory as the .DLL file\n"
+    L"    \x2022  in a HELP directory within the .DLL\x2019s directory  \n"
+    L"    \x2022  in the same directory as the command shell\n"
+    L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
+    L"    \x2022  or in %s\\Help.\n";
+
+// The path, viewer-program and command-line buffers of one try. They are too
+// big for the stack and never needed by two calls at once.
+wchar_t g_path[kPathUnits];
+wchar_t g_program[kPathUnits];
+wchar_t g_commandLine[kPathUnits];
+
+// Appends `text` to the NUL-terminated `buffer` of kPathUnits units; false
+// (with `buffer` unchanged) when it would not fit.
+bool Append(wchar_t* buffer, const wchar_t* text)
+{
+    size_t used = wcslen(buffer);
+    size_t extra = wcslen(text);
+    if (used + extra >= kPathUnits)
+        return false;
+    wmemcpy(buffer + used, text, extra + 1);
+    return true;
+}
+
+} // namespace
 
 void EndHelpViewer()
 {
@@ -13,3 +67,125 @@ void EndHelpViewer()
     }
     g_helpViewer = nullptr;
 }
+
+// Starts the viewer on `location` (a formatted location text) at `topic`.
+// Returns 1 when a viewer was started, else 0.
+int TryHelpLocation(const wchar_t* location, const wchar_t* topic)
+{
+    if (location == nullptr || topic == nullptr)
+        return 0;
+    wmemset(g_path, 0, kPathUnits);
+    wmemset(g_program, 0, kPathUnits);
+    wmemset(g_commandLine, 0, kPathUnits);
+    if (!Append(g_path, location))
+        return 0;
+
+    // "~\" stands for the module's own directory.
+    if (location[0] == L'~' && location[1] == L'\\') {
+        DWORD length = GetModuleFileNameW(g_moduleHandle, g_path, kPathUnits);
+        wchar_t* slash = length > 0 && length < kPathUnits ? wcsrchr(g_path, L'\\') : nullptr;
+        if (slash == nullptr)
+            return 0;
+        *slash = 0;
+        if (!Append(g_path, location + 1))
+            return 0;
+    }
+
+    // An undefined bracketed variable leaves a bare "\Ivro.chm", which must
+    // not be taken for a file on the current drive.
+    const bool bracketed = wcsncmp(g_path, L"%[", 2) == 0;
+    ExpandVariables(g_path, 1);
+    if (bracketed && g_path[0] == L'\\')
+        return 0;
+
+    QueryTrueName(g_path, g_commandLine);
+    wcscpy(g_path, g_commandLine);
+    wmemset(g_commandLine, 0, kPathUnits);
+    if (g_path[0] == 0)
+        return 0;
+
+    // Not a directory, not a device; a missing file has every bit set.
+    DWORD attributes = GetFileAttributesW(g_path);
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))
+        return 0;
+
+    SearchPathW(nullptr, L"hh.exe", nullptr, kPathUnits, g_program, nullptr);
+    if (g_program[0] == 0)
+        return 0;
+
+    if (!Append(g_path, L"::/") || !Append(g_path, topic) || !Append(g_path, L".html"))
+        return 0;
+    if (!Append(g_commandLine, L"\"") || !Append(g_commandLine, g_program) || !Append(g_commandLine, L"\" \"") ||
+        !Append(g_commandLine, g_path) || !Append(g_commandLine, L"\""))
+        return 0;
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(g_program, g_commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 0;
+    CloseHandle(process.hThread);
+    // The new viewer is running before the old one is ended.
+    EndHelpViewer();
+    g_helpViewer = process.hProcess;
+    return 1;
+}
+
+// Opens the help file at `topic`, or says where it should be. Returns 1.
+int OpenHelpTopic(const wchar_t* topic)
+{
+    wchar_t location[1024];
+    for (const wchar_t* pattern : kLocations) {
+        wsprintfW(location, pattern, kModuleName, kModuleName);
+        if (TryHelpLocation(location, topic) == 1)
+            return 1;
+    }
+
+    wchar_t upper[1024];
+    wcscpy(upper, kModuleName);
+    CharUpperW(upper);
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    wchar_t message[1024];
+    wsprintfW(message, kMissingHelp, kModuleName, upper, windows);
+    MessageBoxW(GetForegroundWindow(), message, L"Missing Help File", MB_OK);
+    return 1;
+}
+
+extern "C" {
+
+// Help on one of the module's names, in any case: opens its topic page.
+// Returns 0 for a name the module does not offer, else 1.
+int WINAPI Help(LPWSTR name)
+{
+    if (name == nullptr)
+        return 0;
+    for (const wchar_t* entry = kFeatureList; *entry != 0;) {
+        size_t length = wcscspn(entry, L",");
+        size_t i = 0;
+        while (i < length && name[i] != 0 && towlower(name[i]) == towlower(entry[i]))
+            ++i;
+        if (i == length && name[i] == 0) {
+            // @name is served by f_name, _name by v_name, a command by itself.
+            wchar_t topic[1024] = {};
+            const wchar_t* rest = entry;
+            if (entry[0] == L'@') {
+                wcscpy(topic, L"f_");
+                ++rest;
+                --length;
+            } else if (entry[0] == L'_') {
+                wcscpy(topic, L"v");
+            }
+            wcsncat(topic, rest, length);
+            for (wchar_t* c = topic; *c != 0; ++c)
+                *c = wchar_t(towlower(*c));
+            return OpenHelpTopic(topic);
+        }
+        entry += length;
+        if (*entry == L',')
+            ++entry;
+    }
+    return 0;
+}
+
+} // extern "C"

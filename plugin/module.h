@@ -11,6 +11,9 @@ extern HINSTANCE g_moduleHandle;
 // The module's name as the shell and every message show it.
 extern const wchar_t kModuleName[];
 
+// The names the module offers, comma-separated: @function, _variable, command.
+extern const wchar_t kFeatureList[];
+
 // Writes the prefix of an error message to standard error: "Ivro plugin: ",
 // and inside a batch file the batch file's name and line. Returns 0.
 int ErrorHeader();

@@ -9,6 +9,9 @@
 
 HINSTANCE g_moduleHandle = nullptr;
 const wchar_t kModuleName[] = L"" IVRO_NAME;
+// Every name the shell may call; Help searches the same list.
+const wchar_t kFeatureList[] = L"@escapify,@escenv,@escline,@escread,@exp,@expcmp,@expfind,"
+                               L"@expreplace,@expwrite,_ivrover,expecho";
 
 namespace {
 
@@ -18,9 +21,6 @@ wchar_t kAuthor[] = L"The Ivro developers";
 wchar_t kEmail[] = L"ivro@users.noreply.example";
 wchar_t kWeb[] = L"https://ivro.example/";
 wchar_t kDescription[] = L"Ivro plugin";
-// Every name the shell may call; Help searches the same list.
-wchar_t kFeatures[] = L"@escapify,@escenv,@escline,@escread,@exp,@expcmp,@expfind,"
-                      L"@expreplace,@expwrite,_ivrover,expecho";
 
 } // namespace
 
@@ -41,7 +41,7 @@ PluginInfo* WINAPI GetPluginInfo(void)
     g_info.email = kEmail;
     g_info.web = kWeb;
     g_info.description = kDescription;
-    g_info.features = kFeatures;
+    g_info.features = const_cast<LPWSTR>(kFeatureList);
     g_info.major = IVRO_VERSION_MAJOR;
     g_info.minor = IVRO_VERSION_MINOR;
     g_info.build = IVRO_VERSION_BUILD;

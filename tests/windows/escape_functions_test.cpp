@@ -67,7 +67,7 @@ TEST(ExpechoExport, OverflowPrintsNothingAndReturnsTwo)
 
 TEST(UsageExport, AnswersForExpechoInAnyCase)
 {
-    auto usage = reinterpret_cast<UsageProc>(Export("Usage"));
+    auto usage = ExportAs<UsageProc>("Usage");
     ASSERT_NE(usage, nullptr);
     for (const wchar_t* name : {L"expecho", L"EXPECHO", L"ExpEcho"}) {
         std::vector<wchar_t> out(1024 + 16, L'#');
@@ -80,7 +80,7 @@ TEST(UsageExport, AnswersForExpechoInAnyCase)
 
 TEST(UsageExport, IgnoresEverythingElse)
 {
-    auto usage = reinterpret_cast<UsageProc>(Export("Usage"));
+    auto usage = ExportAs<UsageProc>("Usage");
     for (const wchar_t* name : {L"@exp", L"_ivrover", L"echo", L"expecho2", L"expech", L"", L"@expecho", L"_expecho"}) {
         std::vector<wchar_t> out(1024, L'#');
         std::wstring n = name;

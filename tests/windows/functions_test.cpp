@@ -31,8 +31,9 @@ void Check(const char* function, const Expect& e)
     CallResult r = CallBuffer(function, e.argument);
     SCOPED_TRACE(std::string(function) + "[" + Show(e.argument) + "]");
     EXPECT_EQ(r.code, e.code);
-    if (e.text != nullptr)
+    if (e.text != nullptr) {
         EXPECT_EQ(Show(r.text), Show(e.text));
+    }
     EXPECT_EQ(ShowBytes(r.output.err), ShowBytes(e.err));
     EXPECT_EQ(r.output.out, "");
     EXPECT_TRUE(r.guardIntact);

@@ -73,7 +73,7 @@ HMODULE Module() { return g_module; }
 
 FARPROC Export(const char* name) { return GetProcAddress(g_module, name); }
 
-BufferProc BufferExport(const char* name) { return reinterpret_cast<BufferProc>(Export(name)); }
+BufferProc BufferExport(const char* name) { return ExportAs<BufferProc>(name); }
 
 std::string Bytes(const std::wstring& text)
 {

@@ -23,6 +23,11 @@ Output Capture(const std::function<void()>& body);
 // The loaded module and its exports (null when the module lacks one).
 HMODULE Module();
 FARPROC Export(const char* name);
+template <class Proc>
+Proc ExportAs(const char* name)
+{
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(Export(name)));
+}
 BufferProc BufferExport(const char* name);
 
 // The bytes a message of the module shows in the shell's default output

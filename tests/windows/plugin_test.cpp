@@ -18,7 +18,7 @@ const wchar_t kFeatures[] = L"@escapify,@escenv,@escline,@escread,@exp,@expcmp,@
 
 TEST(GetPluginInfo, DescribesTheModuleTheSameWayOnEveryCall)
 {
-    auto get = reinterpret_cast<GetPluginInfoProc>(Export("GetPluginInfo"));
+    auto get = ExportAs<GetPluginInfoProc>("GetPluginInfo");
     ASSERT_NE(get, nullptr);
     PluginInfo* first = get();
     ASSERT_NE(first, nullptr);
@@ -40,7 +40,7 @@ TEST(GetPluginInfo, DescribesTheModuleTheSameWayOnEveryCall)
 
 TEST(GetPluginInfo, LeavesTheShellsFieldsAlone)
 {
-    auto get = reinterpret_cast<GetPluginInfoProc>(Export("GetPluginInfo"));
+    auto get = ExportAs<GetPluginInfoProc>("GetPluginInfo");
     PluginInfo* info = get();
     HMODULE savedModule = info->shellModule;
     LPWSTR savedPath = info->shellPath;
@@ -85,7 +85,7 @@ class InitializePluginQuiet : public ::testing::TestWithParam<LoadCase> {};
 TEST_P(InitializePluginQuiet, PrintsOnlyInAnInteractiveUnpipedShell)
 {
     const LoadCase& c = GetParam();
-    auto init = reinterpret_cast<InitializePluginProc>(Export("InitializePlugin"));
+    auto init = ExportAs<InitializePluginProc>("InitializePlugin");
     ASSERT_EQ(HostSetInternal(L"_transient", c.transient), 0);
     ASSERT_EQ(HostSetInternal(L"_pipe", c.pipe), 0);
     SetEnvironmentVariableW(L"noloadmsg", c.noloadmsg);
@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(States, InitializePluginQuiet,
 
 TEST(ShutdownPlugin, WithNoViewerDoesNothing)
 {
-    auto shutdown = reinterpret_cast<ShutdownPluginProc>(Export("ShutdownPlugin"));
+    auto shutdown = ExportAs<ShutdownPluginProc>("ShutdownPlugin");
     int result = -1;
     Output output = Capture([&] { result = shutdown(12345); });
     EXPECT_EQ(result, 0);

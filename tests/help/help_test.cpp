@@ -1,0 +1,326 @@
+// Help: which names have topics, where the help file is looked for, the
+// command line of the viewer, one viewer at a time, and the message box when
+// there is no help file. The program runs in a folder of its own with a
+// stand-in viewer hh.exe beside it, which the search for the viewer finds
+// first and which records how it was started.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+#include "plugin/host.h"
+
+namespace {
+
+std::wstring Directory(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+std::wstring ExeDirectory()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return Directory(path);
+}
+
+std::wstring FullPath(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH];
+    GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return full;
+}
+
+bool Alive(DWORD pid)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr)
+        return false;
+    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+struct Launch {
+    DWORD pid;
+    std::wstring commandLine;
+};
+
+// What Help did: its result, the viewers started, the text of a message box
+// it showed (which is read and dismissed), and its output.
+struct HelpCall {
+    int result = -1;
+    std::vector<Launch> launches;
+    std::wstring box;
+    Output output;
+};
+
+class HelpViewer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // A message box is owned by the foreground window; under wine that
+        // may be the desktop, which cannot own one. Be the foreground window,
+        // as the shell's console would be.
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"IvroHelpTest";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowW(L"IvroHelpTest", L"Ivro help test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
+                                200, nullptr, nullptr, windowClass.hInstance, nullptr);
+        SetForegroundWindow(window_);
+    }
+    static void TearDownTestSuite() { DestroyWindow(window_); }
+
+    void SetUp() override
+    {
+        log_ = TempDir() + L"\\viewer.log";
+        DeleteFileW(log_.c_str());
+        SetEnvironmentVariableW(L"IVRO_VIEWER_LOG", log_.c_str());
+        SetEnvironmentVariableW(L"IvroHelp", nullptr);
+        SetEnvironmentVariableW(L"PluginHelp", nullptr);
+        viewer_ = FullPath(ExeDirectory() + L"\\hh.exe");
+    }
+
+    void TearDown() override
+    {
+        ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it)
+            if (!DeleteFileW(it->c_str()))
+                RemoveDirectoryW(it->c_str());
+        SetCurrentDirectoryW(ExeDirectory().c_str());
+    }
+
+    // A file (or directory) that the test removes again.
+    std::wstring Make(const std::wstring& path, bool directory = false)
+    {
+        if (directory)
+            CreateDirectoryW(path.c_str(), nullptr);
+        else
+            WriteFileBytes(path, "not really compiled help");
+        made_.push_back(path);
+        return FullPath(path);
+    }
+
+    std::vector<Launch> Launches(size_t atLeast)
+    {
+        std::vector<Launch> launches;
+        for (int wait = 0; wait < 100; ++wait) {
+            launches.clear();
+            std::string bytes = ReadFileBytes(log_);
+            std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+            for (size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+                std::wstring line = text.substr(start, end - start);
+                size_t space = line.find(L' ');
+                launches.push_back({DWORD(std::stoul(line.substr(0, space))), line.substr(space + 1)});
+            }
+            if (launches.size() >= atLeast)
+                break;
+            Sleep(50);
+        }
+        return launches;
+    }
+
+    HelpCall CallHelp(const std::wstring& name, size_t launchesExpected)
+    {
+        HelpCall call;
+        std::atomic<bool> done{false};
+        // Reads and dismisses a message box, should one appear.
+        std::thread watcher([&] {
+            for (int wait = 0; wait < 400 && !done; ++wait) {
+                if (HWND box = FindWindowW(nullptr, L"Missing Help File")) {
+                    wchar_t text[2048] = {};
+                    GetDlgItemTextW(box, 0xFFFF, text, 2048);
+                    call.box = text;
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+                    return;
+                }
+                Sleep(25);
+            }
+        });
+        auto help = ExportAs<HelpProc>("Help");
+        std::wstring argument = name;
+        call.output = Capture([&] { call.result = help(argument.data()); });
+        done = true;
+        watcher.join();
+        call.launches = Launches(launchesExpected);
+        return call;
+    }
+
+    std::wstring CommandLine(const std::wstring& chm, const std::wstring& topic)
+    {
+        return L"\"" + viewer_ + L"\" \"" + chm + L"::/" + topic + L".html\"";
+    }
+
+    static HWND window_;
+    std::wstring log_;
+    std::wstring viewer_;
+    std::vector<std::wstring> made_;
+};
+
+HWND HelpViewer::window_ = nullptr;
+
+// The command line of the last viewer a call started, or nothing.
+std::wstring Last(const HelpCall& call)
+{
+    return call.launches.empty() ? std::wstring() : call.launches.back().commandLine;
+}
+
+TEST_F(HelpViewer, EveryNameOpensItsTopicInAnyCase)
+{
+    std::wstring chm = Make(TempDir() + L"\\Ivro.chm");
+    SetEnvironmentVariableW(L"IvroHelp", TempDir().c_str());
+    const struct {
+        const wchar_t* name;
+        const wchar_t* topic;
+    } names[] = {
+        {L"@exp", L"f_exp"},           {L"@EXP", L"f_exp"},           {L"@ExP", L"f_exp"},
+        {L"@escapify", L"f_escapify"}, {L"@EscEnv", L"f_escenv"},     {L"@escline", L"f_escline"},
+        {L"@ESCREAD", L"f_escread"},   {L"@expcmp", L"f_expcmp"},     {L"@expFind", L"f_expfind"},
+        {L"@expreplace", L"f_expreplace"}, {L"@expwrite", L"f_expwrite"}, {L"_ivrover", L"v_ivrover"},
+        {L"_IVROVER", L"v_ivrover"},   {L"expecho", L"expecho"},      {L"EXPECHO", L"expecho"},
+    };
+    size_t started = 0;
+    for (const auto& n : names) {
+        HelpCall call = CallHelp(n.name, ++started);
+        EXPECT_EQ(call.result, 1) << Show(n.name);
+        ASSERT_EQ(call.launches.size(), started) << Show(n.name);
+        EXPECT_EQ(Show(call.launches.back().commandLine), Show(CommandLine(chm, n.topic))) << Show(n.name);
+        EXPECT_EQ(call.box, L"");
+        EXPECT_EQ(call.output.out + call.output.err, "");
+    }
+}
+
+TEST_F(HelpViewer, OtherNamesHaveNoHelp)
+{
+    Make(TempDir() + L"\\Ivro.chm");
+    SetEnvironmentVariableW(L"IvroHelp", TempDir().c_str());
+    for (const wchar_t* name : {L"exp", L"@ex", L"@expx", L"@exp ", L" @exp", L"", L"ivrover", L"_ivro", L"expecho2",
+                                L"@expcmpp", L"@", L"_", L",", L"@exp,@expcmp", L"f_exp", L"v_ivrover"}) {
+        HelpCall call = CallHelp(name, 0);
+        EXPECT_EQ(call.result, 0) << Show(name);
+        EXPECT_TRUE(call.launches.empty()) << Show(name);
+        EXPECT_EQ(call.box, L"") << Show(name);
+    }
+    EXPECT_EQ(ExportAs<HelpProc>("Help")(nullptr), 0);
+}
+
+// Where the file is looked for, and in which order.
+TEST_F(HelpViewer, TheFirstPlaceThatHoldsTheFileWins)
+{
+    const std::wstring a = Make(TempDir() + L"\\a", true);
+    const std::wstring b = Make(TempDir() + L"\\b", true);
+    const std::wstring empty = Make(TempDir() + L"\\empty", true);
+    const std::wstring inA = Make(a + L"\\Ivro.chm");
+    const std::wstring inB = Make(b + L"\\Ivro.chm");
+
+    SetEnvironmentVariableW(L"IvroHelp", a.c_str());
+    SetEnvironmentVariableW(L"PluginHelp", b.c_str());
+    EXPECT_EQ(Last(CallHelp(L"@exp", 1)), CommandLine(inA, L"f_exp"));
+
+    SetEnvironmentVariableW(L"IvroHelp", empty.c_str());
+    EXPECT_EQ(Last(CallHelp(L"@exp", 2)), CommandLine(inB, L"f_exp"));
+
+    // Beside the module, before its Help subdirectory.
+    SetEnvironmentVariableW(L"IvroHelp", nullptr);
+    SetEnvironmentVariableW(L"PluginHelp", nullptr);
+    const std::wstring helpDirectory = Make(ExeDirectory() + L"\\Help", true);
+    const std::wstring inHelp = Make(helpDirectory + L"\\Ivro.chm");
+    EXPECT_EQ(Last(CallHelp(L"@exp", 3)), CommandLine(inHelp, L"f_exp"));
+    const std::wstring beside = Make(ExeDirectory() + L"\\Ivro.chm");
+    EXPECT_EQ(Last(CallHelp(L"_ivrover", 4)), CommandLine(beside, L"v_ivrover"));
+}
+
+TEST_F(HelpViewer, ADirectoryNamedLikeTheFileIsNotTheFile)
+{
+    const std::wstring a = Make(TempDir() + L"\\a", true);
+    Make(a + L"\\Ivro.chm", true);
+    const std::wstring b = Make(TempDir() + L"\\b", true);
+    const std::wstring inB = Make(b + L"\\Ivro.chm");
+    SetEnvironmentVariableW(L"IvroHelp", a.c_str());
+    SetEnvironmentVariableW(L"PluginHelp", b.c_str());
+    EXPECT_EQ(Last(CallHelp(L"expecho", 1)), CommandLine(inB, L"expecho"));
+}
+
+TEST_F(HelpViewer, AnUndefinedVariableDoesNotPointAtTheRootOfTheDrive)
+{
+    // Without IvroHelp the first place would be "\Ivro.chm": the root of the
+    // current drive, which holds the file here and must not be taken.
+    const std::wstring work = Make(L"C:\\ivro-help-work", true);
+    SetCurrentDirectoryW(work.c_str());
+    Make(L"C:\\Ivro.chm");
+    const std::wstring b = Make(TempDir() + L"\\b", true);
+    const std::wstring inB = Make(b + L"\\Ivro.chm");
+    SetEnvironmentVariableW(L"PluginHelp", b.c_str());
+    EXPECT_EQ(Last(CallHelp(L"@exp", 1)), CommandLine(inB, L"f_exp"));
+}
+
+TEST_F(HelpViewer, TheWindowsHelpDirectoryIsTheLastPlace)
+{
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    CreateDirectoryW((std::wstring(windows) + L"\\help").c_str(), nullptr);
+    const std::wstring chm = Make(std::wstring(windows) + L"\\help\\Ivro.chm");
+    EXPECT_EQ(Last(CallHelp(L"@expwrite", 1)), CommandLine(chm, L"f_expwrite"));
+}
+
+TEST_F(HelpViewer, ASecondRequestReplacesTheViewerAndShutdownEndsIt)
+{
+    Make(TempDir() + L"\\Ivro.chm");
+    SetEnvironmentVariableW(L"IvroHelp", TempDir().c_str());
+    CallHelp(L"@exp", 1);
+    std::vector<Launch> launches = CallHelp(L"@escapify", 2).launches;
+    ASSERT_EQ(launches.size(), 2u);
+    EXPECT_FALSE(Alive(launches[0].pid));
+    EXPECT_TRUE(Alive(launches[1].pid));
+
+    int result = -1;
+    Output output = Capture([&] { result = ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0); });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(output.out + output.err, "");
+    for (int wait = 0; wait < 100 && Alive(launches[1].pid); ++wait)
+        Sleep(20);
+    EXPECT_FALSE(Alive(launches[1].pid));
+}
+
+TEST_F(HelpViewer, AViewerTheUserClosedIsEndedWithoutComplaint)
+{
+    Make(TempDir() + L"\\Ivro.chm");
+    SetEnvironmentVariableW(L"IvroHelp", TempDir().c_str());
+    std::vector<Launch> launches = CallHelp(L"@exp", 1).launches;
+    ASSERT_EQ(launches.size(), 1u);
+    HANDLE viewer = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, launches[0].pid);
+    TerminateProcess(viewer, 7);
+    WaitForSingleObject(viewer, 5000);
+    CloseHandle(viewer);
+
+    int result = -1;
+    Output output = Capture([&] { result = ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0); });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(output.out + output.err, "");
+    // The record is empty again: a new request starts a new viewer.
+    EXPECT_EQ(CallHelp(L"@exp", 2).launches.size(), 2u);
+}
+
+TEST_F(HelpViewer, WithoutAHelpFileTheBoxSaysWhereItShouldBe)
+{
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring expected = L"I can\x2019t find the help file Ivro.chm.  It should be:\n\n"
+                                  L"    \x2022  in a directory specified in %IVROHELP\n"
+                                  L"    \x2022  in a directory specified in %PLUGINHELP\n"
+                                  L"    \x2022  in the same directory as the .DLL file\n"
+                                  L"    \x2022  in a HELP directory within the .DLL\x2019s directory  \n"
+                                  L"    \x2022  in the same directory as the command shell\n"
+                                  L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
+                                  L"    \x2022  or in " +
+                                  std::wstring(windows) + L"\\Help.\n";
+    HelpCall call = CallHelp(L"@EXPFIND", 0);
+    EXPECT_EQ(call.result, 1);
+    EXPECT_TRUE(call.launches.empty());
+    // The static control of a message box holds the text as given.
+    EXPECT_EQ(Show(call.box), Show(expected));
+    EXPECT_EQ(call.output.out + call.output.err, "");
+}
+
+} // namespace

@@ -1,0 +1,75 @@
+// The core's heap allocations made to fail, and counted.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "escape/escapify.h"
+#include "escape/expand.h"
+#include "escape/scratch.h"
+#include "text_util.h"
+
+namespace {
+
+// Longer than any shell buffer, so expansion needs scratch: 4150 TABs.
+std::vector<char16_t> LongText()
+{
+    std::vector<char16_t> text(8400, 0);
+    for (size_t i = 0; i < 8300; ++i)
+        text[i] = i % 2 ? u't' : u'\\';
+    return text;
+}
+
+TEST(Allocation, ExpansionOfALongTextFailsCleanlyAtEitherAllocation)
+{
+    for (long failing : {1L, 2L}) {
+        std::vector<char16_t> text = LongText();
+        const std::vector<char16_t> original = text;
+        std::vector<int32_t> map(MAX_ARG_LEN, -5);
+        const long allocations = ScratchAllocations();
+        const long frees = ScratchFrees();
+        ScratchFailAt(failing); // the output buffer, then the map
+        EXPECT_EQ(ExpandEscapes(text.data(), map.data()), RESULT_NO_MEMORY) << failing;
+        ScratchFailAt(0);
+        EXPECT_TRUE(text == original);
+        EXPECT_TRUE(std::all_of(map.begin(), map.end(), [](int32_t v) { return v == -5; }));
+        EXPECT_EQ(ScratchAllocations() - allocations, ScratchFrees() - frees) << failing;
+    }
+    // With memory: two blocks, both given back.
+    std::vector<char16_t> text = LongText();
+    std::vector<int32_t> map(MAX_ARG_LEN);
+    const long allocations = ScratchAllocations();
+    EXPECT_EQ(ExpandEscapes(text.data(), map.data()), 4150);
+    EXPECT_EQ(ScratchAllocations() - allocations, 2);
+    EXPECT_EQ(ScratchAllocations(), ScratchFrees());
+}
+
+TEST(Allocation, ExpansionInAShellBufferNeedsNone)
+{
+    std::vector<char16_t> text(MAX_ARG_LEN, u'\\');
+    text[MAX_ARG_LEN - 1] = 0;
+    std::vector<int32_t> map(MAX_ARG_LEN);
+    ScratchFailAt(1);
+    EXPECT_EQ(ExpandEscapes(text.data(), map.data()), 0); // 4095 backslashes, the last one dropped
+    ScratchFailAt(0);
+    EXPECT_EQ(std::u16string(text.data()).size(), 4095u);
+}
+
+TEST(Allocation, EscapifyWithoutItsWorkBufferLeavesTheText)
+{
+    std::vector<char16_t> text(MAX_ARG_LEN, 0);
+    const std::u16string input = u"tab\there";
+    std::copy(input.begin(), input.end(), text.begin());
+    ScratchFailAt(1);
+    EXPECT_EQ(Escapify(text.data(), 0, nullptr), RESULT_NO_MEMORY);
+    ScratchFailAt(0);
+    EXPECT_EQ(Show(text.data()), Show(input));
+    EXPECT_EQ(ScratchAllocations(), ScratchFrees());
+    // An empty text asks for nothing.
+    ScratchFailAt(1);
+    text[0] = 0;
+    EXPECT_EQ(Escapify(text.data(), 0, nullptr), 0);
+    ScratchFailAt(0);
+}
+
+} // namespace
