@@ -15,6 +15,7 @@ configure_fuzz
 cmake --build "$FUZZ_BUILD"
 configure_windows
 cmake --build "$WIN_BUILD"
+cmake --build "$WIN_BUILD" --target dist
 
 prepare_wine_prefix
 

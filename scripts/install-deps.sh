@@ -11,6 +11,7 @@ packages=(
     binutils-mingw-w64-i686 mingw-w64-i686-dev
     wine wine32:i386                                   # running it: 32-bit wine
     xvfb xauth                                         # windows that must appear
+    fp-utils libchm-bin python3                        # the help file: compiler, reader, checks
 )
 
 missing=()
