@@ -30,7 +30,6 @@ set(IVRO_MODULE_SOURCES
     plugin/shell.cpp
     escape/settings.cpp
     escape/shell_functions.cpp
-    functions/arguments.cpp
     functions/compare.cpp
     functions/expecho.cpp
     functions/find.cpp

@@ -28,11 +28,13 @@ inline bool IsLowSurrogate(Unit u) { return u >= 0xDC00 && u <= 0xDFFF; }
 bool TableIsSpace(Unit u);
 bool TableIsControl(Unit u);
 
+#include <cwctype>
 #ifdef _WIN32
-#include <wctype.h>
 inline bool IsSpace(Unit u) { return iswspace(u) != 0; }
 inline bool IsControl(Unit u) { return iswcntrl(u) != 0; }
 #else
 inline bool IsSpace(Unit u) { return TableIsSpace(u); }
 inline bool IsControl(Unit u) { return TableIsControl(u); }
 #endif
+// Letters as the C runtime classifies them (natively only its own locale's).
+inline bool IsLetter(Unit u) { return iswalpha(wint_t(u)) != 0; }

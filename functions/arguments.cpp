@@ -1,38 +1,168 @@
 #include "functions/arguments.h"
 
-#include <cwchar>
+#include <cstring>
 
 #include "escape/args.h"
-#include "plugin/module.h"
+#include "escape/chars.h"
+#include "escape/expand.h"
 
-bool CopyArgument(int k, wchar_t* out)
+bool CopyArgument(int k, Unit* out)
 {
-    const wchar_t* arg = g_argList.args[k];
+    const Unit* arg = g_argList.args[k];
     if (arg == nullptr)
         return false;
     // An argument lies inside the list's buffer, so it fits in MAX_ARG_LEN.
-    wcscpy(out, arg);
+    std::memcpy(out, arg, (size_t(g_argList.lengths[k]) + 1) * sizeof(Unit));
     return true;
 }
 
 bool ReadFlags(int k, uint32_t* value)
 {
-    const wchar_t* arg = g_argList.args[k];
+    const Unit* arg = g_argList.args[k];
     return arg == nullptr || ParseNumber(arg, nullptr, value) == 0;
 }
 
-void UpperCaseAscii(wchar_t* text)
+void UpperCaseAscii(Unit* text)
 {
     for (; *text != 0; ++text)
-        if (*text >= L'a' && *text <= L'z')
-            *text = wchar_t(*text - L'a' + L'A');
+        if (*text >= 'a' && *text <= 'z')
+            *text = Unit(*text - 'a' + 'A');
 }
 
-void UpperCase(wchar_t* text) { CharUpperBuffW(text, DWORD(wcslen(text))); }
-
-int ReportBadNumber(const wchar_t* format, int k, void (*upper)(wchar_t*))
+int CompareUnits(const Unit* a, const Unit* b)
 {
-    wchar_t* arg = g_argList.args[k];
-    upper(arg);
-    return ReportError(format, arg);
+    size_t i = 0;
+    while (a[i] != 0 && a[i] == b[i])
+        ++i;
+    if (a[i] == b[i])
+        return 0;
+    return unsigned(a[i]) < unsigned(b[i]) ? -1 : 1;
+}
+
+namespace {
+
+// Copies argument k into `out` and expands it there. Missing arguments leave
+// `out` as it is (the callers clear it) and count as expanded.
+bool ExpandArgument(int k, Unit* out, int32_t* map = nullptr, int* result = nullptr)
+{
+    if (!CopyArgument(k, out))
+        return true;
+    int expanded = ExpandEscapes(out, map);
+    if (result != nullptr)
+        *result = expanded;
+    // Without memory the argument stays as written, which still serves.
+    return expanded != RESULT_OVERFLOW;
+}
+
+} // namespace
+
+CompareStatus ReadCompareArguments(CompareArguments* args)
+{
+    args->first[0] = args->second[0] = 0;
+    args->flags = 0;
+    if (g_argList.args[0] == nullptr)
+        return COMPARE_MISSING_STRING1;
+    if (!ExpandArgument(0, args->first))
+        return COMPARE_OVERFLOW_STRING1;
+    if (g_argList.args[1] == nullptr)
+        return COMPARE_MISSING_STRING2;
+    if (!ExpandArgument(1, args->second))
+        return COMPARE_OVERFLOW_STRING2;
+    if (!ReadFlags(2, &args->flags))
+        return COMPARE_BAD_FLAGS;
+    return COMPARE_OK;
+}
+
+ReplaceStatus ReadReplaceArguments(ReplaceArguments* args)
+{
+    args->from[0] = args->to[0] = args->text[0] = 0;
+    args->flags = 0;
+    if (g_argList.args[0] == nullptr)
+        return REPLACE_MISSING_FROM;
+    if (!ExpandArgument(0, args->from))
+        return REPLACE_OVERFLOW_FROM;
+    if (!ExpandArgument(1, args->to))
+        return REPLACE_OVERFLOW_TO;
+    if (!ReadFlags(2, &args->flags))
+        return REPLACE_BAD_FLAGS;
+    if (!ExpandArgument(3, args->text))
+        return REPLACE_OVERFLOW_MAIN;
+    return REPLACE_OK;
+}
+
+FindStatus ReadFindArguments(FindArguments* args)
+{
+    args->text[0] = args->pattern[0] = 0;
+    args->unexpanded = uint32_t(g_argList.lengths[0]);
+    args->n = 1;
+    args->flags = 0;
+    args->offset = g_argList.args[4];
+    int expanded = 0;
+    if (!ExpandArgument(0, args->text, args->map, &expanded))
+        return FIND_OVERFLOW_STRING;
+    // The positions rest on the map: never search without one.
+    if (expanded == RESULT_NO_MEMORY)
+        return FIND_NO_MAP;
+    if (!ExpandArgument(1, args->pattern))
+        return FIND_OVERFLOW_SUBSTRING;
+    if (g_argList.args[2] != nullptr && ParseSignedNumber(g_argList.args[2], &args->n) != 0)
+        return FIND_BAD_N;
+    if (!ReadFlags(3, &args->flags))
+        return FIND_BAD_FLAGS;
+    return FIND_OK;
+}
+
+Unit* FindSeparator(Unit* text)
+{
+    if (text == nullptr)
+        return nullptr;
+    for (; *text != 0; ++text)
+        if (*text == ',' || *text == ';')
+            return text;
+    return nullptr;
+}
+
+WriteStatus ReadWriteArguments(Unit* buffer, WriteArguments* args)
+{
+    Unit* argument = buffer;
+    while (IsSpace(*argument))
+        ++argument;
+    *args = WriteArguments{false, 0, argument, nullptr};
+    if (*argument == 0)
+        return WRITE_MISSING_HANDLE;
+
+    const Unit* rest;
+    if (argument[0] == '-' && (argument[1] == ',' || argument[1] == ';' || IsSpace(argument[1]))) {
+        args->standardOutput = true;
+        rest = argument + 1;
+    } else {
+        if (ParseNumber(argument, &rest, &args->handle) != 0) {
+            // The message shows the handle text only.
+            if (Unit* separator = FindSeparator(argument))
+                *separator = 0;
+            return WRITE_BAD_HANDLE;
+        }
+        if (args->handle == 0)
+            return WRITE_ZERO_HANDLE;
+    }
+    while (IsSpace(*rest))
+        ++rest;
+    if (*rest != ',' && *rest != ';')
+        return WRITE_EXPECTED_COMMA;
+    args->text = rest + 1;
+    return WRITE_OK;
+}
+
+NameStatus ReadVariableName(Unit* buffer, Unit** name)
+{
+    TrimWhitespace(buffer);
+    Unit* n = buffer;
+    while (*n == '%')
+        ++n;
+    *name = n;
+    if (*n == 0)
+        return NAME_MISSING;
+    if (!IsLetter(n[0]) && n[0] != '$' && n[0] != '_')
+        return NAME_BAD;
+    return NAME_OK;
 }

@@ -1,20 +1,107 @@
-// Argument handling shared by the functions that split their text.
+// Reading the arguments of the functions: the steps from the shell's text to
+// expanded strings and numbers, with every fault the functions report. None
+// of it needs Windows, so the same code runs in the module and natively.
+//
+// The multi-argument readers take their arguments from the last SplitArgs
+// call (g_argList); each check runs in the order of its status list, and the
+// first fault ends the reading.
 #pragma once
 
-#include <cstdint>
+#include "escape/text.h"
 
 // Copies argument k of the last split into `out` (MAX_ARG_LEN units). False,
 // with `out` untouched, when the argument is missing.
-bool CopyArgument(int k, wchar_t* out);
+bool CopyArgument(int k, Unit* out);
 
 // Reads argument k as an unsigned number with nothing after it into *value.
 // A missing argument leaves *value as it is; false for one that is no number.
 bool ReadFlags(int k, uint32_t* value);
 
-// Upper-casing for messages that quote an argument: the letters a to z only,
-// or the platform's whole mapping.
-void UpperCaseAscii(wchar_t* text);
-void UpperCase(wchar_t* text);
+// The letters a to z become A to Z; nothing else changes.
+void UpperCaseAscii(Unit* text);
 
-// Upper-cases argument k in place and reports it with `format`. Returns -1.
-int ReportBadNumber(const wchar_t* format, int k, void (*upper)(wchar_t*));
+// -1, 0 or 1 as `a` sorts before, equal to or after `b`, unit by unit as
+// unsigned numbers; the shorter string's NUL is the smallest unit.
+int CompareUnits(const Unit* a, const Unit* b);
+
+// @expcmp[string1,string2[,flags]]
+enum CompareStatus {
+    COMPARE_OK,
+    COMPARE_MISSING_STRING1,
+    COMPARE_OVERFLOW_STRING1,
+    COMPARE_MISSING_STRING2,
+    COMPARE_OVERFLOW_STRING2,
+    COMPARE_BAD_FLAGS, // argument 2
+};
+struct CompareArguments {
+    Unit first[MAX_ARG_LEN];
+    Unit second[MAX_ARG_LEN];
+    uint32_t flags;
+};
+CompareStatus ReadCompareArguments(CompareArguments* args);
+
+// @expreplace[from,to,flags,string]; a missing to or string is empty.
+enum ReplaceStatus {
+    REPLACE_OK,
+    REPLACE_MISSING_FROM,
+    REPLACE_OVERFLOW_FROM,
+    REPLACE_OVERFLOW_TO,
+    REPLACE_BAD_FLAGS, // argument 2
+    REPLACE_OVERFLOW_MAIN,
+};
+struct ReplaceArguments {
+    Unit from[MAX_ARG_LEN];
+    Unit to[MAX_ARG_LEN];
+    Unit text[MAX_ARG_LEN];
+    uint32_t flags;
+};
+ReplaceStatus ReadReplaceArguments(ReplaceArguments* args);
+
+// @expfind[string,substring[,n[,flags[,offset]]]]. The string is expanded
+// with its position map; the offset is left as written, for the shell to
+// evaluate.
+enum FindStatus {
+    FIND_OK,
+    FIND_OVERFLOW_STRING,
+    FIND_NO_MAP, // no memory to expand the string with its map
+    FIND_OVERFLOW_SUBSTRING,
+    FIND_BAD_N,     // argument 2
+    FIND_BAD_FLAGS, // argument 3
+};
+struct FindArguments {
+    Unit text[MAX_ARG_LEN];
+    int32_t map[MAX_ARG_LEN];
+    Unit pattern[MAX_ARG_LEN];
+    uint32_t unexpanded; // the string's length as written
+    int32_t n;
+    uint32_t flags;
+    const Unit* offset; // the offset argument, or null
+};
+FindStatus ReadFindArguments(FindArguments* args);
+
+// The first comma or semicolon of `text`, or null (also for a null text).
+Unit* FindSeparator(Unit* text);
+
+// @expwrite[handle,text]: read from the front of the text itself, no split.
+enum WriteStatus {
+    WRITE_OK,
+    WRITE_MISSING_HANDLE,
+    WRITE_BAD_HANDLE,  // not "-" and no number: `argument` runs to the first , or ;
+    WRITE_ZERO_HANDLE,
+    WRITE_EXPECTED_COMMA,
+};
+struct WriteArguments {
+    bool standardOutput; // the handle was "-"
+    uint32_t handle;     // the number, otherwise
+    Unit* argument;      // the argument after leading whitespace, for messages
+    const Unit* text;    // everything after the separator
+};
+WriteStatus ReadWriteArguments(Unit* buffer, WriteArguments* args);
+
+// @escenv[name]: trims `buffer` in place and skips leading percent signs.
+enum NameStatus {
+    NAME_OK,
+    NAME_MISSING,
+    NAME_BAD, // the first character is no letter, $ or _
+};
+NameStatus ReadVariableName(Unit* buffer, Unit** name);

@@ -2,7 +2,6 @@
 #include <cwchar>
 
 #include "escape/args.h"
-#include "escape/expand.h"
 #include "escape/scratch.h"
 #include "escape/settings.h"
 #include "functions/arguments.h"
@@ -11,9 +10,6 @@
 #include "plugin/module.h"
 
 namespace {
-
-// Lower-cases a text in place, unit for unit, as the platform does.
-void LowerCase(wchar_t* text) { CharLowerBuffW(text, DWORD(wcslen(text))); }
 
 // A heap copy of `text` lower-cased, or null when the heap refuses.
 wchar_t* LoweredCopy(const wchar_t* text, size_t length)
@@ -36,32 +32,21 @@ int WINAPI f_expcmp(LPWSTR buffer)
 {
     if (buffer == nullptr)
         return 1;
-    wchar_t first[MAX_ARG_LEN] = {};
-    wchar_t second[MAX_ARG_LEN] = {};
-    uint32_t flags = 0;
+    CompareArguments args;
     SplitArgs(buffer);
-
-    if (!CopyArgument(0, first))
-        return ReportError(L"Missing string1\r\n");
-    if (ExpandEscapes(first, nullptr) == RESULT_OVERFLOW)
-        return ReportError(L"Buffer overflow expanding string1\r\n");
-    if (!CopyArgument(1, second))
-        return ReportError(L"Missing string2\r\n");
-    if (ExpandEscapes(second, nullptr) == RESULT_OVERFLOW)
-        return ReportError(L"Buffer overflow expanding string2\r\n");
-    if (!ReadFlags(2, &flags))
-        return ReportBadNumber(L"Bad flags: \"%s\"\r\n", 2, UpperCaseAscii);
-
-    if (flags & 1) {
-        LowerCase(first);
-        LowerCase(second);
+    switch (ReadCompareArguments(&args)) {
+    case COMPARE_MISSING_STRING1: return ReportError(L"Missing string1\r\n");
+    case COMPARE_OVERFLOW_STRING1: return ReportError(L"Buffer overflow expanding string1\r\n");
+    case COMPARE_MISSING_STRING2: return ReportError(L"Missing string2\r\n");
+    case COMPARE_OVERFLOW_STRING2: return ReportError(L"Buffer overflow expanding string2\r\n");
+    case COMPARE_BAD_FLAGS: return ReportBadArgument(L"Bad flags: \"%s\"\r\n", 2, UpperCaseAscii);
+    case COMPARE_OK: break;
     }
-    // Units compare as unsigned numbers; the shorter string's NUL is smallest.
-    size_t i = 0;
-    while (first[i] != 0 && first[i] == second[i])
-        ++i;
-    const int order = first[i] == second[i] ? 0 : (unsigned(first[i]) < unsigned(second[i]) ? -1 : 1);
-    wsprintfW(buffer, L"%d", order);
+    if (args.flags & 1) {
+        LowerCase(args.first);
+        LowerCase(args.second);
+    }
+    wsprintfW(buffer, L"%d", CompareUnits(args.first, args.second));
     return 0;
 }
 
@@ -72,24 +57,17 @@ int WINAPI f_expreplace(LPWSTR buffer)
 {
     if (buffer == nullptr)
         return 1;
-    wchar_t text[MAX_ARG_LEN] = {};
-    wchar_t from[MAX_ARG_LEN] = {};
-    wchar_t to[MAX_ARG_LEN] = {};
-    wchar_t result[MAX_ARG_LEN];
-    uint32_t flags = 0;
+    ReplaceArguments args;
     SplitArgs(buffer);
-
-    if (!CopyArgument(0, from))
-        return ReportError(L"Missing \x2018" L"from\x2019 string\r\n");
-    if (ExpandEscapes(from, nullptr) == RESULT_OVERFLOW)
-        return ReportError(L"Buffer overflow expanding \x2018" L"from\x2019 string\r\n");
-    if (CopyArgument(1, to) && ExpandEscapes(to, nullptr) == RESULT_OVERFLOW)
-        return ReportError(L"Buffer overflow expanding \x2018to\x2019 string\r\n");
-    if (!ReadFlags(2, &flags))
-        return ReportBadNumber(L"Bad flags: \"%s\"\r\n", 2, UpperCaseAscii);
-    if (CopyArgument(3, text) && ExpandEscapes(text, nullptr) == RESULT_OVERFLOW)
-        return ReportError(L"Buffer overflow expanding main string\r\n");
-
+    switch (ReadReplaceArguments(&args)) {
+    case REPLACE_MISSING_FROM: return ReportError(L"Missing \x2018" L"from\x2019 string\r\n");
+    case REPLACE_OVERFLOW_FROM: return ReportError(L"Buffer overflow expanding \x2018" L"from\x2019 string\r\n");
+    case REPLACE_OVERFLOW_TO: return ReportError(L"Buffer overflow expanding \x2018to\x2019 string\r\n");
+    case REPLACE_BAD_FLAGS: return ReportBadArgument(L"Bad flags: \"%s\"\r\n", 2, UpperCaseAscii);
+    case REPLACE_OVERFLOW_MAIN: return ReportError(L"Buffer overflow expanding main string\r\n");
+    case REPLACE_OK: break;
+    }
+    wchar_t* text = args.text;
     if (text[0] == 0) {
         buffer[0] = 0;
         return 0;
@@ -101,23 +79,24 @@ int WINAPI f_expreplace(LPWSTR buffer)
     // One pass assembles the result. Ignoring case, the search runs over
     // lower-cased copies made once; without memory for them nothing is found.
     const size_t textLength = wcslen(text);
-    const size_t fromLength = wcslen(from);
+    const size_t fromLength = wcslen(args.from);
     const wchar_t* haystack = text;
-    const wchar_t* pattern = from;
+    const wchar_t* pattern = args.from;
     wchar_t* loweredText = nullptr;
     wchar_t* loweredFrom = nullptr;
     bool search = fromLength > 0 && fromLength <= textLength;
-    if (search && (flags & 1)) {
+    if (search && (args.flags & 1)) {
         loweredText = LoweredCopy(text, textLength);
-        loweredFrom = loweredText ? LoweredCopy(from, fromLength) : nullptr;
+        loweredFrom = loweredText ? LoweredCopy(args.from, fromLength) : nullptr;
         haystack = loweredText;
         pattern = loweredFrom;
         search = loweredFrom != nullptr;
     }
+    wchar_t result[MAX_ARG_LEN];
     int length = 0;
     if (search)
-        length = ReplaceOccurrences(text, textLength, haystack, pattern, fromLength, to, wcslen(to), flags & 2,
-                                    result);
+        length = ReplaceOccurrences(text, textLength, haystack, pattern, fromLength, args.to, wcslen(args.to),
+                                    args.flags & 2, result);
     ScratchFree(loweredFrom);
     ScratchFree(loweredText);
     if (length == RESULT_OVERFLOW)
@@ -125,7 +104,7 @@ int WINAPI f_expreplace(LPWSTR buffer)
     if (search)
         wmemcpy(text, result, size_t(length) + 1);
 
-    if (!(flags & 4) && Escapify(text, escapeFlags, special) == RESULT_OVERFLOW)
+    if (!(args.flags & 4) && Escapify(text, escapeFlags, special) == RESULT_OVERFLOW)
         return ReportError(L"Buffer overflow escapifying resulting string\r\n");
     wcscpy(buffer, text);
     return 0;

@@ -1,8 +1,7 @@
 // Escaped reading: @escenv, @escline, @escread.
 #include <cwchar>
-#include <cwctype>
 
-#include "escape/args.h"
+#include "functions/arguments.h"
 #include "escape/chars.h"
 #include "escape/settings.h"
 #include "plugin/host.h"
@@ -95,15 +94,13 @@ int WINAPI f_escenv(LPWSTR buffer)
 {
     if (buffer == nullptr)
         return 1;
-    TrimWhitespace(buffer);
-    wchar_t* name = buffer;
-    while (*name == L'%')
-        ++name;
-    if (*name == 0)
-        return ReportError(L"No variable name\r\n");
-    if (!iswalpha(name[0]) && name[0] != L'$' && name[0] != L'_') {
-        CharUpperW(buffer);
+    wchar_t* name = nullptr;
+    switch (ReadVariableName(buffer, &name)) {
+    case NAME_MISSING: return ReportError(L"No variable name\r\n");
+    case NAME_BAD:
+        UpperCase(buffer);
         return ReportError(L"Bad variable name: \"%s\"\r\n", name);
+    case NAME_OK: break;
     }
 
     wchar_t special[SPECIAL_CHARS_LEN] = {};

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "escape/scratch.h"
+
 void StartSearch(Search* search, size_t from)
 {
     const Unit* p = search->pattern;
@@ -78,4 +80,80 @@ int ReplaceOccurrences(const Unit* text, size_t textLength, const Unit* haystack
         return RESULT_OVERFLOW;
     out[length] = 0;
     return int(length);
+}
+
+namespace {
+
+void StartScan(Search* search, const Unit* text, size_t textLength, const Unit* pattern, size_t patternLength,
+               size_t from)
+{
+    search->text = text;
+    search->textLength = textLength;
+    search->pattern = pattern;
+    search->patternLength = patternLength;
+    search->overlapping = true;
+    StartSearch(search, from);
+}
+
+} // namespace
+
+int FindOccurrence(const Unit* text, const int32_t* map, uint32_t unexpanded, const Unit* pattern, int32_t n,
+                   uint32_t offset, FindOutcome* outcome)
+{
+    *outcome = FindOutcome{0, false, 0, 0};
+    const size_t lenS = TextLength(text);
+    const size_t lenT = TextLength(pattern);
+
+    // The first unit whose source lies at or after the offset; an escape that
+    // starts before the offset is skipped even where it ends after it.
+    size_t start = 0;
+    if (offset != 0 && unexpanded != 0 && lenS != 0) {
+        start = lenS;
+        if (offset < unexpanded)
+            for (size_t i = 0; i < lenS; ++i)
+                if (uint32_t(map[i]) >= offset) {
+                    start = i;
+                    break;
+                }
+    }
+
+    Search search;
+    if (start < lenS && lenT > 0) {
+        StartScan(&search, text, lenS, pattern, lenT, start);
+        while (NextOccurrence(&search) != kNoOccurrence)
+            ++outcome->count;
+    }
+    const uint32_t count = outcome->count;
+    if (n == 0)
+        return 0;
+
+    // One list, of exactly as many entries as there are occurrences.
+    uint32_t* matches = nullptr;
+    if (count > 0) {
+        matches = static_cast<uint32_t*>(ScratchAlloc(count * sizeof(uint32_t)));
+        if (matches == nullptr)
+            return RESULT_NO_MEMORY;
+        StartScan(&search, text, lenS, pattern, lenT, start);
+        for (uint32_t stored = 0; stored < count; ++stored) {
+            size_t at = NextOccurrence(&search);
+            if (at == kNoOccurrence) {
+                ScratchFree(matches);
+                return RESULT_INTERNAL;
+            }
+            matches[stored] = uint32_t(at);
+        }
+    }
+
+    // The n-th occurrence from the front, or the -n-th from the back; -2^31
+    // asks for 2^31 from the back, more than there can be.
+    const uint32_t wanted = n > 0 ? uint32_t(n) : 0u - uint32_t(n);
+    if (wanted <= count) {
+        const size_t i = matches[n > 0 ? wanted - 1 : count - wanted];
+        const size_t after = i + lenT;
+        outcome->found = true;
+        outcome->start = uint32_t(map[i]);
+        outcome->length = (after < lenS ? uint32_t(map[after]) : unexpanded) - outcome->start;
+    }
+    ScratchFree(matches);
+    return 0;
 }

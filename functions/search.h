@@ -40,3 +40,23 @@ size_t NextOccurrence(Search* search);
 int ReplaceOccurrences(const Unit* text, size_t textLength, const Unit* haystack, const Unit* pattern,
                        size_t patternLength, const Unit* replacement, size_t replacementLength, bool firstOnly,
                        Unit* out);
+
+// Where the n-th occurrence of `pattern` lies in `text` as the user wrote it,
+// the search beginning at `offset` of the written text. `text` is expanded,
+// with `map` its position map from ExpandEscapes and `unexpanded` the
+// length of the text as written; both strings already lower-cased if case is
+// to be ignored. Occurrences may overlap. n 0 only counts; n below 0 counts
+// from the back. The search starts at the first unit whose source lies at or
+// after the offset (none when the offset is at or beyond the written length).
+struct FindOutcome {
+    uint32_t count; // occurrences from the start
+    bool found;     // the n-th exists (never for n 0)
+    uint32_t start; // in the written text
+    uint32_t length; // of the written text that produced the occurrence
+};
+// The second pass over the text found fewer occurrences than the first.
+constexpr int RESULT_INTERNAL = -3;
+// Returns 0; RESULT_NO_MEMORY when the list of matches cannot be had;
+// RESULT_INTERNAL as above.
+int FindOccurrence(const Unit* text, const int32_t* map, uint32_t unexpanded, const Unit* pattern, int32_t n,
+                   uint32_t offset, FindOutcome* outcome);

@@ -2,7 +2,6 @@
 #include <cstring>
 #include <cwchar>
 
-#include "escape/args.h"
 #include "escape/chars.h"
 #include "escape/expand.h"
 #include "functions/arguments.h"
@@ -55,17 +54,6 @@ bool WriteByteOrderMark(UINT codePage, HANDLE handle)
     return WriteFile(handle, mark, DWORD(strlen(mark)), &written, nullptr) != 0;
 }
 
-// The first comma or semicolon of `text`, or null.
-wchar_t* FindSeparator(wchar_t* text)
-{
-    if (text == nullptr)
-        return nullptr;
-    for (; *text != 0; ++text)
-        if (*text == L',' || *text == L';')
-            return text;
-    return nullptr;
-}
-
 extern "C" {
 
 // @expwrite[handle,text]: writes text, expanded, and CR LF to an open file
@@ -77,38 +65,22 @@ int WINAPI f_expwrite(LPWSTR buffer)
         return 1;
     wchar_t line[MAX_ARG_LEN] = {};
 
-    wchar_t* argument = buffer;
-    while (IsSpace(*argument))
-        ++argument;
-    if (*argument == 0)
-        return ReportError(L"Missing handle\r\n");
-
-    HANDLE handle;
-    const wchar_t* rest;
-    if (argument[0] == L'-' && (argument[1] == L',' || argument[1] == L';' || IsSpace(argument[1]))) {
-        handle = GetStdHandle(STD_OUTPUT_HANDLE);
-        rest = argument + 1;
-    } else {
-        uint32_t number = 0;
-        if (ParseNumber(argument, &rest, &number) != 0) {
-            if (wchar_t* separator = FindSeparator(argument))
-                *separator = 0;
-            UpperCase(argument);
-            return ReportError(L"Bad handle: \"%s\"\r\n", argument);
-        }
-        if (number == 0)
-            return ReportError(L"Bad handle: \"%u\"\r\n", 0u);
-        handle = reinterpret_cast<HANDLE>(uintptr_t(number));
+    WriteArguments args;
+    switch (ReadWriteArguments(buffer, &args)) {
+    case WRITE_MISSING_HANDLE: return ReportError(L"Missing handle\r\n");
+    case WRITE_BAD_HANDLE:
+        UpperCase(args.argument);
+        return ReportError(L"Bad handle: \"%s\"\r\n", args.argument);
+    case WRITE_ZERO_HANDLE: return ReportError(L"Bad handle: \"%u\"\r\n", 0u);
+    case WRITE_EXPECTED_COMMA:
+        UpperCase(args.argument);
+        return ReportError(L"Expected a comma: \"%s\"\r\n", args.argument);
+    case WRITE_OK: break;
     }
-    while (IsSpace(*rest))
-        ++rest;
-    if (*rest != L',' && *rest != L';') {
-        UpperCase(argument);
-        return ReportError(L"Expected a comma: \"%s\"\r\n", argument);
-    }
+    HANDLE handle = args.standardOutput ? GetStdHandle(STD_OUTPUT_HANDLE) : reinterpret_cast<HANDLE>(uintptr_t(args.handle));
 
     // Everything after the separator is the text, commas and all.
-    wcscpy(line, rest + 1);
+    wcscpy(line, args.text);
     if (ExpandEscapes(line, nullptr) == RESULT_OVERFLOW || wcslen(line) >= MAX_ARG_LEN - 2)
         return ReportError(L"Buffer overflow\r\n");
     wcscat(line, L"\r\n");

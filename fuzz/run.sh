@@ -11,7 +11,7 @@ cmake --build "$FUZZ_BUILD"
 seconds=${1:-300}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(expand split roundtrip numbers)
+[ ${#targets[@]} -gt 0 ] || targets=(expand split roundtrip numbers functions)
 for t in "${targets[@]}"; do
     echo "== $t for ${seconds}s"
     "$FUZZ_BUILD/fuzz/${t}_fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \

@@ -1,3 +1,5 @@
+#include <cwchar>
+
 #include "escape/args.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
@@ -45,4 +47,11 @@ void ReportSplitOverflow(int used, int capacity)
 {
     ErrorHeader();
     Qprintf(StdErr(), L"Buffer overflow: b = %d, MAX_ARG_LEN = %d \r\n", used, capacity);
+}
+
+int ReportBadArgument(const wchar_t* format, int k, void (*upper)(wchar_t*))
+{
+    wchar_t* arg = g_argList.args[k];
+    upper(arg);
+    return ReportError(format, arg);
 }

@@ -25,6 +25,15 @@ int ReportError(const wchar_t* message);
 int ReportError(const wchar_t* format, const wchar_t* text);
 int ReportError(const wchar_t* format, unsigned number);
 
+// The platform's upper- and lower-casing of a whole text, in place, unit for
+// unit (the length stays).
+void UpperCase(wchar_t* text);
+void LowerCase(wchar_t* text);
+
+// Upper-cases argument k of the last split in place with `upper` and reports
+// it with `format`, whose one conversion shows it. Returns -1.
+int ReportBadArgument(const wchar_t* format, int k, void (*upper)(wchar_t*));
+
 // Has the shell expand `text` (variables, internal variables, functions) and
 // copies the result into `out`, of `outUnits` units, cut short if need be and
 // always NUL-terminated. The shell is handed a MAX_ARG_LEN scratch, never a

@@ -23,3 +23,7 @@ int ExpandShellText(const wchar_t* text, wchar_t* out, size_t outUnits, bool* tr
         *truncated = cut;
     return result;
 }
+
+void UpperCase(wchar_t* text) { CharUpperBuffW(text, DWORD(wcslen(text))); }
+
+void LowerCase(wchar_t* text) { CharLowerBuffW(text, DWORD(wcslen(text))); }

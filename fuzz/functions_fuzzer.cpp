@@ -1,0 +1,131 @@
+// The functions' own argument handling on any text that fits a shell buffer:
+// SplitArgs, then what @expcmp, @expreplace, @expfind, @expwrite and @escenv
+// do with the arguments before they reach the platform, and the portable work
+// after it. Only the shell's evaluation of an offset and the platform's
+// lower-casing are stood in for (by the offset as written, and ASCII).
+#include <cstdlib>
+#include <cstring>
+
+#include "escape/args.h"
+#include "escape/escapify.h"
+#include "escape/expand.h"
+#include "functions/arguments.h"
+#include "functions/search.h"
+#include "fuzz_input.h"
+
+void ReportSplitOverflow(int, int) { std::abort(); } // a fitting text never overflows
+
+namespace {
+
+void Check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void LowerAscii(Unit* text)
+{
+    for (; *text != 0; ++text)
+        if (*text >= 'A' && *text <= 'Z')
+            *text = Unit(*text + 32);
+}
+
+void Compare(const Unit* text)
+{
+    static CompareArguments args;
+    Check(SplitArgs(text) >= 0);
+    if (ReadCompareArguments(&args) != COMPARE_OK)
+        return;
+    const int order = CompareUnits(args.first, args.second);
+    Check(order >= -1 && order <= 1 && CompareUnits(args.second, args.first) == -order);
+}
+
+void Replace(const Unit* text)
+{
+    static ReplaceArguments args;
+    static Unit lowered[2][MAX_ARG_LEN];
+    static Unit result[MAX_ARG_LEN + 1];
+    Check(SplitArgs(text) >= 0);
+    if (ReadReplaceArguments(&args) != REPLACE_OK || args.text[0] == 0)
+        return;
+    const size_t length = TextLength(args.text);
+    const Unit* haystack = args.text;
+    const Unit* pattern = args.from;
+    if (args.flags & 1) {
+        std::memcpy(lowered[0], args.text, sizeof lowered[0]);
+        std::memcpy(lowered[1], args.from, sizeof lowered[1]);
+        LowerAscii(lowered[0]);
+        LowerAscii(lowered[1]);
+        haystack = lowered[0];
+        pattern = lowered[1];
+    }
+    result[MAX_ARG_LEN] = 0x5A5A; // a guard behind the buffer
+    int n = ReplaceOccurrences(args.text, length, haystack, pattern, TextLength(args.from), args.to,
+                               TextLength(args.to), args.flags & 2, result);
+    Check(result[MAX_ARG_LEN] == 0x5A5A);
+    if (n == RESULT_OVERFLOW)
+        return;
+    Check(n >= 0 && n < MAX_ARG_LEN && TextLength(result) == size_t(n));
+    if (!(args.flags & 4))
+        Check(Escapify(result, 0, u"\"%&<>[]^`|") >= RESULT_OVERFLOW);
+}
+
+void Find(const Unit* text)
+{
+    static FindArguments args;
+    Check(SplitArgs(text) >= 0);
+    if (ReadFindArguments(&args) != FIND_OK)
+        return;
+    uint32_t offset = 0;
+    if (args.offset != nullptr && ParseNumber(args.offset, nullptr, &offset) != 0)
+        return;
+    if (!(args.flags & 1)) {
+        LowerAscii(args.text);
+        LowerAscii(args.pattern);
+    }
+    FindOutcome outcome;
+    Check(FindOccurrence(args.text, args.map, args.unexpanded, args.pattern, args.n, offset, &outcome) == 0);
+    Check(outcome.count <= TextLength(args.text));
+    if (outcome.found) {
+        // The occurrence lies within the text as written and covers something.
+        Check(args.n != 0 && outcome.start < args.unexpanded);
+        Check(outcome.length > 0 && outcome.start + outcome.length <= args.unexpanded);
+    }
+}
+
+void Write(const std::vector<Unit>& text)
+{
+    static std::vector<Unit> buffer(MAX_ARG_LEN);
+    std::copy(text.begin(), text.end(), buffer.begin());
+    WriteArguments args;
+    if (ReadWriteArguments(buffer.data(), &args) != WRITE_OK)
+        return;
+    Check(args.text > buffer.data() && args.text <= buffer.data() + TextLength(buffer.data()));
+    Check(args.standardOutput || args.handle != 0);
+    static Unit line[MAX_ARG_LEN];
+    std::memcpy(line, args.text, (TextLength(args.text) + 1) * sizeof(Unit));
+    Check(ExpandEscapes(line, nullptr) >= 0);
+}
+
+void Environment(const std::vector<Unit>& text)
+{
+    static std::vector<Unit> buffer(MAX_ARG_LEN);
+    std::copy(text.begin(), text.end(), buffer.begin());
+    Unit* name = nullptr;
+    NameStatus status = ReadVariableName(buffer.data(), &name);
+    Check(name >= buffer.data() && name <= buffer.data() + TextLength(buffer.data()));
+    Check((status == NAME_MISSING) == (*name == 0));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::vector<Unit> text = UnitsFromBytes(data, size);
+    Compare(text.data());
+    Replace(text.data());
+    Find(text.data());
+    Write(text);
+    Environment(text);
+    return 0;
+}
