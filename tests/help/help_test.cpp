@@ -11,6 +11,7 @@
 
 #include "harness.h"
 #include "plugin/host.h"
+#include "viewer_process.h"
 
 namespace {
 
@@ -28,16 +29,6 @@ std::wstring FullPath(const std::wstring& path)
     wchar_t full[MAX_PATH];
     GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
     return full;
-}
-
-bool Alive(DWORD pid)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (process == nullptr)
-        return false;
-    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
 }
 
 struct Launch {

@@ -14,6 +14,7 @@
 #include "plugin/host.h"
 #include "plugin/protocol.h"
 #include "shell/host_api.h"
+#include "tests/help/viewer_process.h"
 
 namespace {
 
@@ -57,16 +58,6 @@ Figures Measure()
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
     f.privateBytes = memory.PrivateUsage > memory.PagefileUsage ? memory.PrivateUsage : memory.PagefileUsage;
     return f;
-}
-
-bool Alive(DWORD pid)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (process == nullptr)
-        return false;
-    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
 }
 
 // Text of length `n` built from a pool chosen by `i`.
