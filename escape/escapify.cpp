@@ -1,7 +1,10 @@
 #include "escape/escapify.h"
 
-#include <bitset>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "escape/chars.h"
 #include "escape/scratch.h"
@@ -57,6 +60,113 @@ Unit NamedLetter(uint32_t c)
     }
 }
 
+// Which units need a closer look, for one call's flags and special
+// characters: a table for ASCII, and for the rare special characters beyond
+// ASCII a bit set, filled only when there are any.
+struct UnitClasses {
+    uint32_t flags;
+    uint8_t ascii[128]; // kEscaped, kSpecial
+    bool wide;
+    uint32_t wideBits[0x10000 / 32]; // valid only when wide
+    // The printable ASCII units that need a look (the backslash and the
+    // special characters), for the scan eight units at a time; -1 when there
+    // are too many for it.
+    int printableCount;
+    Unit printable[16];
+};
+constexpr uint8_t kEscaped = 1;
+constexpr uint8_t kSpecial = 2;
+
+void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
+{
+    classes->flags = flags;
+    classes->wide = false;
+    std::memset(classes->ascii, 0, sizeof classes->ascii);
+    for (int k = 0; k < 32; ++k)
+        classes->ascii[k] = kEscaped;
+    classes->ascii[127] = kEscaped;
+    classes->ascii[unsigned('\\')] = kEscaped;
+    for (const Unit* s = special; s != nullptr && *s != 0; ++s) {
+        if (*s < 128) {
+            classes->ascii[*s] |= kEscaped | kSpecial;
+            continue;
+        }
+        if (!classes->wide)
+            std::memset(classes->wideBits, 0, sizeof classes->wideBits);
+        classes->wide = true;
+        classes->wideBits[*s >> 5] |= 1u << (*s & 31);
+    }
+    classes->printableCount = 0;
+    for (unsigned u = 0x20; u < 0x7F && classes->printableCount >= 0; ++u) {
+        if (classes->ascii[u] == 0)
+            continue;
+        if (classes->printableCount == 16)
+            classes->printableCount = -1;
+        else
+            classes->printable[classes->printableCount++] = Unit(u);
+    }
+}
+
+bool InWideSet(const UnitClasses& classes, Unit u)
+{
+    return classes.wide && ((classes.wideBits[u >> 5] >> (u & 31)) & 1u) != 0;
+}
+
+bool IsSpecialUnit(const UnitClasses& classes, Unit u)
+{
+    return u < 128 ? (classes.ascii[u] & kSpecial) != 0 : InWideSet(classes, u);
+}
+
+// Copied as it is, whatever follows: not escaped, and no high surrogate
+// (which may start a pair).
+bool IsOrdinaryUnit(const UnitClasses& classes, Unit u)
+{
+    if (u < 128)
+        return classes.ascii[u] == 0;
+    if (u <= 160 || (classes.flags & ESCF_NONASCII) || IsHighSurrogate(u))
+        return false;
+    if ((classes.flags & ESCF_CONTROL) && IsControl(u))
+        return false;
+    return !InWideSet(classes, u);
+}
+
+// The index of the first unit at or after `i` that is not ordinary: a NUL,
+// or a unit that needs an escape or a look at what follows it. A run longer
+// than eight units goes on in blocks of eight, read only below MAX_ARG_LEN,
+// within the caller's buffer; a block passes when all eight units are
+// printable ASCII that needs nothing.
+size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i)
+{
+    for (const size_t stop = i + 8; i < stop; ++i)
+        if (text[i] == 0 || !IsOrdinaryUnit(classes, text[i]))
+            return i;
+#if defined(__SSE2__)
+    if (classes.printableCount >= 0) {
+        __m128i printable[16];
+        for (int k = 0; k < classes.printableCount; ++k)
+            printable[k] = _mm_set1_epi16(short(classes.printable[k]));
+        const __m128i belowSpace = _mm_set1_epi16(0x1F);
+        const __m128i delete_ = _mm_set1_epi16(0x7F);
+        for (; i + 8 <= size_t(MAX_ARG_LEN); i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            // 0x20..0x7E, compared as signed numbers: units from 0x8000 on
+            // are negative and fail the first test.
+            __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi16(v, belowSpace), _mm_cmplt_epi16(v, delete_));
+            for (int k = 0; k < classes.printableCount; ++k)
+                ordinary = _mm_andnot_si128(_mm_cmpeq_epi16(v, printable[k]), ordinary);
+            const unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
+            if (mask != 0xFFFF) {
+                i += size_t(__builtin_ctz(~mask)) / 2;
+                break;
+            }
+        }
+    }
+#endif
+    while (text[i] != 0 && IsOrdinaryUnit(classes, text[i]))
+        ++i;
+    return i;
+}
+
 } // namespace
 
 int Escapify(Unit* text, uint32_t flags, const Unit* special)
@@ -66,19 +176,40 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     if (text[0] == 0)
         return 0;
 
+    UnitClasses classes;
+    ClassifyUnits(&classes, flags, special);
+
+    // The text up to the first unit that needs a look stays where it is; a
+    // text with no such unit is already in escaped form.
+    const size_t first = SkipOrdinary(classes, text, 0);
+    if (text[first] == 0)
+        return 0;
+
+    // The result from `first` on is built in the work buffer; `length`
+    // counts the whole result, the untouched part included.
     Unit* work = static_cast<Unit*>(ScratchAlloc(MAX_ARG_LEN * sizeof(Unit)));
     if (work == nullptr)
         return RESULT_NO_MEMORY;
-
-    // The special characters as a set of units, for one test per character.
-    std::bitset<0x10000> specials;
-    if (special != nullptr)
-        for (const Unit* s = special; *s != 0; ++s)
-            specials.set(*s);
-
-    int length = 0;
+    int length = int(first);
+    auto append = [&](const Unit* units, size_t n) {
+        if (n > size_t(kMaxResult) - size_t(length))
+            return false;
+        std::memcpy(work + (size_t(length) - first), units, n * sizeof(Unit));
+        length += int(n);
+        return true;
+    };
     int count = 0;
-    for (size_t i = 0; text[i] != 0;) {
+    for (size_t i = first;;) {
+        // A run of units copied as they are.
+        const size_t start = i;
+        i = SkipOrdinary(classes, text, i);
+        if (!append(text + start, i - start)) {
+            ScratchFree(work);
+            return RESULT_OVERFLOW;
+        }
+        if (text[i] == 0)
+            break;
+
         uint32_t c = text[i];
         size_t width = 1;
         bool isSpecial;
@@ -87,7 +218,7 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             width = 2;
             isSpecial = false; // a pair is one character, never a special unit
         } else {
-            isSpecial = specials.test(c);
+            isSpecial = IsSpecialUnit(classes, Unit(c));
         }
         const Unit following = text[i + width];
         // The long form keeps a hexadecimal digit behind the escape out of
@@ -125,26 +256,18 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             }
         }
 
-        if (escapeLength > 0) {
-            if (length + escapeLength > kMaxResult) {
-                ScratchFree(work);
-                return RESULT_OVERFLOW;
-            }
-            std::memcpy(work + length, escape, size_t(escapeLength) * sizeof(Unit));
-            length += escapeLength;
-            ++count;
-        } else {
-            if (length > kMaxResult - 1) {
-                ScratchFree(work);
-                return RESULT_OVERFLOW;
-            }
-            work[length++] = Unit(c);
+        // Append the escape, or the character as it is.
+        const bool fits = escapeLength > 0 ? append(escape, size_t(escapeLength)) : append(text + i, width);
+        if (!fits) {
+            ScratchFree(work);
+            return RESULT_OVERFLOW;
         }
+        count += escapeLength > 0;
         i += width;
     }
 
-    work[length] = 0;
-    std::memcpy(text, work, (size_t(length) + 1) * sizeof(Unit));
+    work[size_t(length) - first] = 0;
+    std::memcpy(text + first, work, (size_t(length) - first + 1) * sizeof(Unit));
     ScratchFree(work);
     return count;
 }

@@ -24,6 +24,8 @@ constexpr int SPECIAL_CHARS_LEN = 1024;
 // hexadecimal digit follows it, or at the end of the text unless
 // ESCF_SHORT_AT_END is set; otherwise the short form (\x01, \u22, \U1f600).
 //
+// text: a buffer of MAX_ARG_LEN units; the whole buffer may be read, past the
+//       NUL too (the scan takes eight units at a time).
 // special: the characters always escaped, or null for none.
 // Returns the number of escapes written; RESULT_MISSING for a null text;
 // RESULT_NO_MEMORY when the work buffer cannot be had; RESULT_OVERFLOW when

@@ -5,91 +5,136 @@
 #include "escape/chars.h"
 #include "escape/scratch.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
+
+// The index of the first backslash or NUL at or after `i`. Whole blocks are
+// read only below MAX_ARG_LEN, where the buffer is known to exist (the caller's
+// buffer holds MAX_ARG_LEN units, or the whole text and its NUL when longer).
+template <bool Backslash = true>
+inline size_t FindBackslashOrEnd(const Unit* in, size_t i)
+{
+#if defined(__SSE2__)
+    // Without Backslash, the NUL alone is looked for (NUL compared twice).
+    const __m128i backslash = _mm_set1_epi16(Backslash ? '\\' : 0);
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 32 <= size_t(MAX_ARG_LEN)) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 24));
+        const __m128i ma = _mm_or_si128(_mm_cmpeq_epi16(a, backslash), _mm_cmpeq_epi16(a, zero));
+        const __m128i mb = _mm_or_si128(_mm_cmpeq_epi16(b, backslash), _mm_cmpeq_epi16(b, zero));
+        const __m128i mc = _mm_or_si128(_mm_cmpeq_epi16(c, backslash), _mm_cmpeq_epi16(c, zero));
+        const __m128i md = _mm_or_si128(_mm_cmpeq_epi16(d, backslash), _mm_cmpeq_epi16(d, zero));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(ma, mb), _mm_or_si128(mc, md))) != 0) {
+            unsigned m = unsigned(_mm_movemask_epi8(ma)) | unsigned(_mm_movemask_epi8(mb)) << 16;
+            if (m != 0)
+                return i + size_t(__builtin_ctz(m) >> 1);
+            m = unsigned(_mm_movemask_epi8(mc)) | unsigned(_mm_movemask_epi8(md)) << 16;
+            return i + 16 + size_t(__builtin_ctz(m) >> 1);
+        }
+        i += 32;
+    }
+#endif
+    while (in[i] != 0 && (!Backslash || in[i] != '\\'))
+        ++i;
+    return i;
+}
+
+// What the unit after a backslash begins, for the ASCII units; every other
+// unit stands for itself.
+enum EscapeKind : uint8_t { kItself, kNamed, kOctal, kDecimal, kHex, kCode4, kCode8 };
+
+struct EscapeTable {
+    uint8_t kind[128];
+    Unit named[128]; // the character of a named escape
+    constexpr EscapeTable() : kind(), named()
+    {
+        const char letters[] = "abcefknqrstv";
+        const Unit characters[] = {0x07, 0x08, ',', 0x1B, 0x0C, '`', 0x0A, '"', 0x0D, ' ', 0x09, 0x0B};
+        for (int k = 0; letters[k] != 0; ++k) {
+            kind[int(letters[k])] = kNamed;
+            named[int(letters[k])] = characters[k];
+        }
+        for (int d = '0'; d <= '7'; ++d)
+            kind[d] = kOctal;
+        kind[int('#')] = kDecimal;
+        kind[int('x')] = kHex;
+        kind[int('u')] = kCode4;
+        kind[int('U')] = kCode8;
+    }
+};
+constexpr EscapeTable kEscapes;
+
+// Digit values of ASCII units, 0xFF for the other units.
+struct DigitTable {
+    uint8_t value[128];
+    constexpr DigitTable() : value()
+    {
+        for (int k = 0; k < 128; ++k)
+            value[k] = 0xFF;
+        for (int k = 0; k < 10; ++k)
+            value['0' + k] = uint8_t(k);
+        for (int k = 0; k < 6; ++k)
+            value['a' + k] = value['A' + k] = uint8_t(10 + k);
+    }
+};
+constexpr DigitTable kDigits;
+
+inline unsigned DigitOf(Unit u) { return u < 128 ? kDigits.value[u] : 0xFFu; }
 
 // The largest expanded length: one unit short of the buffer, for the NUL.
 constexpr int kMaxExpanded = MAX_ARG_LEN - 1;
 
-struct DigitRule {
-    unsigned base;          // 8, 10 or 16
-    int maxDigits;
-    uint32_t maxValue;
-    bool rejectSurrogates;  // the code point forms name characters, not units
-};
-
-constexpr DigitRule kOctal{8, 3, 0777, false};
-constexpr DigitRule kDecimal{10, 5, 0xFFFF, false};
-constexpr DigitRule kHex{16, 4, 0xFFFF, false};
-constexpr DigitRule kCodePoint4{16, 4, 0xFFFF, true};
-constexpr DigitRule kCodePoint8{16, 8, 0x10FFFF, true};
-
-bool IsDigitOf(unsigned base, Unit u)
+// The one digit reader behind the four named ones, made for each rule.
+template <unsigned Base, int MaxDigits, uint32_t MaxValue, bool RejectSurrogates>
+inline int ReadNumber(const Unit* digits, Unit* units, int& length)
 {
-    switch (base) {
-    case 8: return IsOctalDigit(u);
-    case 10: return IsDecimalDigit(u);
-    default: return IsHexDigit(u);
-    }
-}
-
-// The one digit reader behind the four named ones.
-int ReadNumber(const Unit* digits, ExpandOutput* out, const DigitRule& rule)
-{
-    if (digits == nullptr || out == nullptr || out->units == nullptr)
-        return 0;
-    // The octal reader is only reached with a digit 0-7 behind the backslash,
-    // but a decimal first digit is what the reader asks for; an 8 or 9 then
-    // reads no digit and comes out invalid below.
-    if (!(rule.base == 16 ? IsHexDigit(digits[0]) : IsDecimalDigit(digits[0])))
-        return 0;
-
+    // A first unit that is no digit of the set reads no digit and comes out
+    // as value 0, invalid; so does the 8 or 9 of an octal escape.
     // At most 8 hexadecimal or 5 decimal digits: the value stays below 2^32.
     uint32_t value = 0;
     int n = 0;
-    while (n < rule.maxDigits && IsDigitOf(rule.base, digits[n])) {
-        value = value * rule.base + HexDigitValue(digits[n]);
-        ++n;
-    }
+    for (unsigned d; n < MaxDigits && (d = DigitOf(digits[n])) < Base; ++n)
+        value = value * Base + d;
     // A value above the maximum is invalid even where a shorter run of the
     // same digits would not be (U10FFFF0 is no U10FFFF followed by 0).
-    if (value == 0 || value > rule.maxValue)
+    if (value == 0 || value > MaxValue)
         return 0;
-    if (rule.rejectSurrogates && value >= 0xD800 && value <= 0xDFFF)
+    if (RejectSurrogates && value >= 0xD800 && value <= 0xDFFF)
         return 0;
-
     if (value <= 0xFFFF) {
-        if (out->length > kMaxExpanded - 1)
+        if (length > kMaxExpanded - 1)
             return RESULT_OVERFLOW;
-        out->units[out->length++] = Unit(value);
+        units[length++] = Unit(value);
     } else {
-        if (out->length > kMaxExpanded - 2)
+        if (length > kMaxExpanded - 2)
             return RESULT_OVERFLOW;
         uint32_t v = value - 0x10000;
-        out->units[out->length++] = Unit(0xD800 | (v >> 10));
-        out->units[out->length++] = Unit(0xDC00 | (v & 0x3FF));
+        units[length++] = Unit(0xD800 | (v >> 10));
+        units[length++] = Unit(0xDC00 | (v & 0x3FF));
     }
     return n;
 }
 
-// The character a named escape stands for, or 0 when `letter` names none.
-Unit NamedEscape(Unit letter)
+inline int ReadOctal(const Unit* d, Unit* u, int& n) { return ReadNumber<8, 3, 0777, false>(d, u, n); }
+inline int ReadDecimal(const Unit* d, Unit* u, int& n) { return ReadNumber<10, 5, 0xFFFF, false>(d, u, n); }
+inline int ReadHex(const Unit* d, Unit* u, int& n) { return ReadNumber<16, 4, 0xFFFF, false>(d, u, n); }
+inline int ReadCode4(const Unit* d, Unit* u, int& n) { return ReadNumber<16, 4, 0xFFFF, true>(d, u, n); }
+inline int ReadCode8(const Unit* d, Unit* u, int& n) { return ReadNumber<16, 8, 0x10FFFF, true>(d, u, n); }
+
+// Calls a reader on an ExpandOutput, for the public readers.
+int OnOutput(int (*read)(const Unit*, Unit*, int&), const Unit* digits, ExpandOutput* out)
 {
-    switch (letter) {
-    case 'a': return 0x07;
-    case 'b': return 0x08;
-    case 'c': return ',';
-    case 'e': return 0x1B;
-    case 'f': return 0x0C;
-    case 'k': return '`';
-    case 'n': return 0x0A;
-    case 'q': return '"';
-    case 'r': return 0x0D;
-    case 's': return ' ';
-    case 't': return 0x09;
-    case 'v': return 0x0B;
-    default: return 0;
-    }
+    if (digits == nullptr || out == nullptr || out->units == nullptr)
+        return 0;
+    return read(digits, out->units, out->length);
 }
+
 
 // Walks `in` from index `from` to its NUL, appending the expansion to `out`
 // and, when `map` is given, each produced unit's source offset at the same
@@ -100,83 +145,109 @@ Unit NamedEscape(Unit letter)
 // already read, and a digit reader has read all its digits before it appends.
 // Returns the count of escapes, or RESULT_OVERFLOW (out and map then hold
 // partial results, which the caller must not publish).
+template <bool WithMap>
 int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map)
 {
+    Unit* const units = out->units;
+    int length = out->length;
     int count = 0;
     size_t i = from;
-    for (Unit u; (u = in[i]) != 0;) {
-        const int32_t offset = int32_t(i);
-        if (u != '\\') {
-            if (out->length >= kMaxExpanded)
+    for (;;) {
+        // A run of ordinary units: moved down as a whole (or left where it
+        // is while nothing has been taken out yet). Escapes that follow each
+        // other need no scan.
+        if (in[i] != '\\' && in[i] != 0) {
+            const size_t end = FindBackslashOrEnd(in, i + 1);
+            const size_t run = end - i;
+            if (run > size_t(kMaxExpanded - length))
                 return RESULT_OVERFLOW;
-            if (map)
-                map[out->length] = offset;
-            out->units[out->length++] = u;
-            ++i;
-            continue;
+            if (WithMap)
+                for (size_t k = 0; k < run; ++k)
+                    map[size_t(length) + k] = int32_t(i + k);
+            if (units + length != in + i)
+                std::memmove(units + length, in + i, run * sizeof(Unit));
+            length += int(run);
+            i = end;
         }
+        if (in[i] == 0)
+            break;
 
         const Unit next = in[i + 1];
-        const int before = out->length;
+        const int before = length;
         Unit produced = 0;
         size_t consumed = 2;
-        if (Unit named = NamedEscape(next)) {
-            produced = named;
+        int n = 0;
+        const uint8_t kind = next < 128 ? kEscapes.kind[next] : uint8_t(kItself);
+        switch (kind) {
+        case kNamed:
+            produced = kEscapes.named[next];
             ++count;
-        } else if (IsOctalDigit(next)) {
-            int n = ReadOctalEscape(&in[i + 1], out);
-            if (n < 0)
-                return n;
+            break;
+        case kOctal:
+            // The digits all 0: the backslash and the first 0 go, and further
+            // digits are read again as text.
+            n = ReadOctal(&in[i + 1], units, length);
             if (n > 0) {
                 consumed = 1 + size_t(n);
                 ++count;
             }
-            // n == 0: the digits were all zero; the backslash and the first
-            // zero go, further digits are read again as text.
-        } else if (next == '#' || next == 'x' || next == 'u' || next == 'U') {
-            int n = next == '#'   ? ReadDecimalEscape(&in[i + 2], out)
-                    : next == 'x' ? ReadHexEscape(&in[i + 2], out)
-                                  : ReadCodePointEscape(&in[i + 2], out, next == 'u' ? 4 : 8);
-            if (n < 0)
-                return n;
+            break;
+        case kDecimal: n = ReadDecimal(&in[i + 2], units, length); break;
+        case kHex: n = ReadHex(&in[i + 2], units, length); break;
+        case kCode4: n = ReadCode4(&in[i + 2], units, length); break;
+        case kCode8: n = ReadCode8(&in[i + 2], units, length); break;
+        default:
+            if (next == 0)
+                consumed = 1; // a trailing backslash is dropped
+            else
+                produced = next; // \\, \z, \8 ... stand for the character itself
+        }
+        if (n < 0)
+            return n;
+        if (kind >= kDecimal) {
+            // A letter before the digits: an invalid escape gives up only its
+            // backslash, and the letter is read again as text.
             if (n > 0) {
                 consumed = 2 + size_t(n);
                 ++count;
             } else {
-                consumed = 1; // invalid: only the backslash goes
+                consumed = 1;
             }
-        } else if (next == 0) {
-            consumed = 1; // a trailing backslash is dropped
-        } else {
-            produced = next; // \\, \z, \8 ... stand for the character itself
         }
 
-        if (out->length >= kMaxExpanded)
+        if (length >= kMaxExpanded)
             return RESULT_OVERFLOW;
-        if (map)
-            for (int k = before; k < out->length; ++k)
-                map[k] = offset;
-        if (produced != 0) {
-            if (map)
-                map[out->length] = offset;
-            out->units[out->length++] = produced;
+        if (WithMap) {
+            for (int k = before; k < length; ++k)
+                map[k] = int32_t(i);
+            if (produced != 0)
+                map[length] = int32_t(i);
         }
+        if (produced != 0)
+            units[length++] = produced;
         i += consumed;
     }
+    out->length = length;
     return count;
+}
+
+// Expands with or without a map, each without a test for it per unit.
+int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map)
+{
+    return map != nullptr ? ExpandInto<true>(in, from, out, map) : ExpandInto<false>(in, from, out, nullptr);
 }
 
 } // namespace
 
-int ReadOctalEscape(const Unit* digits, ExpandOutput* out) { return ReadNumber(digits, out, kOctal); }
+int ReadOctalEscape(const Unit* digits, ExpandOutput* out) { return OnOutput(ReadOctal, digits, out); }
 
-int ReadDecimalEscape(const Unit* digits, ExpandOutput* out) { return ReadNumber(digits, out, kDecimal); }
+int ReadDecimalEscape(const Unit* digits, ExpandOutput* out) { return OnOutput(ReadDecimal, digits, out); }
 
-int ReadHexEscape(const Unit* digits, ExpandOutput* out) { return ReadNumber(digits, out, kHex); }
+int ReadHexEscape(const Unit* digits, ExpandOutput* out) { return OnOutput(ReadHex, digits, out); }
 
 int ReadCodePointEscape(const Unit* digits, ExpandOutput* out, int maxDigits)
 {
-    return ReadNumber(digits, out, maxDigits > 4 ? kCodePoint8 : kCodePoint4);
+    return OnOutput(maxDigits > 4 ? ReadCode8 : ReadCode4, digits, out);
 }
 
 int ExpandEscapes(Unit* text, int32_t* map)
@@ -187,10 +258,8 @@ int ExpandEscapes(Unit* text, int32_t* map)
         return 0;
 
     // The run before the first backslash expands to itself.
-    size_t first = 0;
-    while (text[first] != 0 && text[first] != '\\')
-        ++first;
-    const size_t length = first + TextLength(text + first);
+    const size_t first = FindBackslashOrEnd(text, 0);
+    const size_t length = text[first] == 0 ? first : FindBackslashOrEnd<false>(text, first);
 
     if (length <= size_t(kMaxExpanded)) {
         // Expansion never lengthens a text, so a text that fits cannot

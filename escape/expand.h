@@ -36,7 +36,9 @@ int ReadCodePointEscape(const Unit* digits, ExpandOutput* out, int maxDigits);
 // Expands the escapes of a NUL-terminated text in place.
 //
 // text: the text, in a buffer of MAX_ARG_LEN units (or of its length + 1 when
-//       longer). On success it holds the expanded text, NUL-terminated.
+//       longer). The whole buffer may be read, past the NUL too: the scan
+//       for backslashes takes whole blocks. On success the buffer holds the
+//       expanded text, NUL-terminated.
 // map:  optional. On success entry i is the offset in the original text of the
 //       character or escape that produced unit i, and the entry at the expanded
 //       length is 0. Needs room for the expanded length + 1 entries; nothing

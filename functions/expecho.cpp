@@ -51,13 +51,22 @@ int WINAPI expecho(LPWSTR args)
         return 0;
     }
 
-    // One blank separates the command from its text; any further ones are text.
-    wchar_t* text = IsSpace(args[0]) ? args + 1 : args;
-    if (ExpandEscapes(text, nullptr) == RESULT_OVERFLOW) {
+    // One blank separates the command from its text; any further ones are
+    // text. The text is moved over it, so that expansion has the whole buffer
+    // to work in, and put back where expansion fails.
+    const wchar_t separator = args[0];
+    const bool separated = IsSpace(separator);
+    if (separated)
+        wmemmove(args, args + 1, wcslen(args));
+    if (ExpandEscapes(args, nullptr) == RESULT_OVERFLOW) {
+        if (separated) {
+            wmemmove(args + 1, args, wcslen(args) + 1);
+            args[0] = separator;
+        }
         ReportError(L"Buffer overflow\r\n");
         return 2;
     }
-    QPuts(text);
+    QPuts(args);
     return 0;
 }
 
