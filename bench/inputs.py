@@ -1,0 +1,237 @@
+#!/usr/bin/python3
+"""Writes the benchmark inputs and the lists of cases that the runners read.
+
+    inputs.py DIR [--special-fit UNITS]
+
+Every input is written twice, with the same text: NAME-UNITS.u16 (UTF-16LE,
+no byte-order mark, no terminating NUL) for Ivro, natively and under wine, and
+NAME-UNITS.txt (UTF-8) for Python, bash and fish. Inputs whose expansion is
+known also get NAME-UNITS.expect.u16 / .expect.txt, so that every runner can
+check that it reads the text the same way as the others.
+
+UNITS is always the length of the text handed to the routine, in UTF-16 code
+units: for the module's exports the whole argument text (commas, flags and
+pattern included), for the core routines and the peers the text itself.
+
+--special-fit gives the longest prefix of the 8191-unit special text whose
+escaped form still fits an 8191-unit result (the native runner finds it); the
+escaping benchmarks then also run on that prefix.
+"""
+
+import os
+import random
+import sys
+
+SIZES = (1024, 8191)
+
+WORDS = (
+    "the quick brown fox jumps over lazy dog while seven wizards quietly hex "
+    "a jovial mob of zealous programmers who write scripts for shells and "
+    "files with names lines tabs columns every night before morning comes"
+).split()
+
+SPECIALS = '"%&<>[]^`|'
+ASTRAL = [0x1F600, 0x1F680, 0x10348, 0x1D11E, 0x1F4A9]
+
+
+def units(text):
+    """Length in UTF-16 code units."""
+    return len(text.encode("utf-16-le")) // 2
+
+
+def prose(rng, n, commas):
+    """Words, spaces and full stops (and commas when asked): n units exactly,
+    with no whitespace at either end."""
+    out = []
+    length = 0
+    start = True
+    while length < n + 16:
+        w = rng.choice(WORDS)
+        if start:
+            w = w.capitalize()
+            start = False
+        r = rng.random()
+        if r < 0.08:
+            w += "."
+            start = True
+        elif commas and r < 0.16:
+            w += ","
+        w += " "
+        out.append(w)
+        length += len(w)
+    text = "".join(out)[:n]
+    if text[-1] == " ":
+        text = text[:-1] + "."
+    return text
+
+
+def mixed(rng, n):
+    """Prose (with commas) and the escapes \\t \\n \\u20ac \\U0001F600 between
+    the words; returns (text, expansion). The 8-digit form of \\U is the one
+    every peer reads (Python's needs exactly eight digits)."""
+    escapes = [("\\t", "\t"), ("\\n", "\n"), ("\\u20ac", "\u20ac"), ("\\U0001F600", "\U0001F600")]
+    text, expanded = [], []
+    length = 0
+    while True:
+        tokens = []
+        w = rng.choice(WORDS)
+        if rng.random() < 0.1:
+            w += ","
+        tokens.append((w, w))
+        if rng.random() < 0.4:
+            tokens.append(rng.choice(escapes))
+        else:
+            tokens.append((" ", " "))
+        for t, e in tokens:
+            if length + len(t) > n:
+                pad = "x" * (n - length)
+                text.append(pad)
+                expanded.append(pad)
+                return "".join(text), "".join(expanded)
+            text.append(t)
+            expanded.append(e)
+            length += len(t)
+
+
+def special(rng, n):
+    """Control characters, the shell's special characters, backslashes,
+    U+0080..U+00A0, characters beyond U+FFFF, and some letters and digits
+    (so that escapes meet following hexadecimal digits): n units exactly."""
+    out = []
+    length = 0
+    while length < n:
+        r = rng.random()
+        if r < 0.30:
+            c = chr(rng.choice([c for c in range(1, 32)] + [127]))
+        elif r < 0.55:
+            c = rng.choice(SPECIALS)
+        elif r < 0.70:
+            c = chr(rng.choice(ASTRAL))
+        elif r < 0.75:
+            c = "\\"
+        elif r < 0.80:
+            c = chr(rng.randint(0x80, 0xA0))
+        else:
+            c = rng.choice("abcdefxyzABCDEF0123456789")
+        if length + units(c) > n:
+            c = "z"
+        out.append(c)
+        length += units(c)
+    return "".join(out)
+
+
+def prefix_units(text, n):
+    """The longest prefix of text of at most n UTF-16 units."""
+    out = []
+    length = 0
+    for c in text:
+        if length + units(c) > n:
+            break
+        out.append(c)
+        length += units(c)
+    return "".join(out)
+
+
+def write(directory, name, n, text, expect=None):
+    assert units(text) == n, (name, n, units(text))
+    base = os.path.join(directory, f"{name}-{n}")
+    with open(base + ".u16", "wb") as f:
+        f.write(text.encode("utf-16-le"))
+    with open(base + ".txt", "w", encoding="utf-8", newline="") as f:
+        f.write(text)
+    if expect is not None:
+        with open(base + ".expect.u16", "wb") as f:
+            f.write(expect.encode("utf-16-le"))
+        with open(base + ".expect.txt", "w", encoding="utf-8", newline="") as f:
+            f.write(expect)
+    return f"{name}-{n}"
+
+
+def main():
+    directory = sys.argv[1]
+    fit = None
+    if len(sys.argv) > 3 and sys.argv[2] == "--special-fit":
+        fit = int(sys.argv[3])
+    os.makedirs(directory, exist_ok=True)
+
+    native, wine, peers = [], [], []
+
+    def case(lst, impl, inp, n, f):
+        lst.append(f"{impl} {inp} {n} {f}")
+
+    # One long text of each kind; the shorter inputs are its prefixes (cut at
+    # a token boundary and padded where the kind needs it).
+    special_full = special(random.Random(3), 8191)
+    for n in SIZES:
+        p = prose(random.Random(1), n, commas=False)
+        f = write(directory, "plain", n, p, expect=p)
+        for impl in ("ExpandEscapes", "Escapify", "SplitArgs", "memcpy"):
+            case(native, impl, "plain", n, f)
+        for impl in ("f_exp", "f_escapify"):
+            case(wine, impl, "plain", n, f)
+        for impl in ("python-decode", "bash-printf-b", "fish-unescape",
+                     "python-encode", "bash-printf-q", "fish-escape"):
+            case(peers, impl, "plain", n, f)
+
+        d = "\\x41" * (n // 4) + "z" * (n % 4)
+        f = write(directory, "dense", n, d, expect="A" * (n // 4) + "z" * (n % 4))
+        for impl in ("ExpandEscapes", "memcpy"):
+            case(native, impl, "dense", n, f)
+        case(wine, "f_exp", "dense", n, f)
+        for impl in ("python-decode", "bash-printf-b", "fish-unescape"):
+            case(peers, impl, "dense", n, f)
+
+        m, e = mixed(random.Random(2), n)
+        f = write(directory, "mixed", n, m, expect=e)
+        for impl in ("ExpandEscapes", "SplitArgs", "memcpy"):
+            case(native, impl, "mixed", n, f)
+        case(wine, "f_exp", "mixed", n, f)
+        for impl in ("python-decode", "bash-printf-b", "fish-unescape"):
+            case(peers, impl, "mixed", n, f)
+
+        s = special_full if n == 8191 else special(random.Random(3), n)
+        f = write(directory, "special", n, s)
+        # The escaped form of 8191 units of special text cannot fit the 8191
+        # units of a result: Ivro fails with an overflow there, so Ivro's
+        # escaping runs at 1024 units and at the longest prefix that fits.
+        if n == 1024:
+            case(native, "Escapify", "special", n, f)
+            case(wine, "f_escapify", "special", n, f)
+        case(native, "memcpy", "special", n, f)
+        for impl in ("python-encode", "bash-printf-q", "fish-escape"):
+            case(peers, impl, "special", n, f)
+
+        a = "a" * (n - 5) + ",aa,0"
+        f = write(directory, "find-worst", n, a)
+        case(wine, "f_expfind", "find-worst", n, f)
+
+        r = "a,b,0," + "a" * (n - 6)
+        f = write(directory, "replace-worst", n, r)
+        case(wine, "f_expreplace", "replace-worst", n, f)
+        r = "A,b,1," + "a" * (n - 6)
+        f = write(directory, "replace-worst-nocase", n, r)
+        case(wine, "f_expreplace", "replace-worst-nocase", n, f)
+
+        # Two equal plain strings; for an even total the second one starts
+        # with a space, which splitting skips.
+        k = (n - 1) // 2
+        c = p[:k] + "," + " " * (n - 1 - 2 * k) + p[:k]
+        f = write(directory, "cmp-plain", n, c)
+        case(wine, "f_expcmp", "plain", n, f)
+
+    if fit is not None:
+        s = prefix_units(special_full, fit)
+        f = write(directory, "special", fit, s)
+        case(native, "Escapify", "special", fit, f)
+        case(native, "memcpy", "special", fit, f)
+        case(wine, "f_escapify", "special", fit, f)
+        for impl in ("python-encode", "bash-printf-q", "fish-escape"):
+            case(peers, impl, "special", fit, f)
+
+    for name, lst in (("native", native), ("wine", wine), ("peers", peers)):
+        with open(os.path.join(directory, f"cases-{name}.txt"), "w") as f:
+            f.write("\n".join(lst) + "\n")
+
+
+if __name__ == "__main__":
+    main()
