@@ -44,6 +44,11 @@ void ReportSplitOverflow(int used, int capacity);
 // rest are untouched.
 int ParseNumber(const Unit* text, const Unit** rest, uint32_t* value);
 
+// Reads a handle number as ParseNumber reads a number, up to the width of a
+// pointer: 0xFFFFFFFF in a 32-bit build, 0xFFFFFFFFFFFFFFFF in a 64-bit one,
+// so that whatever handle a shell of either width prints arrives whole.
+int ParseHandle(const Unit* text, const Unit** rest, uintptr_t* value);
+
 // Reads a signed 32-bit number, the whole text: -?decimal (-2147483648 to
 // 2147483647), or 0x hexadecimal taken as 32 bits (0xFFFFFFFF is -1).
 // Returns as ParseNumber does.

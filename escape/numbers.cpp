@@ -7,9 +7,9 @@ namespace {
 
 // The conversion of the C runtime's wcstoul from a position that holds a
 // digit of `base`: an optional 0x prefix (base 16), then the longest run of
-// digits. The value saturates at 2^32 - 1 with ERANGE, and the run is consumed
+// digits. The value saturates at `max` with ERANGE, and the run is consumed
 // whole either way.
-int ConvertUnsigned(const Unit* digits, unsigned base, const Unit** end, uint32_t* value)
+int ConvertUnsigned(const Unit* digits, unsigned base, uint64_t max, const Unit** end, uint64_t* value)
 {
     const Unit* p = digits;
     if (base == 16 && p[0] == '0' && (p[1] | 0x20) == 'x' && IsHexDigit(p[2]))
@@ -17,15 +17,25 @@ int ConvertUnsigned(const Unit* digits, unsigned base, const Unit** end, uint32_
     uint64_t v = 0;
     bool overflow = false;
     for (; base == 16 ? IsHexDigit(*p) : IsDecimalDigit(*p); ++p) {
-        v = v * base + HexDigitValue(*p);
-        if (v > 0xFFFFFFFFu) {
+        const unsigned digit = HexDigitValue(*p);
+        if (v > (max - digit) / base) {
             overflow = true;
-            v = 0xFFFFFFFFu; // keeps the accumulator far from 64-bit overflow
+            v = max;
+        } else {
+            v = v * base + digit;
         }
     }
     *end = p;
-    *value = uint32_t(v);
+    *value = v;
     return overflow ? ERANGE : 0;
+}
+
+int ConvertUnsigned(const Unit* digits, unsigned base, const Unit** end, uint32_t* value)
+{
+    uint64_t v = 0;
+    int error = ConvertUnsigned(digits, base, UINT32_MAX, end, &v);
+    *value = uint32_t(v);
+    return error;
 }
 
 bool StartsHex(const Unit* text)
@@ -33,19 +43,18 @@ bool StartsHex(const Unit* text)
     return text[0] == '0' && (text[1] | 0x20) == 'x' && IsHexDigit(text[2]);
 }
 
-} // namespace
-
-int ParseNumber(const Unit* text, const Unit** rest, uint32_t* value)
+// ParseNumber for values up to `max`.
+int ParseUnsigned(const Unit* text, const Unit** rest, uint64_t max, uint64_t* value)
 {
     if (text == nullptr || value == nullptr)
         return -1;
     const Unit* end = nullptr;
-    uint32_t v = 0;
+    uint64_t v = 0;
     int error;
     if (StartsHex(text))
-        error = ConvertUnsigned(text + 2, 16, &end, &v);
+        error = ConvertUnsigned(text + 2, 16, max, &end, &v);
     else if (IsDecimalDigit(text[0]))
-        error = ConvertUnsigned(text, 10, &end, &v);
+        error = ConvertUnsigned(text, 10, max, &end, &v);
     else
         return -1;
     if (error != 0)
@@ -56,6 +65,30 @@ int ParseNumber(const Unit* text, const Unit** rest, uint32_t* value)
     if (rest != nullptr)
         *rest = end;
     return 0;
+}
+
+} // namespace
+
+int ParseNumber(const Unit* text, const Unit** rest, uint32_t* value)
+{
+    if (value == nullptr)
+        return -1;
+    uint64_t v = 0;
+    int error = ParseUnsigned(text, rest, UINT32_MAX, &v);
+    if (error == 0)
+        *value = uint32_t(v);
+    return error;
+}
+
+int ParseHandle(const Unit* text, const Unit** rest, uintptr_t* value)
+{
+    if (value == nullptr)
+        return -1;
+    uint64_t v = 0;
+    int error = ParseUnsigned(text, rest, UINTPTR_MAX, &v);
+    if (error == 0)
+        *value = uintptr_t(v);
+    return error;
 }
 
 int ParseSignedNumber(const Unit* text, int32_t* value)

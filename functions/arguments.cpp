@@ -136,7 +136,7 @@ WriteStatus ReadWriteArguments(Unit* buffer, WriteArguments* args)
         args->standardOutput = true;
         rest = argument + 1;
     } else {
-        if (ParseNumber(argument, &rest, &args->handle) != 0) {
+        if (ParseHandle(argument, &rest, &args->handle) != 0) {
             // The message shows the handle text only.
             if (Unit* separator = FindSeparator(argument))
                 *separator = 0;

@@ -92,7 +92,7 @@ enum WriteStatus {
 };
 struct WriteArguments {
     bool standardOutput; // the handle was "-"
-    uint32_t handle;     // the number, otherwise
+    uintptr_t handle;    // the number, otherwise (as wide as a pointer)
     Unit* argument;      // the argument after leading whitespace, for messages
     const Unit* text;    // everything after the separator
 };

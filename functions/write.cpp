@@ -77,7 +77,7 @@ int WINAPI f_expwrite(LPWSTR buffer)
         return ReportError(L"Expected a comma: \"%s\"\r\n", args.argument);
     case WRITE_OK: break;
     }
-    HANDLE handle = args.standardOutput ? GetStdHandle(STD_OUTPUT_HANDLE) : reinterpret_cast<HANDLE>(uintptr_t(args.handle));
+    HANDLE handle = args.standardOutput ? GetStdHandle(STD_OUTPUT_HANDLE) : reinterpret_cast<HANDLE>(args.handle);
 
     // Everything after the separator is the text, commas and all.
     wcscpy(line, args.text);

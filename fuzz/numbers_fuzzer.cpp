@@ -1,5 +1,6 @@
-// ParseNumber and ParseSignedNumber against the C runtime's own conversions,
-// wcstoul and wcstol, held to 32 bits.
+// ParseNumber, ParseSignedNumber and ParseHandle against the C runtime's own
+// conversions, wcstoul and wcstol held to 32 bits and wcstoull held to the
+// width of a pointer.
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -14,20 +15,23 @@
 namespace {
 
 // What the conversion promises for `text`, by way of the runtime: the
-// unsigned or signed value, whether it fits 32 bits, where it stops.
+// value, whether it fits, where it stops.
 struct Expected {
     int result;
-    long long value;
-    size_t stop; // units consumed
+    unsigned long long value; // a signed value as its two's complement
+    size_t stop;              // units consumed
 };
+
+enum class Kind { Unsigned, Signed, Handle };
 
 bool StartsHex(const std::wstring& w)
 {
     return w.size() >= 3 && w[0] == L'0' && (w[1] == L'x' || w[1] == L'X') && iswxdigit(w[2]) && w[2] < 128;
 }
 
-Expected Runtime(const std::wstring& w, bool isSigned)
+Expected Runtime(const std::wstring& w, Kind kind)
 {
+    const bool isSigned = kind == Kind::Signed;
     const wchar_t* start;
     int base;
     if (StartsHex(w)) {
@@ -44,16 +48,20 @@ Expected Runtime(const std::wstring& w, bool isSigned)
     }
     wchar_t* end = nullptr;
     errno = 0;
-    long long value;
+    unsigned long long value;
     bool range;
-    if (isSigned && base == 10) {
+    if (kind == Kind::Handle) {
+        unsigned long long v = wcstoull(start, &end, base);
+        range = errno == ERANGE || v > UINTPTR_MAX;
+        value = v;
+    } else if (isSigned && base == 10) {
         long v = wcstol(start, &end, 10);
         range = errno == ERANGE || v < INT32_MIN || v > INT32_MAX;
-        value = v;
+        value = (unsigned long long)v;
     } else {
         unsigned long v = wcstoul(start, &end, base);
         range = errno == ERANGE || v > UINT32_MAX;
-        value = isSigned ? (long long)int32_t(uint32_t(v)) : (long long)v;
+        value = isSigned ? (unsigned long long)int32_t(uint32_t(v)) : v;
     }
     if (range)
         return {ERANGE, 0, 0};
@@ -73,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::wstring w(text.begin(), text.begin() + long(n));
 
     // Unsigned, whole text and with rest.
-    Expected e = Runtime(w, false);
+    Expected e = Runtime(w, Kind::Unsigned);
     uint32_t value = 12345;
     int result = ParseNumber(text.data(), nullptr, &value);
     int expectedWhole = e.result != 0 ? e.result : (e.stop == n ? 0 : -1);
@@ -85,11 +93,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
 
     // Signed, whole text.
-    e = Runtime(w, true);
+    e = Runtime(w, Kind::Signed);
     int32_t signedValue = 0;
     result = ParseSignedNumber(text.data(), &signedValue);
     expectedWhole = e.result != 0 ? e.result : (e.stop == n ? 0 : -1);
     if (result != expectedWhole || (result == 0 && signedValue != int32_t(e.value)))
+        std::abort();
+
+    // Handles, with rest: up to the width of a pointer.
+    e = Runtime(w, Kind::Handle);
+    uintptr_t handle = 7;
+    rest = nullptr;
+    result = ParseHandle(text.data(), &rest, &handle);
+    if (result != e.result || (result == 0 && (handle != e.value || size_t(rest - text.data()) != e.stop)))
         std::abort();
     return 0;
 }

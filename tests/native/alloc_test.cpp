@@ -9,22 +9,26 @@
 #include "escape/scratch.h"
 #include "text_util.h"
 
+#ifndef IVRO_ALLOC_TESTING
+#error "the allocation tests need the core and themselves built with IVRO_ALLOC_TESTING"
+#endif
+
 namespace {
 
 // Longer than any shell buffer, so expansion needs scratch: 4150 TABs.
-std::vector<char16_t> LongText()
+std::vector<Unit> LongText()
 {
-    std::vector<char16_t> text(8400, 0);
+    std::vector<Unit> text(8400, 0);
     for (size_t i = 0; i < 8300; ++i)
-        text[i] = i % 2 ? u't' : u'\\';
+        text[i] = i % 2 ? U16('t') : U16('\\');
     return text;
 }
 
 TEST(Allocation, ExpansionOfALongTextFailsCleanlyAtEitherAllocation)
 {
     for (long failing : {1L, 2L}) {
-        std::vector<char16_t> text = LongText();
-        const std::vector<char16_t> original = text;
+        std::vector<Unit> text = LongText();
+        const std::vector<Unit> original = text;
         std::vector<int32_t> map(MAX_ARG_LEN, -5);
         const long allocations = ScratchAllocations();
         const long frees = ScratchFrees();
@@ -36,7 +40,7 @@ TEST(Allocation, ExpansionOfALongTextFailsCleanlyAtEitherAllocation)
         EXPECT_EQ(ScratchAllocations() - allocations, ScratchFrees() - frees) << failing;
     }
     // With memory: two blocks, both given back.
-    std::vector<char16_t> text = LongText();
+    std::vector<Unit> text = LongText();
     std::vector<int32_t> map(MAX_ARG_LEN);
     const long allocations = ScratchAllocations();
     EXPECT_EQ(ExpandEscapes(text.data(), map.data()), 4150);
@@ -46,19 +50,19 @@ TEST(Allocation, ExpansionOfALongTextFailsCleanlyAtEitherAllocation)
 
 TEST(Allocation, ExpansionInAShellBufferNeedsNone)
 {
-    std::vector<char16_t> text(MAX_ARG_LEN, u'\\');
+    std::vector<Unit> text(MAX_ARG_LEN, U16('\\'));
     text[MAX_ARG_LEN - 1] = 0;
     std::vector<int32_t> map(MAX_ARG_LEN);
     ScratchFailAt(1);
     EXPECT_EQ(ExpandEscapes(text.data(), map.data()), 0); // 4095 backslashes, the last one dropped
     ScratchFailAt(0);
-    EXPECT_EQ(std::u16string(text.data()).size(), 4095u);
+    EXPECT_EQ(Text(text.data()).size(), 4095u);
 }
 
 TEST(Allocation, EscapifyWithoutItsWorkBufferLeavesTheText)
 {
-    std::vector<char16_t> text(MAX_ARG_LEN, 0);
-    const std::u16string input = u"tab\there";
+    std::vector<Unit> text(MAX_ARG_LEN, 0);
+    const Text input = U16("tab\there");
     std::copy(input.begin(), input.end(), text.begin());
     ScratchFailAt(1);
     EXPECT_EQ(Escapify(text.data(), 0, nullptr), RESULT_NO_MEMORY);

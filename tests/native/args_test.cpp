@@ -13,11 +13,11 @@ namespace {
 
 // One expected argument: null for a missing one.
 struct Arg {
-    const char16_t* text;
+    const Unit* text;
 };
 
 struct SplitCase {
-    const char16_t* input;
+    const Unit* input;
     int count;
     std::vector<Arg> args;
 };
@@ -35,7 +35,7 @@ void ExpectArgs(const SplitCase& c)
         } else {
             ASSERT_NE(g_argList.args[k], nullptr);
             EXPECT_EQ(Show(g_argList.args[k]), Show(c.args[k].text));
-            EXPECT_EQ(size_t(g_argList.lengths[k]), std::char_traits<char16_t>::length(c.args[k].text));
+            EXPECT_EQ(size_t(g_argList.lengths[k]), std::char_traits<Unit>::length(c.args[k].text));
         }
     }
     // Entries beyond the arguments are missing.
@@ -50,38 +50,38 @@ TEST_P(SplitArgsTable, SplitsAtUnquotedCommas) { ExpectArgs(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(
     Cases, SplitArgsTable,
     ::testing::Values(
-        SplitCase{u"", 0, {}}, SplitCase{u"   \t ", 0, {}}, SplitCase{u"abc", 1, {{u"abc"}}},
-        SplitCase{u"abc,", 1, {{u"abc"}}},                     // a trailing comma adds nothing
-        SplitCase{u",abc", 2, {{nullptr}, {u"abc"}}},          // an empty first argument is missing
-        SplitCase{u"a,,b", 3, {{u"a"}, {nullptr}, {u"b"}}},
-        SplitCase{u",,", 2, {{nullptr}, {nullptr}}},
-        SplitCase{u"  a b  , c", 2, {{u"a b"}, {u"c"}}},       // inner space stays
-        SplitCase{u"\"a,b\",c", 2, {{u"a,b"}, {u"c"}}},        // a quoted comma is text
-        SplitCase{u"a\"b\"c", 1, {{u"abc"}}},                  // quotes vanish mid-argument
-        SplitCase{u"\" a\"", 1, {{u" a"}}},                    // quoted leading space stays
-        SplitCase{u"\"a \"", 1, {{u"a"}}},                     // trailing space goes, quoted or not
-        SplitCase{u"\"\"", 0, {{nullptr}}},                    // only quotes: missing
-        SplitCase{u"\" \"", 1, {{u""}}},                       // quoted space: present, empty
-        SplitCase{u"\" \",x", 2, {{u""}, {u"x"}}},
-        SplitCase{u"\"a,b", 1, {{u"a,b"}}},                    // unbalanced quote runs to the end
-        SplitCase{u"a\\,b", 2, {{u"a\\"}, {u"b"}}},            // a backslash protects nothing
-        SplitCase{u"a\\\"b", 1, {{u"a\\b"}}},
-        SplitCase{u"\u00a0a\u3000,\u2003b", 2, {{u"a"}, {u"b"}}}, // Unicode whitespace trims
-        SplitCase{u"\u0085a", 1, {{u"\u0085a"}}}                  // NEL is no whitespace here
+        SplitCase{U16(""), 0, {}}, SplitCase{U16("   \t "), 0, {}}, SplitCase{U16("abc"), 1, {{U16("abc")}}},
+        SplitCase{U16("abc,"), 1, {{U16("abc")}}},                         // a trailing comma adds nothing
+        SplitCase{U16(",abc"), 2, {{nullptr}, {U16("abc")}}},              // an empty first argument is missing
+        SplitCase{U16("a,,b"), 3, {{U16("a")}, {nullptr}, {U16("b")}}},
+        SplitCase{U16(",,"), 2, {{nullptr}, {nullptr}}},
+        SplitCase{U16("  a b  , c"), 2, {{U16("a b")}, {U16("c")}}},       // inner space stays
+        SplitCase{U16("\"a,b\",c"), 2, {{U16("a,b")}, {U16("c")}}},        // a quoted comma is text
+        SplitCase{U16("a\"b\"c"), 1, {{U16("abc")}}},                      // quotes vanish mid-argument
+        SplitCase{U16("\" a\""), 1, {{U16(" a")}}},                        // quoted leading space stays
+        SplitCase{U16("\"a \""), 1, {{U16("a")}}},                         // trailing space goes, quoted or not
+        SplitCase{U16("\"\""), 0, {{nullptr}}},                            // only quotes: missing
+        SplitCase{U16("\" \""), 1, {{U16("")}}},                           // quoted space: present, empty
+        SplitCase{U16("\" \",x"), 2, {{U16("")}, {U16("x")}}},
+        SplitCase{U16("\"a,b"), 1, {{U16("a,b")}}},                        // unbalanced quote runs to the end
+        SplitCase{U16("a\\,b"), 2, {{U16("a\\")}, {U16("b")}}},            // a backslash protects nothing
+        SplitCase{U16("a\\\"b"), 1, {{U16("a\\b")}}},
+        SplitCase{U16("\u00a0a\u3000,\u2003b"), 2, {{U16("a")}, {U16("b")}}}, // Unicode whitespace trims
+        SplitCase{U16("\u0085a"), 1, {{U16("\u0085a")}}}                      // NEL is no whitespace here
         ));
 
 TEST(SplitArgs, NullTextKeepsThePreviousList)
 {
-    ASSERT_EQ(SplitArgs(u"x,y"), 2);
+    ASSERT_EQ(SplitArgs(U16("x,y")), 2);
     EXPECT_EQ(SplitArgs(nullptr), -1);
     EXPECT_EQ(g_argList.count, 2);
-    EXPECT_EQ(Show(g_argList.args[1]), Show(u"y"));
+    EXPECT_EQ(Show(g_argList.args[1]), Show(U16("y")));
 }
 
 TEST(SplitArgs, EveryArgumentEndsInItsOwnNulInsideTheBuffer)
 {
-    ASSERT_EQ(SplitArgs(u"ab, c ,,d"), 4);
-    const char16_t* b = g_argList.buffer;
+    ASSERT_EQ(SplitArgs(U16("ab, c ,,d")), 4);
+    const Unit* b = g_argList.buffer;
     EXPECT_EQ(g_argList.args[0], b + 0);
     EXPECT_EQ(g_argList.args[1], b + 3);
     EXPECT_EQ(g_argList.args[3], b + 7); // the missing argument still took a NUL
@@ -91,48 +91,47 @@ TEST(SplitArgs, EveryArgumentEndsInItsOwnNulInsideTheBuffer)
 
 TEST(SplitArgs, MoreThan1024ArgumentsAreCountedButNotStored)
 {
-    std::u16string text = u"word";
-    text.append(1100, u',');
+    Text text = U16("word");
+    text.append(1100, U16(','));
     ASSERT_EQ(SplitArgs(text.c_str()), 1100);
-    EXPECT_EQ(Show(g_argList.args[0]), Show(u"word"));
+    EXPECT_EQ(Show(g_argList.args[0]), Show(U16("word")));
     for (int k = 1; k < MAX_ARGS; ++k)
         ASSERT_EQ(g_argList.args[k], nullptr) << k;
 
     // Arguments beyond the tables are dropped, the tables stay intact.
     text.clear();
     for (int k = 0; k < 1100; ++k)
-        text += u"x" + std::u16string(k % 3, u'y') + u",";
+        text += U16("x") + Text(k % 3, U16('y')) + U16(",");
     ASSERT_EQ(SplitArgs(text.c_str()), 1100);
-    EXPECT_EQ(Show(g_argList.args[1022]), Show(u"xyy"));
+    EXPECT_EQ(Show(g_argList.args[1022]), Show(U16("xyy")));
     EXPECT_EQ(g_argList.lengths[1022], 3);
-    EXPECT_EQ(Show(g_argList.args[1023]), Show(u"x"));
+    EXPECT_EQ(Show(g_argList.args[1023]), Show(U16("x")));
 }
 
 TEST(SplitArgs, ATextOfMaximalLengthFitsWhateverItHolds)
 {
-    const std::u16string kinds[] = {std::u16string(8191, u','), std::u16string(8191, u'a'),
-                                    std::u16string(8191, u'"'), std::u16string(8191, u' ')};
+    const Text kinds[] = {Text(8191, U16(',')), Text(8191, U16('a')), Text(8191, U16('"')), Text(8191, U16(' '))};
     for (const auto& text : kinds) {
         SplitOverflowReports().clear();
         EXPECT_GE(SplitArgs(text.c_str()), 0) << Show(text.substr(0, 4));
         EXPECT_TRUE(SplitOverflowReports().empty());
     }
-    std::u16string mixed;
+    Text mixed;
     while (mixed.size() < 8191)
-        mixed += u"a,";
+        mixed += U16("a,");
     mixed.resize(8191);
     // The last "a" lies beyond the tables and is dropped, so it is not
     // counted: the count is that of the commas.
     EXPECT_EQ(SplitArgs(mixed.c_str()), 4095);
-    EXPECT_EQ(Show(g_argList.args[1023]), Show(u"a"));
+    EXPECT_EQ(Show(g_argList.args[1023]), Show(U16("a")));
 }
 
 TEST(SplitArgs, OverflowIsReportedNeverWritten)
 {
     // Only a text longer than a shell buffer can get here.
-    for (const char16_t fill : {u'a', u','}) {
+    for (const Unit fill : {U16('a'), U16(',')}) {
         SplitOverflowReports().clear();
-        std::u16string text(8200, fill);
+        Text text(8200, fill);
         EXPECT_EQ(SplitArgs(text.c_str()), -1);
         ASSERT_EQ(SplitOverflowReports().size(), 1u);
         EXPECT_EQ(SplitOverflowReports()[0], std::make_pair(8191, 8192));
@@ -141,7 +140,7 @@ TEST(SplitArgs, OverflowIsReportedNeverWritten)
 }
 
 struct NumberCase {
-    const char16_t* text;
+    const Unit* text;
     int result;
     uint32_t value;
 };
@@ -157,32 +156,33 @@ TEST_P(ParseNumberWhole, ReadsTheWholeText)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ParseNumberWhole,
-                         ::testing::Values(NumberCase{u"10", 0, 10}, NumberCase{u"0x1F", 0, 31},
-                                           NumberCase{u"0X1f", 0, 31}, NumberCase{u"010", 0, 10},
-                                           NumberCase{u"0", 0, 0}, NumberCase{u"4294967295", 0, 4294967295u},
-                                           NumberCase{u"0xFFFFFFFF", 0, 4294967295u},
-                                           NumberCase{u"00000000000000000000042", 0, 42},
-                                           NumberCase{u"4294967296", ERANGE, 0},
-                                           NumberCase{u"0x100000000", ERANGE, 0},
-                                           NumberCase{u"99999999999999999999999", ERANGE, 0},
-                                           NumberCase{u"", -1, 0}, NumberCase{u" 5", -1, 0},
-                                           NumberCase{u"+5", -1, 0}, NumberCase{u"-5", -1, 0},
-                                           NumberCase{u"5x", -1, 0}, NumberCase{u"0x", -1, 0},
-                                           NumberCase{u"0xg", -1, 0}, NumberCase{u"5 ", -1, 0},
-                                           NumberCase{u"\u0663", -1, 0},   // Arabic-Indic three
-                                           NumberCase{u"\uff15", -1, 0},   // fullwidth five
-                                           NumberCase{u"0x0x5", 0, 5}));   // the runtime's own prefix rule
+                         ::testing::Values(NumberCase{U16("10"), 0, 10}, NumberCase{U16("0x1F"), 0, 31},
+                                           NumberCase{U16("0X1f"), 0, 31}, NumberCase{U16("010"), 0, 10},
+                                           NumberCase{U16("0"), 0, 0}, NumberCase{U16("4294967295"), 0, 4294967295u},
+                                           NumberCase{U16("0xFFFFFFFF"), 0, 4294967295u},
+                                           NumberCase{U16("00000000000000000000042"), 0, 42},
+                                           NumberCase{U16("4294967296"), ERANGE, 0},
+                                           NumberCase{U16("0x100000000"), ERANGE, 0},
+                                           NumberCase{U16("99999999999999999999999"), ERANGE, 0},
+                                           NumberCase{U16(""), -1, 0}, NumberCase{U16(" 5"), -1, 0},
+                                           NumberCase{U16("+5"), -1, 0}, NumberCase{U16("-5"), -1, 0},
+                                           NumberCase{U16("5x"), -1, 0}, NumberCase{U16("0x"), -1, 0},
+                                           NumberCase{U16("0xg"), -1, 0}, NumberCase{U16("5 "), -1, 0},
+                                           NumberCase{U16("\u0663"), -1, 0},   // Arabic-Indic three
+                                           NumberCase{U16("\uff15"), -1, 0},   // fullwidth five
+                                           NumberCase{U16("0x0x5"), 0, 5}));   // the runtime's own prefix rule
 
 TEST(ParseNumber, WithRestStopsAfterTheDigits)
 {
     struct {
-        const char16_t* text;
+        const Unit* text;
         uint32_t value;
         size_t restAt;
-    } cases[] = {{u"5x", 5, 1}, {u"0x", 0, 1}, {u"0xg", 0, 1}, {u"0x1f,z", 31, 4}, {u"12 ,", 12, 2}, {u"7", 7, 1}};
+    } cases[] = {{U16("5x"), 5, 1},      {U16("0x"), 0, 1},    {U16("0xg"), 0, 1},
+                 {U16("0x1f,z"), 31, 4}, {U16("12 ,"), 12, 2}, {U16("7"), 7, 1}};
     for (const auto& c : cases) {
         uint32_t value = 0;
-        const char16_t* rest = nullptr;
+        const Unit* rest = nullptr;
         EXPECT_EQ(ParseNumber(c.text, &rest, &value), 0) << Show(c.text);
         EXPECT_EQ(value, c.value) << Show(c.text);
         EXPECT_EQ(rest, c.text + c.restAt) << Show(c.text);
@@ -192,18 +192,51 @@ TEST(ParseNumber, WithRestStopsAfterTheDigits)
 TEST(ParseNumber, FailureLeavesRestAndValueAlone)
 {
     uint32_t value = 9;
-    const char16_t* rest = u"untouched";
-    const char16_t* before = rest;
-    EXPECT_EQ(ParseNumber(u"x5", &rest, &value), -1);
-    EXPECT_EQ(ParseNumber(u"4294967296z", &rest, &value), ERANGE);
+    const Unit* rest = U16("untouched");
+    const Unit* before = rest;
+    EXPECT_EQ(ParseNumber(U16("x5"), &rest, &value), -1);
+    EXPECT_EQ(ParseNumber(U16("4294967296z"), &rest, &value), ERANGE);
     EXPECT_EQ(rest, before);
     EXPECT_EQ(value, 9u);
     EXPECT_EQ(ParseNumber(nullptr, &rest, &value), -1);
-    EXPECT_EQ(ParseNumber(u"5", &rest, nullptr), -1);
+    EXPECT_EQ(ParseNumber(U16("5"), &rest, nullptr), -1);
+}
+
+TEST(ParseHandle, ReadsNumbersAsWideAsAPointer)
+{
+    const bool wide = sizeof(uintptr_t) == 8;
+    struct {
+        const Unit* text;
+        int result;       // with 64-bit pointers
+        int narrowResult; // with 32-bit pointers
+        uint64_t value;
+        size_t restAt;
+    } cases[] = {
+        {U16("4294967295,x"), 0, 0, 0xFFFFFFFFu, 10},
+        {U16("4294967296,x"), 0, ERANGE, 0x100000000u, 10},
+        {U16("0x00000001000000FC;"), 0, ERANGE, 0x1000000FCu, 18},
+        {U16("18446744073709551615 ,"), 0, ERANGE, UINT64_MAX, 20},
+        {U16("0xFFFFFFFFFFFFFFFF"), 0, ERANGE, UINT64_MAX, 18},
+        {U16("18446744073709551616,"), ERANGE, ERANGE, 0, 0},
+        {U16("0x10000000000000000"), ERANGE, ERANGE, 0, 0},
+        {U16("-1,"), -1, -1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        uintptr_t value = 3;
+        const Unit* rest = nullptr;
+        const int expected = wide ? c.result : c.narrowResult;
+        EXPECT_EQ(ParseHandle(c.text, &rest, &value), expected) << Show(c.text);
+        if (expected == 0) {
+            EXPECT_EQ(value, uintptr_t(c.value)) << Show(c.text);
+            EXPECT_EQ(rest, c.text + c.restAt) << Show(c.text);
+        } else {
+            EXPECT_EQ(value, 3u) << Show(c.text);
+        }
+    }
 }
 
 struct SignedCase {
-    const char16_t* text;
+    const Unit* text;
     int result;
     int32_t value;
 };
@@ -219,38 +252,38 @@ TEST_P(ParseSignedNumberTable, ReadsTheWholeText)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ParseSignedNumberTable,
-                         ::testing::Values(SignedCase{u"-5", 0, -5}, SignedCase{u"0x10", 0, 16},
-                                           SignedCase{u"0xFFFFFFFF", 0, -1}, // 0xffffffff == -1
-                                           SignedCase{u"0x80000000", 0, INT32_MIN},
-                                           SignedCase{u"2147483647", 0, INT32_MAX},
-                                           SignedCase{u"-2147483648", 0, INT32_MIN},
-                                           SignedCase{u"2147483648", ERANGE, 0},
-                                           SignedCase{u"-2147483649", ERANGE, 0},
-                                           SignedCase{u"0x100000000", ERANGE, 0},
-                                           SignedCase{u"-0x5", -1, 0}, // -0 then trailing x5
-                                           SignedCase{u"-0", 0, 0}, SignedCase{u"--5", -1, 0},
-                                           SignedCase{u"-", -1, 0}, SignedCase{u"+5", -1, 0},
-                                           SignedCase{u" 1", -1, 0}, SignedCase{u"1 ", -1, 0},
-                                           SignedCase{u"", -1, 0}));
+                         ::testing::Values(SignedCase{U16("-5"), 0, -5}, SignedCase{U16("0x10"), 0, 16},
+                                           SignedCase{U16("0xFFFFFFFF"), 0, -1}, // 0xffffffff == -1
+                                           SignedCase{U16("0x80000000"), 0, INT32_MIN},
+                                           SignedCase{U16("2147483647"), 0, INT32_MAX},
+                                           SignedCase{U16("-2147483648"), 0, INT32_MIN},
+                                           SignedCase{U16("2147483648"), ERANGE, 0},
+                                           SignedCase{U16("-2147483649"), ERANGE, 0},
+                                           SignedCase{U16("0x100000000"), ERANGE, 0},
+                                           SignedCase{U16("-0x5"), -1, 0}, // -0 then trailing x5
+                                           SignedCase{U16("-0"), 0, 0}, SignedCase{U16("--5"), -1, 0},
+                                           SignedCase{U16("-"), -1, 0}, SignedCase{U16("+5"), -1, 0},
+                                           SignedCase{U16(" 1"), -1, 0}, SignedCase{U16("1 "), -1, 0},
+                                           SignedCase{U16(""), -1, 0}));
 
 TEST(ParseSignedNumber, NullArgumentsFail)
 {
     int32_t value = 0;
     EXPECT_EQ(ParseSignedNumber(nullptr, &value), -1);
-    EXPECT_EQ(ParseSignedNumber(u"1", nullptr), -1);
+    EXPECT_EQ(ParseSignedNumber(U16("1"), nullptr), -1);
 }
 
 TEST(TrimWhitespace, TrimsBothEndsInPlace)
 {
     struct {
-        const char16_t* text;
-        const char16_t* trimmed;
-    } cases[] = {{u"   ", u""}, {u"\tx ", u"x"}, {u"x", u"x"}, {u"", u""},
-                 {u" a b ", u"a b"}, {u"\u3000\u00a0z\u2028", u"z"}, {u"\u0085", u"\u0085"}};
+        const Unit* text;
+        const Unit* trimmed;
+    } cases[] = {{U16("   "), U16("")}, {U16("\tx "), U16("x")}, {U16("x"), U16("x")}, {U16(""), U16("")},
+                 {U16(" a b "), U16("a b")}, {U16("\u3000\u00a0z\u2028"), U16("z")}, {U16("\u0085"), U16("\u0085")}};
     for (const auto& c : cases) {
-        std::u16string buffer(c.text);
-        buffer.resize(buffer.size() + 4, u'#'); // trimming never reaches past the NUL
-        buffer[std::char_traits<char16_t>::length(c.text)] = 0;
+        Text buffer(c.text);
+        buffer.resize(buffer.size() + 4, U16('#')); // trimming never reaches past the NUL
+        buffer[std::char_traits<Unit>::length(c.text)] = 0;
         EXPECT_EQ(TrimWhitespace(buffer.data()), 0);
         EXPECT_EQ(Show(buffer.c_str()), Show(c.trimmed)) << "from " << Show(c.text);
     }

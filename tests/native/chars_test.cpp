@@ -7,6 +7,7 @@
 #include <string>
 
 #include "escape/chars.h"
+#include "text_util.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ TEST(DigitHelpers, AcceptOnlyAsciiDigits)
 
 TEST(DigitHelpers, HexDigitValueOfEveryDigit)
 {
-    const std::u16string lower = u"0123456789abcdef", upper = u"0123456789ABCDEF";
+    const Text lower = U16("0123456789abcdef"), upper = U16("0123456789ABCDEF");
     for (unsigned v = 0; v < 16; ++v) {
         EXPECT_EQ(HexDigitValue(lower[v]), v) << char(lower[v]);
         EXPECT_EQ(HexDigitValue(upper[v]), v) << char(upper[v]);
@@ -119,15 +120,15 @@ TEST(SurrogateHelpers, SplitTheSurrogateBlockInTwo)
 TEST(TextLength, CountsUnitsUpToTheNul)
 {
     struct Row {
-        const char16_t* text;
+        const Unit* text;
         size_t length;
     };
     const Row rows[] = {
-        {u"", 0},
-        {u"a", 1},
-        {u"a\\tb", 4},
-        {u"\xD83D\xDE00", 2}, // a pair is two units
-        {u"ab\0cd", 2},
+        {U16(""), 0},
+        {U16("a"), 1},
+        {U16("a\\tb"), 4},
+        {U16("\xD83D\xDE00"), 2}, // a pair is two units
+        {U16("ab\0cd"), 2},
     };
     for (const Row& row : rows)
         EXPECT_EQ(TextLength(row.text), row.length);

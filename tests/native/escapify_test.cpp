@@ -12,21 +12,21 @@ namespace {
 
 // The special characters the module always passes: the ten fixed ones and the
 // shell's default command separator and escape character, which are among them.
-const char16_t kDefaultSpecials[] = u"\"%&<>[]^`|";
+const Unit kDefaultSpecials[] = U16("\"%&<>[]^`|");
 
-std::vector<char16_t> InBuffer(const std::u16string& text, size_t guard = 16)
+std::vector<Unit> InBuffer(const Text& text, size_t guard = 16)
 {
-    std::vector<char16_t> buffer(MAX_ARG_LEN + guard, u'\xA5A5');
+    std::vector<Unit> buffer(MAX_ARG_LEN + guard, U16('\xA5A5'));
     std::fill(buffer.begin(), buffer.begin() + MAX_ARG_LEN, 0);
     std::copy(text.begin(), text.end(), buffer.begin());
     return buffer;
 }
 
 struct EscapeCase {
-    std::u16string text;
+    Text text;
     uint32_t flags;
-    const char16_t* special;
-    std::u16string expected;
+    const Unit* special;
+    Text expected;
     int count;
 };
 
@@ -35,7 +35,7 @@ class EscapifyTable : public ::testing::TestWithParam<EscapeCase> {};
 TEST_P(EscapifyTable, WritesTheChosenForm)
 {
     const EscapeCase& c = GetParam();
-    std::vector<char16_t> buffer = InBuffer(c.text);
+    std::vector<Unit> buffer = InBuffer(c.text);
     EXPECT_EQ(Escapify(buffer.data(), c.flags, c.special), c.count)
         << Show(c.text) << " flags " << c.flags;
     EXPECT_EQ(Show(buffer.data()), Show(c.expected)) << Show(c.text) << " flags " << c.flags;
@@ -46,70 +46,70 @@ TEST_P(EscapifyTable, WritesTheChosenForm)
 INSTANTIATE_TEST_SUITE_P(
     SingleCharacters, EscapifyTable,
     ::testing::Values(
-        EscapeCase{u"\tq", 0, kDefaultSpecials, u"\\tq", 1},
-        EscapeCase{u"\t", 15, kDefaultSpecials, u"\\t", 1},
-        EscapeCase{u"\x01z", 0, kDefaultSpecials, u"\\x01z", 1},
-        EscapeCase{u"\x01\x37", 0, kDefaultSpecials, u"\\x00017", 1},
-        EscapeCase{u"\x1b", 0, kDefaultSpecials, u"\\x001b", 1},
-        EscapeCase{u"\x1b", 8, kDefaultSpecials, u"\\x1b", 1},
-        EscapeCase{u"\x1b" u"5", 4, kDefaultSpecials, u"\\e5", 1},
-        EscapeCase{u"\u00a0", 0, kDefaultSpecials, u"\\u00a0", 1},
-        EscapeCase{u"\u00a0 ", 0, kDefaultSpecials, u"\\ua0 ", 1},
-        EscapeCase{u"\"b", 0, kDefaultSpecials, u"\\u0022b", 1},
-        EscapeCase{u"\"z", 0, kDefaultSpecials, u"\\u22z", 1},
-        EscapeCase{u"\"a", 4, kDefaultSpecials, u"\\qa", 1},
-        EscapeCase{u"\u00e9 ", 0, kDefaultSpecials, u"\u00e9 ", 0},
-        EscapeCase{u"\u00e9 ", 1, kDefaultSpecials, u"\\ue9 ", 1},
-        EscapeCase{u"\u20ac ", 1, kDefaultSpecials, u"\\u20ac ", 1},
-        EscapeCase{u"\U0001F600!", 0, kDefaultSpecials, u"\\U1f600!", 1},
-        EscapeCase{u"\U0001F600", 0, kDefaultSpecials, u"\\U0001f600", 1},
-        EscapeCase{u"\U0001F600", 8, kDefaultSpecials, u"\\U1f600", 1},
-        EscapeCase{u"\U0010FFFFF", 0, kDefaultSpecials, u"\\U0010ffffF", 1},
-        EscapeCase{u"\U00010000x", 0, kDefaultSpecials, u"\\U10000x", 1}));
+        EscapeCase{U16("\tq"), 0, kDefaultSpecials, U16("\\tq"), 1},
+        EscapeCase{U16("\t"), 15, kDefaultSpecials, U16("\\t"), 1},
+        EscapeCase{U16("\x01z"), 0, kDefaultSpecials, U16("\\x01z"), 1},
+        EscapeCase{U16("\x01\x37"), 0, kDefaultSpecials, U16("\\x00017"), 1},
+        EscapeCase{U16("\x1b"), 0, kDefaultSpecials, U16("\\x001b"), 1},
+        EscapeCase{U16("\x1b"), 8, kDefaultSpecials, U16("\\x1b"), 1},
+        EscapeCase{U16("\x1b") U16("5"), 4, kDefaultSpecials, U16("\\e5"), 1},
+        EscapeCase{U16("\u00a0"), 0, kDefaultSpecials, U16("\\u00a0"), 1},
+        EscapeCase{U16("\u00a0 "), 0, kDefaultSpecials, U16("\\ua0 "), 1},
+        EscapeCase{U16("\"b"), 0, kDefaultSpecials, U16("\\u0022b"), 1},
+        EscapeCase{U16("\"z"), 0, kDefaultSpecials, U16("\\u22z"), 1},
+        EscapeCase{U16("\"a"), 4, kDefaultSpecials, U16("\\qa"), 1},
+        EscapeCase{U16("\u00e9 "), 0, kDefaultSpecials, U16("\u00e9 "), 0},
+        EscapeCase{U16("\u00e9 "), 1, kDefaultSpecials, U16("\\ue9 "), 1},
+        EscapeCase{U16("\u20ac "), 1, kDefaultSpecials, U16("\\u20ac "), 1},
+        EscapeCase{U16("\U0001F600!"), 0, kDefaultSpecials, U16("\\U1f600!"), 1},
+        EscapeCase{U16("\U0001F600"), 0, kDefaultSpecials, U16("\\U0001f600"), 1},
+        EscapeCase{U16("\U0001F600"), 8, kDefaultSpecials, U16("\\U1f600"), 1},
+        EscapeCase{U16("\U0010FFFFF"), 0, kDefaultSpecials, U16("\\U0010ffffF"), 1},
+        EscapeCase{U16("\U00010000x"), 0, kDefaultSpecials, U16("\\U10000x"), 1}));
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, EscapifyTable,
     ::testing::Values(
-        EscapeCase{u"", 0, kDefaultSpecials, u"", 0},
-        EscapeCase{u"\\", 0, kDefaultSpecials, u"\\\\", 1},
-        EscapeCase{u"\t\t\t", 0, kDefaultSpecials, u"\\t\\t\\t", 3},
-        EscapeCase{u"\a\b\n\v\f\r", 0, nullptr, u"\\a\\b\\n\\v\\f\\r", 6},
-        EscapeCase{u"\x7f\x80\x9f", 0, nullptr, u"\\x7f\\u80\\u009f", 3},
+        EscapeCase{U16(""), 0, kDefaultSpecials, U16(""), 0},
+        EscapeCase{U16("\\"), 0, kDefaultSpecials, U16("\\\\"), 1},
+        EscapeCase{U16("\t\t\t"), 0, kDefaultSpecials, U16("\\t\\t\\t"), 3},
+        EscapeCase{U16("\a\b\n\v\f\r"), 0, nullptr, U16("\\a\\b\\n\\v\\f\\r"), 6},
+        EscapeCase{U16("\x7f\x80\x9f"), 0, nullptr, U16("\\x7f\\u80\\u009f"), 3},
         // Plain text, commas and spaces pass with the default settings.
-        EscapeCase{u"a, b", 0, kDefaultSpecials, u"a, b", 0},
+        EscapeCase{U16("a, b"), 0, kDefaultSpecials, U16("a, b"), 0},
         // ... and are escaped once they are special; \c only under flag 4.
-        EscapeCase{u"a, b", 0, u",", u"a\\u2c b", 1},
-        EscapeCase{u"a, b", 4, u", ", u"a\\c\\u0020b", 2}, // b is a hex digit
-        EscapeCase{u"~1~", 0, u"~", u"\\u007e1\\u007e", 2},
-        EscapeCase{u"~1~", 8, u"~", u"\\u007e1\\u7e", 2},
-        EscapeCase{u"`k`", 4, kDefaultSpecials, u"\\kk\\k", 2},
-        EscapeCase{u"%PATH%", 0, kDefaultSpecials, u"\\u25PATH\\u0025", 2},
+        EscapeCase{U16("a, b"), 0, U16(","), U16("a\\u2c b"), 1},
+        EscapeCase{U16("a, b"), 4, U16(", "), U16("a\\c\\u0020b"), 2}, // b is a hex digit
+        EscapeCase{U16("~1~"), 0, U16("~"), U16("\\u007e1\\u007e"), 2},
+        EscapeCase{U16("~1~"), 8, U16("~"), U16("\\u007e1\\u7e"), 2},
+        EscapeCase{U16("`k`"), 4, kDefaultSpecials, U16("\\kk\\k"), 2},
+        EscapeCase{U16("%PATH%"), 0, kDefaultSpecials, U16("\\u25PATH\\u0025"), 2},
         // Flag 2 picks up format characters the runtime calls controls.
-        EscapeCase{u"a\u200bb", 0, nullptr, u"a\u200bb", 0},
-        EscapeCase{u"a\u200bb", 2, nullptr, u"a\\u200bb", 1},
-        EscapeCase{u"a\u200bg", 2, nullptr, u"a\\u200bg", 1},
+        EscapeCase{U16("a\u200bb"), 0, nullptr, U16("a\u200bb"), 0},
+        EscapeCase{U16("a\u200bb"), 2, nullptr, U16("a\\u200bb"), 1},
+        EscapeCase{U16("a\u200bg"), 2, nullptr, U16("a\\u200bg"), 1},
         // No special characters at all when none are given.
-        EscapeCase{u"\"&|", 0, nullptr, u"\"&|", 0}));
+        EscapeCase{U16("\"&|"), 0, nullptr, U16("\"&|"), 0}));
 
 // A lone surrogate is copied, or written as a \u escape of its own value.
 INSTANTIATE_TEST_SUITE_P(
     LoneSurrogates, EscapifyTable,
-    ::testing::Values(EscapeCase{u"a\xD83D", 0, kDefaultSpecials, u"a\xD83D", 0},
-                      EscapeCase{u"\xDE00x", 0, kDefaultSpecials, u"\xDE00x", 0},
-                      EscapeCase{u"\xD83Dz", 1, kDefaultSpecials, u"\\ud83dz", 1},
-                      EscapeCase{u"\xD83D", 1, kDefaultSpecials, u"\\ud83d", 1},
-                      EscapeCase{u"\xD83D\xD83D\xDE00", 1, nullptr, u"\\ud83d\\U0001f600", 2},
-                      EscapeCase{u"\xD83D", 0, u"\xD83D", u"\\ud83d", 1}));
+    ::testing::Values(EscapeCase{U16("a\xD83D"), 0, kDefaultSpecials, U16("a\xD83D"), 0},
+                      EscapeCase{U16("\xDE00x"), 0, kDefaultSpecials, U16("\xDE00x"), 0},
+                      EscapeCase{U16("\xD83Dz"), 1, kDefaultSpecials, U16("\\ud83dz"), 1},
+                      EscapeCase{U16("\xD83D"), 1, kDefaultSpecials, U16("\\ud83d"), 1},
+                      EscapeCase{U16("\xD83D\xD83D\xDE00"), 1, nullptr, U16("\\ud83d\\U0001f600"), 2},
+                      EscapeCase{U16("\xD83D"), 0, U16("\xD83D"), U16("\\ud83d"), 1}));
 
 TEST(Escapify, NullTextIsMissing) { EXPECT_EQ(Escapify(nullptr, 0, nullptr), RESULT_MISSING); }
 
 TEST(Escapify, APairIsNeverTakenForItsSpecialUnits)
 {
-    std::vector<char16_t> buffer = InBuffer(u"\U0001F600");
+    std::vector<Unit> buffer = InBuffer(U16("\U0001F600"));
     // Both halves of the pair are in the set; the pair is escaped as one
     // character all the same.
-    EXPECT_EQ(Escapify(buffer.data(), 0, u"\xD83D\xDE00"), 1);
-    EXPECT_EQ(Show(buffer.data()), Show(u"\\U0001f600"));
+    EXPECT_EQ(Escapify(buffer.data(), 0, U16("\xD83D\xDE00")), 1);
+    EXPECT_EQ(Show(buffer.data()), Show(U16("\\U0001f600")));
 }
 
 // The escaped text may fill the buffer up to 8191 units. Each text starts with
@@ -118,7 +118,7 @@ TEST(Escapify, APairIsNeverTakenForItsSpecialUnits)
 // character and `tailUnits` the length of its form at the end of the text.
 struct Boundary {
     const char* name;
-    std::u16string tail;
+    Text tail;
     int tailUnits;
 };
 
@@ -129,13 +129,13 @@ TEST_P(EscapifyBoundary, FitsAt8191UnitsAndFailsOneBeyond)
     const Boundary& b = GetParam();
     for (int total : {8189, 8190, 8191, 8192}) {
         SCOPED_TRACE(std::string(b.name) + ", escaped length " + std::to_string(total));
-        std::u16string text = u"\t" + std::u16string(size_t(total - 2 - b.tailUnits), u'p') + b.tail;
-        std::vector<char16_t> buffer = InBuffer(text);
-        std::vector<char16_t> before = buffer;
+        Text text = U16("\t") + Text(size_t(total - 2 - b.tailUnits), U16('p')) + b.tail;
+        std::vector<Unit> buffer = InBuffer(text);
+        std::vector<Unit> before = buffer;
         int result = Escapify(buffer.data(), 0, kDefaultSpecials);
         if (total <= 8191) {
             EXPECT_EQ(result, b.tailUnits > 1 ? 2 : 1);
-            EXPECT_EQ(std::char_traits<char16_t>::length(buffer.data()), size_t(total));
+            EXPECT_EQ(std::char_traits<Unit>::length(buffer.data()), size_t(total));
         } else {
             EXPECT_EQ(result, RESULT_OVERFLOW);
             EXPECT_TRUE(buffer == before) << "the text must stay as it was";
@@ -145,25 +145,25 @@ TEST_P(EscapifyBoundary, FitsAt8191UnitsAndFailsOneBeyond)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tails, EscapifyBoundary,
-                         ::testing::Values(Boundary{"plain", u"q", 1}, Boundary{"control", u"\t", 2},
-                                           Boundary{"u escape", u"\u0080", 6},
-                                           Boundary{"U escape", u"\U0001F600", 10}),
+                         ::testing::Values(Boundary{"plain", U16("q"), 1}, Boundary{"control", U16("\t"), 2},
+                                           Boundary{"u escape", U16("\u0080"), 6},
+                                           Boundary{"U escape", U16("\U0001F600"), 10}),
                          [](const auto& info) { return std::to_string(info.index); });
 
 TEST(Escapify, PlainTextOfFullLengthComesBackUnchanged)
 {
-    std::vector<char16_t> buffer = InBuffer(std::u16string(8191, u'w'));
+    std::vector<Unit> buffer = InBuffer(Text(8191, U16('w')));
     EXPECT_EQ(Escapify(buffer.data(), 15, kDefaultSpecials), 0);
-    EXPECT_EQ(std::u16string(buffer.data()), std::u16string(8191, u'w'));
+    EXPECT_EQ(Text(buffer.data()), Text(8191, U16('w')));
 }
 
 TEST(Escapify, OverflowInTheMiddleLeavesTheTextAlone)
 {
-    std::u16string text(8191, u'a');
-    text[100] = u'\t';
-    std::vector<char16_t> buffer = InBuffer(text);
+    Text text(8191, U16('a'));
+    text[100] = U16('\t');
+    std::vector<Unit> buffer = InBuffer(text);
     EXPECT_EQ(Escapify(buffer.data(), 0, nullptr), RESULT_OVERFLOW);
-    EXPECT_TRUE(std::u16string(buffer.data()) == text);
+    EXPECT_TRUE(Text(buffer.data()) == text);
 }
 
 } // namespace

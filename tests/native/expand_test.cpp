@@ -18,7 +18,6 @@
 
 namespace {
 
-using Text = std::u16string;
 using Map = std::vector<int32_t>;
 
 constexpr size_t kGuard = 64;
@@ -122,8 +121,8 @@ Map MapBuffer() { return Map(MAX_ARG_LEN + kGuard, kMapFill); }
 }
 
 struct Row {
-    const char16_t* input;
-    const char16_t* output;
+    const Unit* input;
+    const Unit* output;
     int count;
     Map map; // one offset per output unit; the closing 0 is checked apart
 };
@@ -140,83 +139,83 @@ void ExpectRows(const std::vector<Row>& rows)
 TEST(ExpandEscapes, NamedEscapesProduceTheirCharacters)
 {
     ExpectRows({
-        {u"\\a", u"\u0007", 1, {0}},
-        {u"\\b", u"\u0008", 1, {0}},
-        {u"\\c", u",", 1, {0}},
-        {u"\\e", u"\u001B", 1, {0}},
-        {u"\\f", u"\u000C", 1, {0}},
-        {u"\\k", u"`", 1, {0}},
-        {u"\\n", u"\n", 1, {0}},
-        {u"\\q", u"\"", 1, {0}},
-        {u"\\r", u"\r", 1, {0}},
-        {u"\\s", u" ", 1, {0}},
-        {u"\\t", u"\t", 1, {0}},
-        {u"\\v", u"\u000B", 1, {0}},
-        {u"a\\tb", u"a\tb", 1, {0, 1, 3}},
-        {u"\\q,\\c\\s\\k", u"\",, `", 4, {0, 2, 3, 5, 7}},
-        {u"\\n\\n", u"\n\n", 2, {0, 2}},
+        {U16("\\a"), U16("\u0007"), 1, {0}},
+        {U16("\\b"), U16("\u0008"), 1, {0}},
+        {U16("\\c"), U16(","), 1, {0}},
+        {U16("\\e"), U16("\u001B"), 1, {0}},
+        {U16("\\f"), U16("\u000C"), 1, {0}},
+        {U16("\\k"), U16("`"), 1, {0}},
+        {U16("\\n"), U16("\n"), 1, {0}},
+        {U16("\\q"), U16("\""), 1, {0}},
+        {U16("\\r"), U16("\r"), 1, {0}},
+        {U16("\\s"), U16(" "), 1, {0}},
+        {U16("\\t"), U16("\t"), 1, {0}},
+        {U16("\\v"), U16("\u000B"), 1, {0}},
+        {U16("a\\tb"), U16("a\tb"), 1, {0, 1, 3}},
+        {U16("\\q,\\c\\s\\k"), U16("\",, `"), 4, {0, 2, 3, 5, 7}},
+        {U16("\\n\\n"), U16("\n\n"), 2, {0, 2}},
     });
 }
 
 TEST(ExpandEscapes, BackslashBeforeAnyOtherUnitStandsForThatUnit)
 {
     ExpectRows({
-        {u"\\z", u"z", 0, {0}},
-        {u"\\\\", u"\\", 0, {0}},
-        {u"\\\"", u"\"", 0, {0}}, // how @exp's argument gets a double quote
-        {u"\\,", u",", 0, {0}},
-        {u"\\ ", u" ", 0, {0}},
-        {u"\\8", u"8", 0, {0}}, // not an octal digit
-        {u"\\9", u"9", 0, {0}},
-        {u"\\T", u"T", 0, {0}}, // the letters are case-sensitive
-        {u"\\N", u"N", 0, {0}},
-        {u"\\X41", u"X41", 0, {0, 2, 3}},
-        {u"\\d", u"d", 0, {0}},
-        {u"\\\u00E9", u"\u00E9", 0, {0}},
+        {U16("\\z"), U16("z"), 0, {0}},
+        {U16("\\\\"), U16("\\"), 0, {0}},
+        {U16("\\\""), U16("\""), 0, {0}}, // how @exp's argument gets a double quote
+        {U16("\\,"), U16(","), 0, {0}},
+        {U16("\\ "), U16(" "), 0, {0}},
+        {U16("\\8"), U16("8"), 0, {0}}, // not an octal digit
+        {U16("\\9"), U16("9"), 0, {0}},
+        {U16("\\T"), U16("T"), 0, {0}}, // the letters are case-sensitive
+        {U16("\\N"), U16("N"), 0, {0}},
+        {U16("\\X41"), U16("X41"), 0, {0, 2, 3}},
+        {U16("\\d"), U16("d"), 0, {0}},
+        {U16("\\\u00E9"), U16("\u00E9"), 0, {0}},
         // A pair after a backslash: the high unit stands for itself, the low
         // unit is ordinary text with its own offset.
-        {u"\\\xD83D\xDE00", u"\xD83D\xDE00", 0, {0, 2}},
-        {u"a\\zb", u"azb", 0, {0, 1, 3}},
+        {U16("\\\xD83D\xDE00"), U16("\xD83D\xDE00"), 0, {0, 2}},
+        {U16("a\\zb"), U16("azb"), 0, {0, 1, 3}},
     });
 }
 
 TEST(ExpandEscapes, TrailingBackslashIsDropped)
 {
     ExpectRows({
-        {u"\\", u"", 0, {}},
-        {u"ab\\", u"ab", 0, {0, 1}},
-        {u"\\\\\\", u"\\", 0, {0}},
-        {u"\\t\\", u"\t", 1, {0}},
+        {U16("\\"), U16(""), 0, {}},
+        {U16("ab\\"), U16("ab"), 0, {0, 1}},
+        {U16("\\\\\\"), U16("\\"), 0, {0}},
+        {U16("\\t\\"), U16("\t"), 1, {0}},
     });
 }
 
 TEST(ExpandEscapes, MakesOnePassAndNeverExpandsItsOutput)
 {
     ExpectRows({
-        {u"\\\\x41", u"\\x41", 0, {0, 2, 3, 4}},
-        {u"\\\\\\x41", u"\\A", 1, {0, 2}},
-        {u"\\\\t", u"\\t", 0, {0, 2}},
-        {u"\\\\\\\\", u"\\\\", 0, {0, 2}},
-        {u"\\\\101", u"\\101", 0, {0, 2, 3, 4}},
-        {u"\\x5C" u"t", u"\\t", 1, {0, 4}}, // \x5C produces a backslash, which stays one
+        {U16("\\\\x41"), U16("\\x41"), 0, {0, 2, 3, 4}},
+        {U16("\\\\\\x41"), U16("\\A"), 1, {0, 2}},
+        {U16("\\\\t"), U16("\\t"), 0, {0, 2}},
+        {U16("\\\\\\\\"), U16("\\\\"), 0, {0, 2}},
+        {U16("\\\\101"), U16("\\101"), 0, {0, 2, 3, 4}},
+        {U16("\\x5C") U16("t"), U16("\\t"), 1, {0, 4}}, // \x5C produces a backslash, which stays one
     });
 }
 
 TEST(ExpandEscapes, OctalEscapes)
 {
     ExpectRows({
-        {u"\\101", u"A", 1, {0}},
-        {u"\\1", u"\u0001", 1, {0}},
-        {u"\\7", u"\u0007", 1, {0}},
-        {u"\\12", u"\n", 1, {0}},
-        {u"\\777", u"\u01FF", 1, {0}},
-        {u"\\400", u"\u0100", 1, {0}},
-        {u"\\001", u"\u0001", 1, {0}},           // leading zeros are digits
-        {u"\\1017", u"A7", 1, {0, 4}},           // three digits at most
-        {u"\\0101", u"\u00081", 1, {0, 4}},      // 010 then the digit 1
-        {u"\\18", u"\u00018", 1, {0, 2}},        // 8 ends the digits
-        {u"\\1\u0661", u"\u0001\u0661", 1, {0, 2}}, // so does a digit of another script
-        {u"x\\101y", u"xAy", 1, {0, 1, 5}},
+        {U16("\\101"), U16("A"), 1, {0}},
+        {U16("\\1"), U16("\u0001"), 1, {0}},
+        {U16("\\7"), U16("\u0007"), 1, {0}},
+        {U16("\\12"), U16("\n"), 1, {0}},
+        {U16("\\777"), U16("\u01FF"), 1, {0}},
+        {U16("\\400"), U16("\u0100"), 1, {0}},
+        {U16("\\001"), U16("\u0001"), 1, {0}},           // leading zeros are digits
+        {U16("\\1017"), U16("A7"), 1, {0, 4}},           // three digits at most
+        {U16("\\0101"), U16("\u00081"), 1, {0, 4}},      // 010 then the digit 1
+        {U16("\\18"), U16("\u00018"), 1, {0, 2}},        // 8 ends the digits
+        {U16("\\1\u0661"), U16("\u0001\u0661"), 1, {0, 2}}, // so does a digit of another script
+        {U16("x\\101y"), U16("xAy"), 1, {0, 1, 5}},
     });
 }
 
@@ -224,65 +223,65 @@ TEST(ExpandEscapes, OctalEscapeOfZeroDigitsYieldsNothing)
 {
     // The backslash and the first 0 go; the digits after it are text again.
     ExpectRows({
-        {u"\\0", u"", 0, {}},
-        {u"a\\0b", u"ab", 0, {0, 3}},
-        {u"\\00", u"0", 0, {2}},
-        {u"\\000", u"00", 0, {2, 3}},
-        {u"\\08", u"8", 0, {2}},
-        {u"\\0\\t", u"\t", 1, {2}},
-        {u"\\0001", u"001", 0, {2, 3, 4}}, // the three zeros read make no escape
+        {U16("\\0"), U16(""), 0, {}},
+        {U16("a\\0b"), U16("ab"), 0, {0, 3}},
+        {U16("\\00"), U16("0"), 0, {2}},
+        {U16("\\000"), U16("00"), 0, {2, 3}},
+        {U16("\\08"), U16("8"), 0, {2}},
+        {U16("\\0\\t"), U16("\t"), 1, {2}},
+        {U16("\\0001"), U16("001"), 0, {2, 3, 4}}, // the three zeros read make no escape
     });
 }
 
 TEST(ExpandEscapes, DecimalEscapes)
 {
     ExpectRows({
-        {u"\\#65", u"A", 1, {0}},
-        {u"\\#1", u"\u0001", 1, {0}},
-        {u"\\#65535", u"\uFFFF", 1, {0}},
-        {u"\\#00065", u"A", 1, {0}},                // leading zeros are digits
-        {u"\\#000650", u"A0", 1, {0, 7}},           // five digits at most
-        {u"\\#123456", u"\u30396", 1, {0, 7}},      // 12345, then 6
-        {u"\\#9x", u"\u0009x", 1, {0, 3}},
-        {u"\\#6\uFF15", u"\u0006\uFF15", 1, {0, 3}}, // a fullwidth digit ends the digits
-        {u"\\#55296", u"\xD800", 1, {0}},           // any unit value, surrogates too
+        {U16("\\#65"), U16("A"), 1, {0}},
+        {U16("\\#1"), U16("\u0001"), 1, {0}},
+        {U16("\\#65535"), U16("\uFFFF"), 1, {0}},
+        {U16("\\#00065"), U16("A"), 1, {0}},                // leading zeros are digits
+        {U16("\\#000650"), U16("A0"), 1, {0, 7}},           // five digits at most
+        {U16("\\#123456"), U16("\u30396"), 1, {0, 7}},      // 12345, then 6
+        {U16("\\#9x"), U16("\u0009x"), 1, {0, 3}},
+        {U16("\\#6\uFF15"), U16("\u0006\uFF15"), 1, {0, 3}}, // a fullwidth digit ends the digits
+        {U16("\\#55296"), U16("\xD800"), 1, {0}},           // any unit value, surrogates too
     });
 }
 
 TEST(ExpandEscapes, HexEscapes)
 {
     ExpectRows({
-        {u"\\x41", u"A", 1, {0}},
-        {u"\\x0041", u"A", 1, {0}},
-        {u"\\x00410", u"A0", 1, {0, 6}}, // four digits at most
-        {u"\\x4g", u"\u0004g", 1, {0, 3}},
-        {u"\\xff", u"\u00FF", 1, {0}},
-        {u"\\xfFfF", u"\uFFFF", 1, {0}},
-        {u"\\xD800", u"\xD800", 1, {0}}, // x writes units, so lone surrogates are allowed
-        {u"\\xdc00", u"\xDC00", 1, {0}},
-        {u"\\x41\\x42", u"AB", 2, {0, 4}},
-        {u"\\x1\uFF10", u"\u0001\uFF10", 1, {0, 3}}, // fullwidth 0 is no digit
+        {U16("\\x41"), U16("A"), 1, {0}},
+        {U16("\\x0041"), U16("A"), 1, {0}},
+        {U16("\\x00410"), U16("A0"), 1, {0, 6}}, // four digits at most
+        {U16("\\x4g"), U16("\u0004g"), 1, {0, 3}},
+        {U16("\\xff"), U16("\u00FF"), 1, {0}},
+        {U16("\\xfFfF"), U16("\uFFFF"), 1, {0}},
+        {U16("\\xD800"), U16("\xD800"), 1, {0}}, // x writes units, so lone surrogates are allowed
+        {U16("\\xdc00"), U16("\xDC00"), 1, {0}},
+        {U16("\\x41\\x42"), U16("AB"), 2, {0, 4}},
+        {U16("\\x1\uFF10"), U16("\u0001\uFF10"), 1, {0, 3}}, // fullwidth 0 is no digit
     });
 }
 
 TEST(ExpandEscapes, CodePointEscapes)
 {
     ExpectRows({
-        {u"\\u20AC", u"\u20AC", 1, {0}},
-        {u"\\u20ac", u"\u20AC", 1, {0}},
-        {u"\\u41", u"A", 1, {0}},
-        {u"\\u00410", u"A0", 1, {0, 6}}, // four digits at most
-        {u"\\uD7FF", u"\uD7FF", 1, {0}},
-        {u"\\uE000", u"\uE000", 1, {0}},
-        {u"\\uFFFF", u"\uFFFF", 1, {0}},
-        {u"\\U1F600z", u"\xD83D\xDE00z", 1, {0, 0, 7}}, // both units of a pair share the offset
-        {u"\\U1f600", u"\xD83D\xDE00", 1, {0, 0}},
-        {u"\\U0010FFFF", u"\xDBFF\xDFFF", 1, {0, 0}},
-        {u"\\U10000", u"\xD800\xDC00", 1, {0, 0}},
-        {u"\\U41", u"A", 1, {0}},
-        {u"\\U0000FFFF", u"\uFFFF", 1, {0}},
-        {u"\\U000000410", u"A0", 1, {0, 10}}, // eight digits at most
-        {u"\\U1F600\\U1F601", u"\xD83D\xDE00\xD83D\xDE01", 2, {0, 0, 7, 7}},
+        {U16("\\u20AC"), U16("\u20AC"), 1, {0}},
+        {U16("\\u20ac"), U16("\u20AC"), 1, {0}},
+        {U16("\\u41"), U16("A"), 1, {0}},
+        {U16("\\u00410"), U16("A0"), 1, {0, 6}}, // four digits at most
+        {U16("\\uD7FF"), U16("\uD7FF"), 1, {0}},
+        {U16("\\uE000"), U16("\uE000"), 1, {0}},
+        {U16("\\uFFFF"), U16("\uFFFF"), 1, {0}},
+        {U16("\\U1F600z"), U16("\xD83D\xDE00z"), 1, {0, 0, 7}}, // both units of a pair share the offset
+        {U16("\\U1f600"), U16("\xD83D\xDE00"), 1, {0, 0}},
+        {U16("\\U0010FFFF"), U16("\xDBFF\xDFFF"), 1, {0, 0}},
+        {U16("\\U10000"), U16("\xD800\xDC00"), 1, {0, 0}},
+        {U16("\\U41"), U16("A"), 1, {0}},
+        {U16("\\U0000FFFF"), U16("\uFFFF"), 1, {0}},
+        {U16("\\U000000410"), U16("A0"), 1, {0, 10}}, // eight digits at most
+        {U16("\\U1F600\\U1F601"), U16("\xD83D\xDE00\xD83D\xDE01"), 2, {0, 0, 7, 7}},
     });
 }
 
@@ -291,39 +290,39 @@ TEST(ExpandEscapes, CodePointEscapes)
 TEST(ExpandEscapes, MalformedNumericEscapesStayAsText)
 {
     struct Malformed {
-        const char16_t* input;
-        const char16_t* output;
+        const Unit* input;
+        const Unit* output;
         Map map;
         const char* why;
     };
     const Malformed rows[] = {
-        {u"\\#65536", u"#65536", {1, 2, 3, 4, 5, 6}, "above 65535"},
-        {u"\\#99999", u"#99999", {1, 2, 3, 4, 5, 6}, "above 65535"},
-        {u"\\#0", u"#0", {1, 2}, "value 0"},
-        {u"\\#00000", u"#00000", {1, 2, 3, 4, 5, 6}, "value 0 however many zeros"},
-        {u"\\#", u"#", {1}, "no digit: the text ends"},
-        {u"\\#a", u"#a", {1, 2}, "no digit: a is not decimal"},
-        {u"\\#\uFF11", u"#\uFF11", {1, 2}, "no digit: fullwidth 1 is not ASCII"},
-        {u"\\#\u0661", u"#\u0661", {1, 2}, "no digit: Arabic-Indic 1 is not ASCII"},
-        {u"\\xg", u"xg", {1, 2}, "no digit: g is not hexadecimal"},
-        {u"\\x0", u"x0", {1, 2}, "value 0"},
-        {u"\\x0000", u"x0000", {1, 2, 3, 4, 5}, "value 0"},
-        {u"\\x", u"x", {1}, "no digit: the text ends"},
-        {u"\\x\uFF21", u"x\uFF21", {1, 2}, "no digit: fullwidth A is not ASCII"},
-        {u"\\uD800", u"uD800", {1, 2, 3, 4, 5}, "u names characters: no surrogates"},
-        {u"\\uDFFF", u"uDFFF", {1, 2, 3, 4, 5}, "u names characters: no surrogates"},
-        {u"\\u0000", u"u0000", {1, 2, 3, 4, 5}, "value 0"},
-        {u"\\u", u"u", {1}, "no digit: the text ends"},
-        {u"\\uz", u"uz", {1, 2}, "no digit"},
-        {u"\\U110000", u"U110000", {1, 2, 3, 4, 5, 6, 7}, "above U+10FFFF"},
-        {u"\\U10FFFF0", u"U10FFFF0", {1, 2, 3, 4, 5, 6, 7, 8}, "above U+10FFFF, though U10FFFF alone is valid"},
-        {u"\\UFFFFFFFF", u"UFFFFFFFF", {1, 2, 3, 4, 5, 6, 7, 8, 9}, "the largest eight digits"},
-        {u"\\U0000D800", u"U0000D800", {1, 2, 3, 4, 5, 6, 7, 8, 9}, "U names characters: no surrogates"},
-        {u"\\UDFFF", u"UDFFF", {1, 2, 3, 4, 5}, "U names characters: no surrogates"},
-        {u"\\U00000000", u"U00000000", {1, 2, 3, 4, 5, 6, 7, 8, 9}, "value 0"},
-        {u"\\U0", u"U0", {1, 2}, "value 0"},
-        {u"\\U", u"U", {1}, "no digit: the text ends"},
-        {u"ab\\U110000", u"abU110000", {0, 1, 3, 4, 5, 6, 7, 8, 9}, "offsets count from the text's start"},
+        {U16("\\#65536"), U16("#65536"), {1, 2, 3, 4, 5, 6}, "above 65535"},
+        {U16("\\#99999"), U16("#99999"), {1, 2, 3, 4, 5, 6}, "above 65535"},
+        {U16("\\#0"), U16("#0"), {1, 2}, "value 0"},
+        {U16("\\#00000"), U16("#00000"), {1, 2, 3, 4, 5, 6}, "value 0 however many zeros"},
+        {U16("\\#"), U16("#"), {1}, "no digit: the text ends"},
+        {U16("\\#a"), U16("#a"), {1, 2}, "no digit: a is not decimal"},
+        {U16("\\#\uFF11"), U16("#\uFF11"), {1, 2}, "no digit: fullwidth 1 is not ASCII"},
+        {U16("\\#\u0661"), U16("#\u0661"), {1, 2}, "no digit: Arabic-Indic 1 is not ASCII"},
+        {U16("\\xg"), U16("xg"), {1, 2}, "no digit: g is not hexadecimal"},
+        {U16("\\x0"), U16("x0"), {1, 2}, "value 0"},
+        {U16("\\x0000"), U16("x0000"), {1, 2, 3, 4, 5}, "value 0"},
+        {U16("\\x"), U16("x"), {1}, "no digit: the text ends"},
+        {U16("\\x\uFF21"), U16("x\uFF21"), {1, 2}, "no digit: fullwidth A is not ASCII"},
+        {U16("\\uD800"), U16("uD800"), {1, 2, 3, 4, 5}, "u names characters: no surrogates"},
+        {U16("\\uDFFF"), U16("uDFFF"), {1, 2, 3, 4, 5}, "u names characters: no surrogates"},
+        {U16("\\u0000"), U16("u0000"), {1, 2, 3, 4, 5}, "value 0"},
+        {U16("\\u"), U16("u"), {1}, "no digit: the text ends"},
+        {U16("\\uz"), U16("uz"), {1, 2}, "no digit"},
+        {U16("\\U110000"), U16("U110000"), {1, 2, 3, 4, 5, 6, 7}, "above U+10FFFF"},
+        {U16("\\U10FFFF0"), U16("U10FFFF0"), {1, 2, 3, 4, 5, 6, 7, 8}, "above U+10FFFF, though U10FFFF alone is valid"},
+        {U16("\\UFFFFFFFF"), U16("UFFFFFFFF"), {1, 2, 3, 4, 5, 6, 7, 8, 9}, "the largest eight digits"},
+        {U16("\\U0000D800"), U16("U0000D800"), {1, 2, 3, 4, 5, 6, 7, 8, 9}, "U names characters: no surrogates"},
+        {U16("\\UDFFF"), U16("UDFFF"), {1, 2, 3, 4, 5}, "U names characters: no surrogates"},
+        {U16("\\U00000000"), U16("U00000000"), {1, 2, 3, 4, 5, 6, 7, 8, 9}, "value 0"},
+        {U16("\\U0"), U16("U0"), {1, 2}, "value 0"},
+        {U16("\\U"), U16("U"), {1}, "no digit: the text ends"},
+        {U16("ab\\U110000"), U16("abU110000"), {0, 1, 3, 4, 5, 6, 7, 8, 9}, "offsets count from the text's start"},
     };
     for (const Malformed& row : rows)
         EXPECT_TRUE(Expands(row.input, row.output, 0, row.map)) << "  why:      " << row.why;
@@ -332,11 +331,11 @@ TEST(ExpandEscapes, MalformedNumericEscapesStayAsText)
 TEST(ExpandEscapes, MapOfMixedText)
 {
     ExpectRows({
-        {u"a\\tb\\U1F600z", u"a\tb\xD83D\xDE00z", 2, {0, 1, 3, 4, 4, 11}},
-        {u"\\x41\\u0042\\U43\\#68\\105\\n", u"ABCDE\n", 6, {0, 4, 10, 14, 18, 22}},
-        {u"\\0\\00\\#0\\8x", u"0#08x", 0, {4, 6, 7, 8, 10}},
-        {u"\\x\\t", u"x\t", 1, {1, 2}}, // x without digits is text; the next backslash still escapes
-        {u"\xD83D\xDE00\\t", u"\xD83D\xDE00\t", 1, {0, 1, 2}}, // a pair in the text is two ordinary units
+        {U16("a\\tb\\U1F600z"), U16("a\tb\xD83D\xDE00z"), 2, {0, 1, 3, 4, 4, 11}},
+        {U16("\\x41\\u0042\\U43\\#68\\105\\n"), U16("ABCDE\n"), 6, {0, 4, 10, 14, 18, 22}},
+        {U16("\\0\\00\\#0\\8x"), U16("0#08x"), 0, {4, 6, 7, 8, 10}},
+        {U16("\\x\\t"), U16("x\t"), 1, {1, 2}}, // x without digits is text; the next backslash still escapes
+        {U16("\xD83D\xDE00\\t"), U16("\xD83D\xDE00\t"), 1, {0, 1, 2}}, // a pair in the text is two ordinary units
     });
 }
 
@@ -345,7 +344,7 @@ TEST(ExpandEscapes, MapOfMixedText)
 
 TEST(ExpandEscapes, EmptyTextReturnsZeroAndLeavesTheMap)
 {
-    std::vector<Unit> text = TextBuffer(u"");
+    std::vector<Unit> text = TextBuffer(U16(""));
     const std::vector<Unit> before = text;
     Map map = MapBuffer();
     EXPECT_EQ(ExpandEscapes(text.data(), map.data()), 0);
@@ -366,11 +365,11 @@ TEST(ExpandEscapes, NullTextIsMissing)
 TEST(ExpandEscapes, TextWithoutBackslashesIsUnchanged)
 {
     ExpectRows({
-        {u"a", u"a", 0, {0}},
-        {u"plain text, \"quoted\"", u"plain text, \"quoted\"", 0,
+        {U16("a"), U16("a"), 0, {0}},
+        {U16("plain text, \"quoted\""), U16("plain text, \"quoted\""), 0,
          {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}},
-        {u"\u00E9\xD83D\xDE00\uFFFF\t", u"\u00E9\xD83D\xDE00\uFFFF\t", 0, {0, 1, 2, 3, 4}},
-        {u"#41 x41 u41 U41", u"#41 x41 u41 U41", 0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}},
+        {U16("\u00E9\xD83D\xDE00\uFFFF\t"), U16("\u00E9\xD83D\xDE00\uFFFF\t"), 0, {0, 1, 2, 3, 4}},
+        {U16("#41 x41 u41 U41"), U16("#41 x41 u41 U41"), 0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}},
     });
 }
 
@@ -382,7 +381,7 @@ Text Ordinary(int n)
 {
     Text t;
     for (int k = 0; k < n; ++k)
-        t += char16_t('a' + k % 26);
+        t += Unit('a' + k % 26);
     return t;
 }
 
@@ -390,54 +389,54 @@ TEST(ExpandEscapes, LimitsAtTheEndOfTheBuffer)
 {
     struct Limit {
         int ordinary;          // ordinary units before the tail
-        const char16_t* tail;
+        const Unit* tail;
         int result;            // the count, or RESULT_OVERFLOW
-        const char16_t* tailOutput;
+        const Unit* tailOutput;
         Map tailMap;           // offsets counted from the tail's start
         const char* why;
     };
     const Limit rows[] = {
-        {8189, u"", 0, u"", {}, "short of the limit"},
-        {8190, u"", 0, u"", {}, "short of the limit"},
-        {8191, u"", 0, u"", {}, "the longest text, accepted whole"},
-        {8192, u"", RESULT_OVERFLOW, u"", {}, "one ordinary unit too many"},
+        {8189, U16(""), 0, U16(""), {}, "short of the limit"},
+        {8190, U16(""), 0, U16(""), {}, "short of the limit"},
+        {8191, U16(""), 0, U16(""), {}, "the longest text, accepted whole"},
+        {8192, U16(""), RESULT_OVERFLOW, U16(""), {}, "one ordinary unit too many"},
 
-        {8187, u"\\t", 1, u"\t", {0}, "8189 units ending in a named escape"},
-        {8188, u"\\t", 1, u"\t", {0}, "8190 units ending in a named escape"},
-        {8189, u"\\t", 1, u"\t", {0}, "8191 units ending in a named escape"},
-        {8190, u"\\t", 1, u"\t", {0}, "a named escape may bring the text to 8191 units"},
-        {8191, u"\\t", RESULT_OVERFLOW, u"", {}, "no room for a named escape after 8191 units"},
-        {8190, u"\\\\", 0, u"\\", {0}, "a doubled backslash may bring the text to 8191 units"},
+        {8187, U16("\\t"), 1, U16("\t"), {0}, "8189 units ending in a named escape"},
+        {8188, U16("\\t"), 1, U16("\t"), {0}, "8190 units ending in a named escape"},
+        {8189, U16("\\t"), 1, U16("\t"), {0}, "8191 units ending in a named escape"},
+        {8190, U16("\\t"), 1, U16("\t"), {0}, "a named escape may bring the text to 8191 units"},
+        {8191, U16("\\t"), RESULT_OVERFLOW, U16(""), {}, "no room for a named escape after 8191 units"},
+        {8190, U16("\\\\"), 0, U16("\\"), {0}, "a doubled backslash may bring the text to 8191 units"},
 
-        {8185, u"\\x41", 1, u"A", {0}, "8189 units ending in a numeric escape"},
-        {8186, u"\\x41", 1, u"A", {0}, "8190 units ending in a numeric escape"},
-        {8187, u"\\x41", 1, u"A", {0}, "8191 units ending in a numeric escape"},
-        {8188, u"\\x41", 1, u"A", {0}, "8192 units ending in a numeric escape"},
-        {8189, u"\\x41", 1, u"A", {0}, "a numeric escape may bring the text to 8190 units"},
-        {8190, u"\\x41", RESULT_OVERFLOW, u"", {}, "a numeric escape may not reach 8191 units"},
-        {8189, u"\\101", 1, u"A", {0}, "octal: up to 8190 units"},
-        {8190, u"\\101", RESULT_OVERFLOW, u"", {}, "octal: not to 8191"},
-        {8189, u"\\#65", 1, u"A", {0}, "decimal: up to 8190 units"},
-        {8190, u"\\#65", RESULT_OVERFLOW, u"", {}, "decimal: not to 8191"},
-        {8189, u"\\u20AC", 1, u"\u20AC", {0}, "u: up to 8190 units"},
-        {8190, u"\\u20AC", RESULT_OVERFLOW, u"", {}, "u: not to 8191"},
-        {8189, u"\\U41", 1, u"A", {0}, "U below U+10000 needs room for one unit only"},
+        {8185, U16("\\x41"), 1, U16("A"), {0}, "8189 units ending in a numeric escape"},
+        {8186, U16("\\x41"), 1, U16("A"), {0}, "8190 units ending in a numeric escape"},
+        {8187, U16("\\x41"), 1, U16("A"), {0}, "8191 units ending in a numeric escape"},
+        {8188, U16("\\x41"), 1, U16("A"), {0}, "8192 units ending in a numeric escape"},
+        {8189, U16("\\x41"), 1, U16("A"), {0}, "a numeric escape may bring the text to 8190 units"},
+        {8190, U16("\\x41"), RESULT_OVERFLOW, U16(""), {}, "a numeric escape may not reach 8191 units"},
+        {8189, U16("\\101"), 1, U16("A"), {0}, "octal: up to 8190 units"},
+        {8190, U16("\\101"), RESULT_OVERFLOW, U16(""), {}, "octal: not to 8191"},
+        {8189, U16("\\#65"), 1, U16("A"), {0}, "decimal: up to 8190 units"},
+        {8190, U16("\\#65"), RESULT_OVERFLOW, U16(""), {}, "decimal: not to 8191"},
+        {8189, U16("\\u20AC"), 1, U16("\u20AC"), {0}, "u: up to 8190 units"},
+        {8190, U16("\\u20AC"), RESULT_OVERFLOW, U16(""), {}, "u: not to 8191"},
+        {8189, U16("\\U41"), 1, U16("A"), {0}, "U below U+10000 needs room for one unit only"},
 
-        {8182, u"\\U1F600", 1, u"\xD83D\xDE00", {0, 0}, "8189 units ending in a pair escape"},
-        {8185, u"\\U1F600", 1, u"\xD83D\xDE00", {0, 0}, "8192 units ending in a pair escape"},
-        {8188, u"\\U1F600", 1, u"\xD83D\xDE00", {0, 0}, "a pair may bring the text to 8190 units"},
-        {8189, u"\\U1F600", RESULT_OVERFLOW, u"", {}, "a pair may not reach 8191 units"},
-        {8190, u"\\U0010FFFF", RESULT_OVERFLOW, u"", {}, "no room for a pair at 8190 units"},
+        {8182, U16("\\U1F600"), 1, U16("\xD83D\xDE00"), {0, 0}, "8189 units ending in a pair escape"},
+        {8185, U16("\\U1F600"), 1, U16("\xD83D\xDE00"), {0, 0}, "8192 units ending in a pair escape"},
+        {8188, U16("\\U1F600"), 1, U16("\xD83D\xDE00"), {0, 0}, "a pair may bring the text to 8190 units"},
+        {8189, U16("\\U1F600"), RESULT_OVERFLOW, U16(""), {}, "a pair may not reach 8191 units"},
+        {8190, U16("\\U0010FFFF"), RESULT_OVERFLOW, U16(""), {}, "no room for a pair at 8190 units"},
 
-        {8188, u"\\", 0, u"", {}, "8189 units ending in a lone backslash"},
-        {8190, u"\\", 0, u"", {}, "8191 units ending in a lone backslash"},
-        {8191, u"\\", RESULT_OVERFLOW, u"", {}, "a lone backslash after 8191 units still fails"},
-        {8190, u"\\0", 0, u"", {}, "a zero octal escape yields nothing"},
-        {8191, u"\\0", RESULT_OVERFLOW, u"", {}, "... but after 8191 units it fails all the same"},
-        {8190, u"\\x", 0, u"x", {1}, "an escape cut off at the end: the letter is text"},
-        {8191, u"\\x", RESULT_OVERFLOW, u"", {}, "... which does not fit after 8191 units"},
-        {8185, u"\\#65536", 0, u"#65536", {1, 2, 3, 4, 5, 6}, "an invalid escape's text up to 8191 units"},
-        {8186, u"\\#65536", RESULT_OVERFLOW, u"", {}, "an invalid escape's text beyond 8191 units"},
+        {8188, U16("\\"), 0, U16(""), {}, "8189 units ending in a lone backslash"},
+        {8190, U16("\\"), 0, U16(""), {}, "8191 units ending in a lone backslash"},
+        {8191, U16("\\"), RESULT_OVERFLOW, U16(""), {}, "a lone backslash after 8191 units still fails"},
+        {8190, U16("\\0"), 0, U16(""), {}, "a zero octal escape yields nothing"},
+        {8191, U16("\\0"), RESULT_OVERFLOW, U16(""), {}, "... but after 8191 units it fails all the same"},
+        {8190, U16("\\x"), 0, U16("x"), {1}, "an escape cut off at the end: the letter is text"},
+        {8191, U16("\\x"), RESULT_OVERFLOW, U16(""), {}, "... which does not fit after 8191 units"},
+        {8185, U16("\\#65536"), 0, U16("#65536"), {1, 2, 3, 4, 5, 6}, "an invalid escape's text up to 8191 units"},
+        {8186, U16("\\#65536"), RESULT_OVERFLOW, U16(""), {}, "an invalid escape's text beyond 8191 units"},
     };
     for (const Limit& row : rows) {
         const Text input = Ordinary(row.ordinary) + row.tail;
@@ -483,11 +482,11 @@ TEST(ExpandEscapes, EveryUnitAloneExpandsToItself)
     for (unsigned c = 1; c <= 0xFFFF && failures < kMaxReported; ++c) {
         if (c == '\\')
             continue;
-        const int result = s.Expand(Text(1, char16_t(c)));
+        const int result = s.Expand(Text(1, Unit(c)));
         if (result != 0 || s.text[0] != c || s.text[1] != 0 || s.text[2] != kTextFill || s.map[0] != 0 ||
             s.map[1] != 0 || s.map[2] != kMapFill) {
             ++failures;
-            ADD_FAILURE() << "input " << Show(Text(1, char16_t(c))) << ": result " << result << ", text "
+            ADD_FAILURE() << "input " << Show(Text(1, Unit(c))) << ": result " << result << ", text "
                           << Show(s.text.data(), 3) << ", map " << ShowMap(Map(s.map.begin(), s.map.begin() + 3));
         }
     }
@@ -497,13 +496,13 @@ TEST(ExpandEscapes, EveryUnitWithoutAnEscapeMeaningStandsForItselfAfterBackslash
 {
     // The units that do start something after a backslash; the tables above
     // cover them.
-    const Text special = u"abcefknqrstv01234567#xuU";
+    const Text special = U16("abcefknqrstv01234567#xuU");
     Scratch s;
     int failures = 0;
     for (unsigned c = 1; c <= 0xFFFF && failures < kMaxReported; ++c) {
-        if (special.find(char16_t(c)) != Text::npos)
+        if (special.find(Unit(c)) != Text::npos)
             continue;
-        const Text input = Text(u"y\\") + char16_t(c);
+        const Text input = Text(U16("y\\")) + Unit(c);
         const int result = s.Expand(input);
         if (result != 0 || s.text[0] != 'y' || s.text[1] != c || s.text[2] != 0 || s.map[0] != 0 ||
             s.map[1] != 1 || s.map[2] != 0 || s.map[3] != kMapFill) {
@@ -516,9 +515,9 @@ TEST(ExpandEscapes, EveryUnitWithoutAnEscapeMeaningStandsForItselfAfterBackslash
 
 Text HexDigits(uint32_t value, int digits)
 {
-    Text t(size_t(digits), u'0');
+    Text t(size_t(digits), U16('0'));
     for (int k = digits - 1; k >= 0; --k, value >>= 4)
-        t[size_t(k)] = u"0123456789abcdef"[value & 0xF];
+        t[size_t(k)] = U16("0123456789abcdef")[value & 0xF];
     return t;
 }
 
@@ -529,7 +528,7 @@ TEST(ExpandEscapes, EveryCodePointThroughLongEscapeGivesItsUtf16Form)
     for (uint32_t cp = 1; cp <= 0x10FFFF && failures < kMaxReported; ++cp) {
         if (cp >= 0xD800 && cp <= 0xDFFF)
             continue;
-        const Text input = u"a\\U" + HexDigits(cp, 8);
+        const Text input = U16("a\\U") + HexDigits(cp, 8);
         const int result = s.Expand(input);
         // Decode what came out rather than encode what should.
         uint32_t decoded = 0;
@@ -558,9 +557,9 @@ TEST(ExpandEscapes, SurrogateValuesExpandOnlyThroughX)
     Scratch s;
     int failures = 0;
     for (uint32_t v = 0xD800; v <= 0xDFFF && failures < kMaxReported; ++v) {
-        const Text x = u"\\x" + HexDigits(v, 4);
-        const Text u4 = u"\\u" + HexDigits(v, 4);
-        const Text u8 = u"\\U" + HexDigits(v, 8);
+        const Text x = U16("\\x") + HexDigits(v, 4);
+        const Text u4 = U16("\\u") + HexDigits(v, 4);
+        const Text u8 = U16("\\U") + HexDigits(v, 8);
         int result = s.Expand(x);
         if (result != 1 || s.text[0] != v || s.text[1] != 0) {
             ++failures;
@@ -584,7 +583,7 @@ TEST(ExpandEscapes, RandomTextsKeepTheMapInvariants)
 {
     const unsigned seed = 20240611;
     std::mt19937 random(seed);
-    const Text pool = u"\\\\\\\\\\abcefknqrstvzX0123456789#xuUFfDd \u00E9\uFF10\xD83D\xDE00";
+    const Text pool = U16("\\\\\\\\\\abcefknqrstvzX0123456789#xuUFfDd \u00E9\uFF10\xD83D\xDE00");
     std::uniform_int_distribution<size_t> pick(0, pool.size() - 1);
     std::uniform_int_distribution<size_t> length(1, 24);
     Scratch s;
@@ -595,7 +594,7 @@ TEST(ExpandEscapes, RandomTextsKeepTheMapInvariants)
         const int result = s.Expand(input);
         const Text out(s.text.data());
         const size_t n = out.size();
-        const long backslashes = std::count(input.begin(), input.end(), u'\\');
+        const long backslashes = std::count(input.begin(), input.end(), U16('\\'));
 
         const char* problem = nullptr;
         if (result < 0 || result > backslashes)
@@ -608,13 +607,13 @@ TEST(ExpandEscapes, RandomTextsKeepTheMapInvariants)
             const int32_t at = s.map[k];
             if (at < 0 || size_t(at) >= input.size())
                 problem = "offset outside the input";
-            else if (input[size_t(at)] != u'\\' && input[size_t(at)] != out[k])
+            else if (input[size_t(at)] != U16('\\') && input[size_t(at)] != out[k])
                 problem = "an ordinary unit's offset points at another unit";
             else if (k > 0 && at < s.map[k - 1])
                 problem = "offsets decrease";
             else if (k > 0 && at == s.map[k - 1] &&
                      !(out[k - 1] >= 0xD800 && out[k - 1] <= 0xDBFF && out[k] >= 0xDC00 && out[k] <= 0xDFFF &&
-                       input[size_t(at)] == u'\\'))
+                       input[size_t(at)] == U16('\\')))
                 problem = "an offset repeats outside a pair from one escape";
         }
         if (problem == nullptr) {
@@ -686,52 +685,52 @@ TEST(DigitReaders, ReadTheirDigitsAndAppendTheUnits)
 {
     struct ReadRow {
         const Reader& reader;
-        const char16_t* digits;
+        const Unit* digits;
         int result; // digits consumed, or 0 for an invalid escape
-        const char16_t* appended;
+        const Unit* appended;
     };
     const ReadRow rows[] = {
-        {kOctal, u"101", 3, u"A"},
-        {kOctal, u"1017", 3, u"A"},
-        {kOctal, u"1", 1, u"\u0001"},
-        {kOctal, u"18", 1, u"\u0001"},
-        {kOctal, u"777", 3, u"\u01FF"},
-        {kOctal, u"0", 0, u""},
-        {kOctal, u"000", 0, u""},
-        {kOctal, u"8", 0, u""},
-        {kOctal, u"", 0, u""},
-        {kDecimal, u"65", 2, u"A"},
-        {kDecimal, u"65535", 5, u"\uFFFF"},
-        {kDecimal, u"123456", 5, u"\u3039"},
-        {kDecimal, u"00065", 5, u"A"},
-        {kDecimal, u"6\uFF15", 1, u"\u0006"},
-        {kDecimal, u"65536", 0, u""},
-        {kDecimal, u"0", 0, u""},
-        {kDecimal, u"a", 0, u""},
-        {kDecimal, u"\uFF16\uFF15", 0, u""},
-        {kDecimal, u"\u0666\u0665", 0, u""},
-        {kHex, u"41", 2, u"A"},
-        {kHex, u"0041", 4, u"A"},
-        {kHex, u"00410", 4, u"A"},
-        {kHex, u"4g", 1, u"\u0004"},
-        {kHex, u"dC00", 4, u"\xDC00"},
-        {kHex, u"g", 0, u""},
-        {kHex, u"0", 0, u""},
-        {kHex, u"\uFF21", 0, u""},
-        {kHex, u"\uFF41", 0, u""},
-        {kCode4, u"20AC", 4, u"\u20AC"},
-        {kCode4, u"10000", 4, u"\u1000"},
-        {kCode4, u"41", 2, u"A"},
-        {kCode4, u"D800", 0, u""},
-        {kCode4, u"0000", 0, u""},
-        {kCode8, u"1F600", 5, u"\xD83D\xDE00"},
-        {kCode8, u"0010FFFF", 8, u"\xDBFF\xDFFF"},
-        {kCode8, u"000000410", 8, u"A"},
-        {kCode8, u"41", 2, u"A"},
-        {kCode8, u"110000", 0, u""},
-        {kCode8, u"10FFFF0", 0, u""},
-        {kCode8, u"FFFFFFFF", 0, u""},
-        {kCode8, u"DFFF", 0, u""},
+        {kOctal, U16("101"), 3, U16("A")},
+        {kOctal, U16("1017"), 3, U16("A")},
+        {kOctal, U16("1"), 1, U16("\u0001")},
+        {kOctal, U16("18"), 1, U16("\u0001")},
+        {kOctal, U16("777"), 3, U16("\u01FF")},
+        {kOctal, U16("0"), 0, U16("")},
+        {kOctal, U16("000"), 0, U16("")},
+        {kOctal, U16("8"), 0, U16("")},
+        {kOctal, U16(""), 0, U16("")},
+        {kDecimal, U16("65"), 2, U16("A")},
+        {kDecimal, U16("65535"), 5, U16("\uFFFF")},
+        {kDecimal, U16("123456"), 5, U16("\u3039")},
+        {kDecimal, U16("00065"), 5, U16("A")},
+        {kDecimal, U16("6\uFF15"), 1, U16("\u0006")},
+        {kDecimal, U16("65536"), 0, U16("")},
+        {kDecimal, U16("0"), 0, U16("")},
+        {kDecimal, U16("a"), 0, U16("")},
+        {kDecimal, U16("\uFF16\uFF15"), 0, U16("")},
+        {kDecimal, U16("\u0666\u0665"), 0, U16("")},
+        {kHex, U16("41"), 2, U16("A")},
+        {kHex, U16("0041"), 4, U16("A")},
+        {kHex, U16("00410"), 4, U16("A")},
+        {kHex, U16("4g"), 1, U16("\u0004")},
+        {kHex, U16("dC00"), 4, U16("\xDC00")},
+        {kHex, U16("g"), 0, U16("")},
+        {kHex, U16("0"), 0, U16("")},
+        {kHex, U16("\uFF21"), 0, U16("")},
+        {kHex, U16("\uFF41"), 0, U16("")},
+        {kCode4, U16("20AC"), 4, U16("\u20AC")},
+        {kCode4, U16("10000"), 4, U16("\u1000")},
+        {kCode4, U16("41"), 2, U16("A")},
+        {kCode4, U16("D800"), 0, U16("")},
+        {kCode4, U16("0000"), 0, U16("")},
+        {kCode8, U16("1F600"), 5, U16("\xD83D\xDE00")},
+        {kCode8, U16("0010FFFF"), 8, U16("\xDBFF\xDFFF")},
+        {kCode8, U16("000000410"), 8, U16("A")},
+        {kCode8, U16("41"), 2, U16("A")},
+        {kCode8, U16("110000"), 0, U16("")},
+        {kCode8, U16("10FFFF0"), 0, U16("")},
+        {kCode8, U16("FFFFFFFF"), 0, U16("")},
+        {kCode8, U16("DFFF"), 0, U16("")},
     };
     for (const ReadRow& row : rows)
         EXPECT_TRUE(Reads(row.reader, row.digits, 3, row.result, row.appended));
@@ -746,7 +745,7 @@ TEST(DigitReaders, NullPointersReadNothing)
         EXPECT_EQ(out.length, 1) << reader.name;
         EXPECT_EQ(units[0], 'p') << reader.name;
         EXPECT_EQ(units[1], 0) << reader.name;
-        EXPECT_EQ(reader.read(u"41", nullptr), 0) << reader.name;
+        EXPECT_EQ(reader.read(U16("41"), nullptr), 0) << reader.name;
     }
 }
 
@@ -754,26 +753,26 @@ TEST(DigitReaders, AppendOnlyWhatFitsIn8191Units)
 {
     struct RoomRow {
         const Reader& reader;
-        const char16_t* digits;
+        const Unit* digits;
         int before; // units in the output already
         int result;
-        const char16_t* appended;
+        const Unit* appended;
     };
     const RoomRow rows[] = {
-        {kHex, u"41", 8190, 2, u"A"},
-        {kHex, u"41", 8191, RESULT_OVERFLOW, u""},
-        {kOctal, u"101", 8190, 3, u"A"},
-        {kOctal, u"101", 8191, RESULT_OVERFLOW, u""},
-        {kDecimal, u"65", 8190, 2, u"A"},
-        {kDecimal, u"65", 8191, RESULT_OVERFLOW, u""},
-        {kCode4, u"20AC", 8190, 4, u"\u20AC"},
-        {kCode4, u"20AC", 8191, RESULT_OVERFLOW, u""},
-        {kCode8, u"41", 8190, 2, u"A"},                        // one unit needs one slot
-        {kCode8, u"1F600", 8189, 5, u"\xD83D\xDE00"},          // a pair needs two
-        {kCode8, u"1F600", 8190, RESULT_OVERFLOW, u""},
-        {kCode8, u"10FFFF", 8191, RESULT_OVERFLOW, u""},
-        {kHex, u"g", 8191, 0, u""},                            // invalid comes before room
-        {kCode8, u"110000", 8191, 0, u""},
+        {kHex, U16("41"), 8190, 2, U16("A")},
+        {kHex, U16("41"), 8191, RESULT_OVERFLOW, U16("")},
+        {kOctal, U16("101"), 8190, 3, U16("A")},
+        {kOctal, U16("101"), 8191, RESULT_OVERFLOW, U16("")},
+        {kDecimal, U16("65"), 8190, 2, U16("A")},
+        {kDecimal, U16("65"), 8191, RESULT_OVERFLOW, U16("")},
+        {kCode4, U16("20AC"), 8190, 4, U16("\u20AC")},
+        {kCode4, U16("20AC"), 8191, RESULT_OVERFLOW, U16("")},
+        {kCode8, U16("41"), 8190, 2, U16("A")},                        // one unit needs one slot
+        {kCode8, U16("1F600"), 8189, 5, U16("\xD83D\xDE00")},          // a pair needs two
+        {kCode8, U16("1F600"), 8190, RESULT_OVERFLOW, U16("")},
+        {kCode8, U16("10FFFF"), 8191, RESULT_OVERFLOW, U16("")},
+        {kHex, U16("g"), 8191, 0, U16("")},                            // invalid comes before room
+        {kCode8, U16("110000"), 8191, 0, U16("")},
     };
     for (const RoomRow& row : rows)
         EXPECT_TRUE(Reads(row.reader, row.digits, row.before, row.result, row.appended));

@@ -12,31 +12,31 @@
 
 namespace {
 
-const char16_t* const kSpecialSets[] = {
+const Unit* const kSpecialSets[] = {
     nullptr,
-    u"\"%&<>[]^`|",                      // the module's defaults
-    u"\"%&<>[]^`|~,; 0123456789abcdefx\\", // digits, letters of escapes, the backslash
-    u"\u00e9\u20ac\ufeff\u00a1",            // beyond ASCII
+    U16("\"%&<>[]^`|"),                      // the module's defaults
+    U16("\"%&<>[]^`|~,; 0123456789abcdefx\\"), // digits, letters of escapes, the backslash
+    U16("\u00e9\u20ac\ufeff\u00a1"),            // beyond ASCII
 };
 
 // Escapifies `text` and expands the result; true when the text came back.
 // A text whose escaped form would not fit must be refused and left alone.
-::testing::AssertionResult RoundTrips(const std::u16string& text, uint32_t flags, const char16_t* special)
+::testing::AssertionResult RoundTrips(const Text& text, uint32_t flags, const Unit* special)
 {
-    std::vector<char16_t> buffer(MAX_ARG_LEN, 0);
+    std::vector<Unit> buffer(MAX_ARG_LEN, 0);
     std::copy(text.begin(), text.end(), buffer.begin());
     int escapes = Escapify(buffer.data(), flags, special);
     if (escapes == RESULT_OVERFLOW) {
-        if (std::u16string(buffer.data()) != text)
+        if (Text(buffer.data()) != text)
             return ::testing::AssertionFailure() << "overflow changed " << Show(text);
         return ::testing::AssertionSuccess();
     }
     if (escapes < 0)
         return ::testing::AssertionFailure() << "Escapify failed with " << escapes;
-    std::u16string escaped(buffer.data());
+    Text escaped(buffer.data());
     if (ExpandEscapes(buffer.data(), nullptr) < 0)
         return ::testing::AssertionFailure() << "ExpandEscapes failed on " << Show(escaped);
-    if (std::u16string(buffer.data()) != text)
+    if (Text(buffer.data()) != text)
         return ::testing::AssertionFailure() << "flags " << flags << ": " << Show(text) << " -> "
                                              << Show(escaped) << " -> " << Show(buffer.data());
     return ::testing::AssertionSuccess();
@@ -49,15 +49,15 @@ const char16_t* const kSpecialSets[] = {
 // packed, 50 characters to a text.
 TEST(RoundTrip, EveryBmpCharacterBeforeEveryHexDigit)
 {
-    const std::u16string kHexDigits = u"0123456789ABCDEFabcdef";
+    const Text kHexDigits = U16("0123456789ABCDEFabcdef");
     for (uint32_t flags : {0u, 4u, 8u, 15u}) {
-        for (const char16_t* special : {kSpecialSets[0], kSpecialSets[1]}) {
-            std::u16string text;
+        for (const Unit* special : {kSpecialSets[0], kSpecialSets[1]}) {
+            Text text;
             for (uint32_t u = 1; u <= 0xFFFF; ++u) {
                 if (u >= 0xD800 && u <= 0xDFFF)
                     continue;
-                for (char16_t digit : kHexDigits) {
-                    text += char16_t(u);
+                for (Unit digit : kHexDigits) {
+                    text += Unit(u);
                     text += digit;
                 }
                 if (text.size() >= 50 * 44 || u == 0xFFFF) {
@@ -73,24 +73,25 @@ TEST(RoundTrip, EveryBmpCharacterAloneAtTheEnd)
 {
     for (uint32_t flags : {0u, 8u})
         for (uint32_t u = 1; u <= 0xFFFF; ++u)
-            if (u < 0xD800 || u > 0xDFFF)
-                ASSERT_TRUE(RoundTrips(std::u16string(1, char16_t(u)), flags, kSpecialSets[1]));
+            if (u < 0xD800 || u > 0xDFFF) {
+                ASSERT_TRUE(RoundTrips(Text(1, Unit(u)), flags, kSpecialSets[1]));
+            }
 }
 
 // Every character beyond U+FFFF once, packed into texts that fit the buffer.
 TEST(RoundTrip, EveryAstralCharacter)
 {
-    std::u16string text;
+    Text text;
     auto flush = [&] {
         ASSERT_TRUE(RoundTrips(text, 0, kSpecialSets[1]));
         text.clear();
     };
     for (uint32_t cp = 0x10000; cp <= 0x10FFFF; ++cp) {
         uint32_t v = cp - 0x10000;
-        text += char16_t(0xD800 | (v >> 10));
-        text += char16_t(0xDC00 | (v & 0x3FF));
+        text += Unit(0xD800 | (v >> 10));
+        text += Unit(0xDC00 | (v & 0x3FF));
         if (cp % 7 == 0)
-            text += char16_t(u"0aF!"[cp % 4]); // a hex digit sometimes follows
+            text += Unit(U16("0aF!")[cp % 4]); // a hex digit sometimes follows
         if (text.size() >= 1400)               // about 8000 units escaped
             flush();
     }
@@ -99,23 +100,23 @@ TEST(RoundTrip, EveryAstralCharacter)
 
 // Random texts from the characters that matter: controls, C1, the no-break
 // space, specials, backslashes and escape letters, hex digits, astral pairs.
-std::u16string RandomText(std::mt19937& rng, size_t length)
+Text RandomText(std::mt19937& rng, size_t length)
 {
-    static const std::u16string kPool = u"\x01\x07\t\n\r\x1b\x1f\x7f\x80\x9f\u00a0\u00a1\u00e9\u200b\u20ac\ufeff"
-                                        u"\"%&<>[]^`|,;~ \\xuUqcekt#0123456789abcdefABCDEFgz";
-    std::u16string text;
+    static const Text kPool = U16("\x01\x07\t\n\r\x1b\x1f\x7f\x80\x9f\u00a0\u00a1\u00e9\u200b\u20ac\ufeff")
+                              U16("\"%&<>[]^`|,;~ \\xuUqcekt#0123456789abcdefABCDEFgz");
+    Text text;
     while (text.size() < length) {
         uint32_t pick = rng() % (kPool.size() + 3);
         if (pick < kPool.size()) {
             text += kPool[pick];
         } else if (pick == kPool.size()) {
             uint32_t v = rng() % 0x100000;
-            text += char16_t(0xD800 | (v >> 10));
-            text += char16_t(0xDC00 | (v & 0x3FF));
+            text += Unit(0xD800 | (v >> 10));
+            text += Unit(0xDC00 | (v & 0x3FF));
         } else {
-            char16_t u = char16_t(rng() % 0xFFFF + 1);
+            Unit u = Unit(rng() % 0xFFFF + 1);
             if (u >= 0xD800 && u <= 0xDFFF)
-                u = u'\u3042';
+                u = U16('\u3042');
             text += u;
         }
     }
@@ -131,7 +132,7 @@ TEST(RoundTrip, RandomTextsUnderEveryFlagsValue)
     std::mt19937 rng(seed);
     const size_t kLengths[] = {0, 1, 2, 3, 7, 40, 300, 1000, 2700, 4096, 8191};
     for (uint32_t flags = 0; flags < 16; ++flags)
-        for (const char16_t* special : kSpecialSets)
+        for (const Unit* special : kSpecialSets)
             for (size_t length : kLengths)
                 for (int n = 0; n < (length > 1000 ? 1 : 4); ++n)
                     ASSERT_TRUE(RoundTrips(RandomText(rng, length), flags, special));

@@ -11,8 +11,6 @@
 
 namespace {
 
-using Text = std::u16string;
-
 // Every occurrence of `pattern` at or after `from`, each search starting one
 // unit after the previous occurrence's start (overlapping) or behind it.
 std::vector<size_t> ReferenceOccurrences(const Text& text, const Text& pattern, size_t from, bool overlapping)
@@ -63,11 +61,11 @@ std::vector<size_t> FastOccurrences(const Text& text, const Text& pattern, size_
 
 Text FastReplace(const Text& text, const Text& from, const Text& to, bool firstOnly, int* result)
 {
-    std::vector<char16_t> out(MAX_ARG_LEN + 8, u'#');
+    std::vector<Unit> out(MAX_ARG_LEN + 8, U16('#'));
     *result = ReplaceOccurrences(text.data(), text.size(), text.data(), from.data(), from.size(), to.data(),
                                  to.size(), firstOnly, out.data());
     for (size_t i = MAX_ARG_LEN; i < out.size(); ++i)
-        EXPECT_EQ(out[i], u'#') << "written past the buffer at " << i;
+        EXPECT_EQ(out[i], U16('#')) << "written past the buffer at " << i;
     return *result >= 0 ? Text(out.data(), size_t(*result)) : Text();
 }
 
@@ -85,7 +83,7 @@ TEST(Search, FindsWhatThePlainSearchFinds)
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     // Small alphabets make many overlapping and partial matches.
-    for (const Text alphabet : {Text(u"a"), Text(u"ab"), Text(u"abc"), Text(u"a\xD83D\xDE00")}) {
+    for (const Text& alphabet : {Text(U16("a")), Text(U16("ab")), Text(U16("abc")), Text(U16("a\xD83D\xDE00"))}) {
         for (int n = 0; n < 400; ++n) {
             Text text = RandomText(rng, rng() % 120, alphabet);
             Text pattern = RandomText(rng, 1 + rng() % 6, alphabet);
@@ -100,11 +98,11 @@ TEST(Search, FindsWhatThePlainSearchFinds)
 
 TEST(Search, WorstCaseOverlapsAreAllFound)
 {
-    Text text(8191, u'a');
-    EXPECT_EQ(FastOccurrences(text, u"aa", 0, true).size(), 8190u);
-    EXPECT_EQ(FastOccurrences(text, u"aa", 0, false).size(), 4095u);
-    EXPECT_EQ(FastOccurrences(text, Text(8191, u'a'), 0, true), std::vector<size_t>{0});
-    EXPECT_TRUE(FastOccurrences(text, Text(8190, u'a') + u"b", 0, true).empty());
+    Text text(8191, U16('a'));
+    EXPECT_EQ(FastOccurrences(text, U16("aa"), 0, true).size(), 8190u);
+    EXPECT_EQ(FastOccurrences(text, U16("aa"), 0, false).size(), 4095u);
+    EXPECT_EQ(FastOccurrences(text, Text(8191, U16('a')), 0, true), std::vector<size_t>{0});
+    EXPECT_TRUE(FastOccurrences(text, Text(8190, U16('a')) + U16("b"), 0, true).empty());
 }
 
 TEST(ReplaceOccurrences, GivesWhatRebuildingForEachOccurrenceGives)
@@ -112,7 +110,7 @@ TEST(ReplaceOccurrences, GivesWhatRebuildingForEachOccurrenceGives)
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
-    for (const Text alphabet : {Text(u"a"), Text(u"ab"), Text(u"abc")}) {
+    for (const Text& alphabet : {Text(U16("a")), Text(U16("ab")), Text(U16("abc"))}) {
         for (int n = 0; n < 500; ++n) {
             Text text = RandomText(rng, rng() % 100, alphabet);
             Text from = RandomText(rng, rng() % 4, alphabet); // empty too
@@ -131,14 +129,18 @@ TEST(ReplaceOccurrences, GivesWhatRebuildingForEachOccurrenceGives)
 TEST(ReplaceOccurrences, KnownCases)
 {
     struct {
-        const char16_t *text, *from, *to;
+        const Unit *text, *from, *to;
         bool firstOnly;
-        const char16_t* expected;
+        const Unit* expected;
     } cases[] = {
-        {u"banana", u"a", u"b", false, u"bbnbnb"}, {u"banana", u"a", u"b", true, u"bbnana"},
-        {u"banana", u"a", u"", false, u"bnn"},     {u"aaaa", u"aa", u"a", false, u"aa"},
-        {u"aaa", u"a", u"aa", false, u"aaaaaa"},   {u"abc", u"", u"x", false, u"abc"},
-        {u"", u"a", u"x", false, u""},             {u"ab", u"abc", u"x", false, u"ab"},
+        {U16("banana"), U16("a"), U16("b"), false, U16("bbnbnb")},
+        {U16("banana"), U16("a"), U16("b"), true, U16("bbnana")},
+        {U16("banana"), U16("a"), U16(""), false, U16("bnn")},
+        {U16("aaaa"), U16("aa"), U16("a"), false, U16("aa")},
+        {U16("aaa"), U16("a"), U16("aa"), false, U16("aaaaaa")},
+        {U16("abc"), U16(""), U16("x"), false, U16("abc")},
+        {U16(""), U16("a"), U16("x"), false, U16("")},
+        {U16("ab"), U16("abc"), U16("x"), false, U16("ab")},
     };
     for (const auto& c : cases) {
         int result = 0;
@@ -150,30 +152,31 @@ TEST(ReplaceOccurrences, KnownCases)
 TEST(ReplaceOccurrences, SearchesTheHaystackAndCopiesTheText)
 {
     // The haystack stands for a lower-cased copy of the text.
-    Text text = u"aAbA";
-    Text lowered = u"aaba";
-    std::vector<char16_t> out(MAX_ARG_LEN);
-    int length = ReplaceOccurrences(text.data(), text.size(), lowered.data(), u"a", 1, u"<>", 2, false, out.data());
-    EXPECT_EQ(Show(Text(out.data(), size_t(length))), Show(u"<><>b<>"));
+    Text text = U16("aAbA");
+    Text lowered = U16("aaba");
+    std::vector<Unit> out(MAX_ARG_LEN);
+    int length =
+        ReplaceOccurrences(text.data(), text.size(), lowered.data(), U16("a"), 1, U16("<>"), 2, false, out.data());
+    EXPECT_EQ(Show(Text(out.data(), size_t(length))), Show(U16("<><>b<>")));
 }
 
 TEST(ReplaceOccurrences, AResultBeyond8191UnitsIsRefused)
 {
     // Every character doubled: fits up to 8191 units, not one more.
     for (size_t letters : {4095u, 4096u}) {
-        Text text(letters, u'x');
-        text += u"y";
+        Text text(letters, U16('x'));
+        text += U16("y");
         int result = 0;
-        FastReplace(text, u"x", u"xx", false, &result);
+        FastReplace(text, U16("x"), U16("xx"), false, &result);
         EXPECT_EQ(result, letters * 2 + 1 <= 8191 ? int(letters * 2 + 1) : RESULT_OVERFLOW) << letters;
     }
     // Growth at the last occurrence, and in the copied tail.
     int result = 0;
-    FastReplace(Text(8190, u'q') + u"z", u"z", u"zz", false, &result);
+    FastReplace(Text(8190, U16('q')) + U16("z"), U16("z"), U16("zz"), false, &result);
     EXPECT_EQ(result, RESULT_OVERFLOW);
-    FastReplace(u"z" + Text(8190, u'q'), u"z", u"zz", false, &result);
+    FastReplace(U16("z") + Text(8190, U16('q')), U16("z"), U16("zz"), false, &result);
     EXPECT_EQ(result, RESULT_OVERFLOW);
-    FastReplace(u"z" + Text(8189, u'q'), u"z", u"zz", false, &result);
+    FastReplace(U16("z") + Text(8189, U16('q')), U16("z"), U16("zz"), false, &result);
     EXPECT_EQ(result, 8191);
 }
 

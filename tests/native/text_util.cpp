@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-std::string Show(const char16_t* units, size_t n)
+std::string Show(const Unit* units, size_t n)
 {
     std::string s = "\"";
-    auto put = [&s](char16_t u) {
+    auto put = [&s](Unit u) {
         if (u == '\\') {
             s += "\\\\";
         } else if (u >= 0x20 && u < 0x7F) {
@@ -29,7 +29,7 @@ std::string Show(const char16_t* units, size_t n)
     return s + "\"";
 }
 
-std::string Show(const std::u16string& text) { return Show(text.data(), text.size()); }
+std::string Show(const Text& text) { return Show(text.data(), text.size()); }
 
 std::vector<std::pair<int, int>>& SplitOverflowReports()
 {

@@ -431,6 +431,17 @@ TEST_F(ExpWrite, WritesUpTo8189UnitsOfText)
     EXPECT_EQ(output.out, "");
 }
 
+#ifdef _WIN64
+TEST_F(ExpWrite, AHandleAbove32BitsArrivesWhole)
+{
+    // Cut to its low 32 bits, this number would be the open file.
+    const uint64_t wide = (uint64_t(1) << 32) | reinterpret_cast<uintptr_t>(file_);
+    EXPECT_EQ(Write(L"cut", std::to_wstring(wide)), L"-1");
+    EXPECT_EQ(Write(L"whole"), L"7");
+    EXPECT_EQ(Written(), "whole\r\n");
+}
+#endif
+
 TEST_F(ExpWrite, AFailedWriteIsAResultNotAnError)
 {
     // A handle that is not open fails the write: "-1", not an error.

@@ -4,6 +4,7 @@
 // the function promises and write nothing past the buffer.
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <optional>
 
 #include "harness.h"
@@ -33,6 +34,19 @@ struct Hostile {
 void PrintTo(const Hostile& h, std::ostream* out) { *out << h.name; }
 
 const std::string kOverflow = "Ivro plugin: Buffer overflow\r\n";
+
+// A handle number is read as wide as a pointer: one that fits but is no open
+// handle fails the write, a wider one is a bad handle.
+Hostile HandleCase(const char* name, const std::wstring& number, bool fits)
+{
+    if (fits)
+        return {name, "f_expwrite", number + L",x", 0, L"-1", ""};
+    std::wstring shown = number; // upper-cased, as every quoted argument
+    for (wchar_t& c : shown)
+        c = wchar_t(towupper(c));
+    return {name, "f_expwrite", number + L",x", -1, std::nullopt, "Ivro plugin: Bad handle: \"" + Bytes(shown) + "\"\r\n"};
+}
+constexpr bool kWideHandles = sizeof(void*) == 8;
 
 std::vector<Hostile> Cases()
 {
@@ -105,8 +119,12 @@ std::vector<Hostile> Cases()
         {"offset 4000 terms", "f_expfind", L"a,a,1,0,1" + Repeat(L"+1", 4000), 0, L"-1", ""},
         // Handles that are not open.
         {"handle not open", "f_expwrite", L"123456,x", 0, L"-1", ""},
-        {"handle 2^32 - 1", "f_expwrite", L"4294967295,x", 0, L"-1", ""},
-        {"handle 2^32", "f_expwrite", L"4294967296,x", -1, std::nullopt, "Ivro plugin: Bad handle: \"4294967296\"\r\n"},
+        HandleCase("handle 2^32 - 1", L"4294967295", true),
+        HandleCase("handle 2^32", L"4294967296", kWideHandles),
+        HandleCase("handle 0x1 0000 0000", L"0x100000000", kWideHandles),
+        HandleCase("handle 2^64 - 1", L"18446744073709551615", kWideHandles),
+        HandleCase("handle 2^64", L"18446744073709551616", false),
+        HandleCase("handle 0x1 0000 0000 0000 0000", L"0x10000000000000000", false),
         {"read handle not open", "f_escread", L"123456", 0, std::nullopt, ""},
     };
 }
