@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the native
 # unit tests of the portable core under the sanitizers, a short run of each
-# fuzz target, then the module, the stand-in shell and the end-to-end tests
-# under wine.
+# fuzz target, then for 32-bit and for 64-bit Windows the module, the
+# stand-in shell, the core's tests and the end-to-end tests under wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/common.sh
@@ -13,11 +13,13 @@ configure_native
 cmake --build "$NATIVE_BUILD"
 configure_fuzz
 cmake --build "$FUZZ_BUILD"
-configure_windows
-cmake --build "$WIN_BUILD"
-cmake --build "$WIN_BUILD" --target dist
-
-prepare_wine_prefix
+for platform in "${PLATFORMS[@]}"; do
+    dir=$(win_build "$platform")
+    configure_windows "$platform"
+    cmake --build "$dir"
+    cmake --build "$dir" --target dist
+    prepare_wine_prefix "$dir"
+done
 
 status=0
 echo "== native tests"

@@ -1,5 +1,5 @@
 // The real module through its exports, as the shell calls them: loads
-// TakeCmd.dll and Ivro-x86.dll (run it in the folder that holds both) and
+// TakeCmd.dll and the module (run it in the folder that holds both) and
 // times each export on the inputs that bench/inputs.py wrote.
 //
 //   ivro_wine_bench DIR [RUNS]
@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "plugin/protocol.h"
+#include "ivro_platform.h"
 
 extern "C" {
 int WINAPI HostLoadModule(LPCWSTR path);
@@ -84,9 +85,9 @@ int main(int argc, char** argv)
     const std::string dir = argv[1];
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
 
-    if (HostLoadModule(L"Ivro-x86.dll") != 0)
+    if (HostLoadModule(L"" IVRO_FILE_NAME) != 0)
         return 2;
-    HMODULE module = GetModuleHandleW(L"Ivro-x86.dll");
+    HMODULE module = GetModuleHandleW(L"" IVRO_FILE_NAME);
     if (module == nullptr)
         return 2;
     std::fflush(stdout);

@@ -1,9 +1,39 @@
-# Cross build for 32-bit Windows: the module, the stand-in shell and the
-# Windows test programs, which CTest runs under wine.
+# Cross build for Windows, 32-bit (x86) or 64-bit (x64) as the toolchain file
+# says: the module, the stand-in shell and the Windows test programs, which
+# CTest runs under wine of the same width.
 enable_language(RC)
 
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+# The one definition of the platform's name and of the module's file name;
+# the code takes both from the generated header ivro_platform.h.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(IVRO_PLATFORM x64)
+    set(IVRO_BITS 64)
+    set(IVRO_WINEARCH win64)
+    # Debian's wine script always starts the 32-bit loader when it is
+    # installed; 64-bit programs and what they start take the 64-bit one.
+    set(IVRO_WINE /usr/lib/wine/wine64)
+    set(IVRO_WINELOADER_EXPORT "WINELOADER=${IVRO_WINE}\nexport WINELOADER\n")
+else()
+    set(IVRO_PLATFORM x86)
+    set(IVRO_BITS 32)
+    set(IVRO_WINEARCH win32)
+    set(IVRO_WINE wine)
+    set(IVRO_WINELOADER_EXPORT "")
+endif()
+# ivro_module_name(PLATFORM OUT_VAR): the module's file name without ".dll".
+function(ivro_module_name platform out_var)
+    set(${out_var} Ivro-${platform} PARENT_SCOPE)
+endfunction()
+ivro_module_name(${IVRO_PLATFORM} IVRO_MODULE_NAME)
+set(IVRO_MODULE_FILE ${IVRO_MODULE_NAME}.dll)
+# The build folder of the other platform, when there is one: its module is
+# handed to this build's shell, which must refuse it.
+set(IVRO_OTHER_BUILD "" CACHE PATH "Build folder of the module's other platform (x86 or x64)")
+configure_file(cmake/ivro_platform.h.in ${CMAKE_BINARY_DIR}/generated/ivro_platform.h @ONLY)
+include_directories(${CMAKE_BINARY_DIR}/generated)
 
 set(IVRO_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
 configure_file(cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
@@ -12,17 +42,37 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
 set(IVRO_WARNINGS -Wall -Wextra)
 
+# ivro_def(SOURCE OUT_VAR): the module definition file to link with. The
+# sources name each __stdcall export's symbol as x86 decorates it (Name@N);
+# x64 has one calling convention and no decoration, so there the build links
+# with a copy from which every @N is removed.
+function(ivro_def source out_var)
+    get_filename_component(source ${source} ABSOLUTE)
+    if(IVRO_PLATFORM STREQUAL x86)
+        set(${out_var} ${source} PARENT_SCOPE)
+        return()
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    file(READ ${source} content)
+    string(REGEX REPLACE "@[0-9]+" "" content "${content}")
+    get_filename_component(name ${source} NAME)
+    set(out ${CMAKE_CURRENT_BINARY_DIR}/${IVRO_PLATFORM}-${name})
+    file(CONFIGURE OUTPUT ${out} CONTENT "${content}")
+    set(${out_var} ${out} PARENT_SCOPE)
+endfunction()
+
 # The module imports the shell's operations through a library made from its
 # own list of their names, not from the stand-in's build.
 set(TAKECMD_IMPORT_LIB ${CMAKE_BINARY_DIR}/libTakeCmd-import.a)
+ivro_def(plugin/TakeCmd.def takecmd_import_def)
 add_custom_command(OUTPUT ${TAKECMD_IMPORT_LIB}
-    COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${CMAKE_SOURCE_DIR}/plugin/TakeCmd.def -l ${TAKECMD_IMPORT_LIB}
-    DEPENDS ${CMAKE_SOURCE_DIR}/plugin/TakeCmd.def
+    COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${takecmd_import_def} -l ${TAKECMD_IMPORT_LIB}
+    DEPENDS ${takecmd_import_def}
     COMMENT "Import library for TakeCmd.dll")
 add_custom_target(takecmd_import DEPENDS ${TAKECMD_IMPORT_LIB})
 
-# The module: 32-bit, exports by plain name (Ivro.def), C and C++ runtimes
-# linked in, so that it imports nothing but Windows and TakeCmd.dll.
+# The module: exports by plain name (Ivro.def), C and C++ runtimes linked in,
+# so that it imports nothing but Windows and TakeCmd.dll.
 set(IVRO_MODULE_SOURCES
     plugin/error.cpp
     plugin/help.cpp
@@ -36,8 +86,9 @@ set(IVRO_MODULE_SOURCES
     functions/reading.cpp
     functions/write.cpp
 )
-add_library(ivro SHARED ${IVRO_MODULE_SOURCES} Ivro.def plugin/Ivro.rc)
-set_target_properties(ivro PROPERTIES OUTPUT_NAME Ivro-x86 PREFIX "")
+ivro_def(Ivro.def IVRO_MODULE_DEF)
+add_library(ivro SHARED ${IVRO_MODULE_SOURCES} ${IVRO_MODULE_DEF} plugin/Ivro.rc)
+set_target_properties(ivro PROPERTIES OUTPUT_NAME ${IVRO_MODULE_NAME} PREFIX "")
 target_include_directories(ivro PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(ivro PRIVATE ${IVRO_WARNINGS})
 target_link_libraries(ivro PRIVATE ivro_core ${TAKECMD_IMPORT_LIB})
@@ -56,5 +107,6 @@ add_subdirectory(tests/e2e)
 add_subdirectory(tests/help)
 add_subdirectory(tests/alloc)
 add_subdirectory(tests/soak)
+add_subdirectory(tests/native)
 add_subdirectory(docs/help)
 add_subdirectory(bench)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <cstddef>
 #include <cstdint>
 
 extern "C" {
@@ -22,6 +23,15 @@ struct PluginInfo {
     HMODULE shellModule;
     LPWSTR shellPath;
 };
+
+// The record is laid out as the protocol fixes it, with pointers as wide as
+// the platform's: 44 bytes on x86, 80 on x64 (where the three numbers are
+// followed by four bytes of padding).
+static_assert(sizeof(void*) == 4 ? sizeof(PluginInfo) == 44 && offsetof(PluginInfo, major) == 24 &&
+                                       offsetof(PluginInfo, shellModule) == 36
+                                 : sizeof(PluginInfo) == 80 && offsetof(PluginInfo, major) == 48 &&
+                                       offsetof(PluginInfo, shellModule) == 64,
+              "the layout of PluginInfo");
 
 // Every export is __stdcall and exported under its plain name.
 typedef PluginInfo*(WINAPI* GetPluginInfoProc)(void);

@@ -1,9 +1,10 @@
 // Version numbers of the module, defined once for the code and the resource.
 #pragma once
 
+// IVRO_PLATFORM ("x86", "x64") and IVRO_FILE_NAME, from the build.
+#include "ivro_platform.h"
+
 #define IVRO_NAME "Ivro"
-#define IVRO_FILE_NAME "Ivro-x86.dll"
-#define IVRO_PLATFORM "x86"
 
 // File and product version 0.60.0.5; the record the shell reads carries the
 // first three numbers as major, minor and build.

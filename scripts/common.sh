@@ -1,13 +1,40 @@
-# Shared by run.sh and test.sh: build folders and the configure steps.
+# Shared by run.sh, test.sh and the scripts: build folders and the configure
+# steps. The module is built twice, for 32-bit (x86) and 64-bit (x64)
+# Windows, each in a build folder with a wine prefix of its own.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 WIN_BUILD=$ROOT/build/win
+WIN64_BUILD=$ROOT/build/win64
 NATIVE_BUILD=$ROOT/build/native
 FUZZ_BUILD=$ROOT/build/fuzz
+PLATFORMS=(x86 x64)
 
+# The build folder of a platform (x86 or x64).
+win_build() {
+    case "$1" in
+    x86) echo "$WIN_BUILD" ;;
+    x64) echo "$WIN64_BUILD" ;;
+    *) echo "unknown platform: $1 (x86 or x64)" >&2; return 1 ;;
+    esac
+}
+
+other_platform() {
+    [ "$1" = x86 ] && echo x64 || echo x86
+}
+
+# configure_windows PLATFORM: the cross build of one platform. Each build
+# also learns where the other one lies, for the test of a shell that is
+# handed a module of the other width.
 configure_windows() {
-    [ -f "$WIN_BUILD/build.ninja" ] ||
-        cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
-            -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw32.cmake" \
+    local platform=$1 dir toolchain
+    dir=$(win_build "$platform")
+    case "$platform" in
+    x86) toolchain=$ROOT/cmake/toolchain-i686-mingw32.cmake ;;
+    x64) toolchain=$ROOT/cmake/toolchain-x86_64-mingw32.cmake ;;
+    esac
+    [ -f "$dir/build.ninja" ] ||
+        cmake -S "$ROOT" -B "$dir" -G Ninja \
+            -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+            -DIVRO_OTHER_BUILD="$(win_build "$(other_platform "$platform")")" \
             -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 }
 
@@ -22,27 +49,29 @@ configure_fuzz() {
             -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DIVRO_FUZZ=ON >/dev/null
 }
 
-# The first wine start in a new prefix takes a while and must not race with
-# itself, so the prefix is made once, before anything runs in it. Mono and
-# Gecko are not wanted (and would be downloaded): they are switched off.
+# prepare_wine_prefix BUILD: the first wine start in a new prefix takes a
+# while and must not race with itself, so the prefix is made once, before
+# anything runs in it. Mono and Gecko are not wanted (and would be
+# downloaded): they are switched off.
 prepare_wine_prefix() {
-    if [ ! -f "$WIN_BUILD/wine-prefix/system.reg" ]; then
-        echo "Creating the wine prefix in $WIN_BUILD/wine-prefix ..." >&2
-        WINEDLLOVERRIDES="mscoree,mshtml=" "$WIN_BUILD/wine-run" wineboot --init >/dev/null 2>&1 || true
-        WINEPREFIX="$WIN_BUILD/wine-prefix" wineserver -w
+    local dir=$1
+    if [ ! -f "$dir/wine-prefix/system.reg" ]; then
+        echo "Creating the wine prefix in $dir/wine-prefix ..." >&2
+        WINEDLLOVERRIDES="mscoree,mshtml=" "$dir/wine-run" wineboot --init >/dev/null 2>&1 || true
+        WINEPREFIX="$dir/wine-prefix" wineserver -w
     fi
 }
 
-# One wine server for a whole run, so that each program starts quickly. Wine's
-# own background processes are started here, with nothing attached: started by
-# the first test program, they would inherit its output pipes and keep CTest
-# waiting for them to close.
+# start_wine_server BUILD: one wine server for a whole run, so that each
+# program starts quickly. Wine's own background processes are started here,
+# with nothing attached: started by the first test program, they would
+# inherit its output pipes and keep CTest waiting for them to close.
 start_wine_server() {
-    export WINEPREFIX="$WIN_BUILD/wine-prefix"
-    wineserver -p
-    "$WIN_BUILD/wine-run" cmd /c exit </dev/null >/dev/null 2>&1 || true
+    local dir=$1
+    WINEPREFIX="$dir/wine-prefix" wineserver -p
+    "$dir/wine-run" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wine_server() {
-    WINEPREFIX="$WIN_BUILD/wine-prefix" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$1/wine-prefix" wineserver -k 2>/dev/null || true
 }

@@ -7,9 +7,11 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ googletest                   # native build and tests
     clang libclang-rt-14-dev                           # fuzzers
-    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix  # the Windows cross build
-    binutils-mingw-w64-i686 mingw-w64-i686-dev
-    wine wine32:i386                                   # running it: 32-bit wine
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix  # the Windows cross builds:
+    binutils-mingw-w64-i686 mingw-w64-i686-dev         #   32-bit (x86)
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+    binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev     #   64-bit (x64)
+    wine wine32:i386 wine64                            # running them: 32- and 64-bit wine
     xvfb xauth                                         # windows that must appear
     fp-utils libchm-bin python3                        # the help file: compiler, reader, checks
 )

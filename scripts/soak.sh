@@ -3,13 +3,15 @@
 # over (100000 rounds of 14 calls unless told otherwise); prints the process's
 # handle count and memory before and after, and fails if either grew or a
 # help viewer was left running.
-#   scripts/soak.sh [ROUNDS]
+#   scripts/soak.sh [ROUNDS] [x86|x64]     (the 32-bit module by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
+platform=${2:-x86}
+dir=$(win_build "$platform")
 scripts/install-deps.sh
-configure_windows
-cmake --build "$WIN_BUILD" --target soak >/dev/null
-prepare_wine_prefix
-cd "$WIN_BUILD/helptest"
-exec "$WIN_BUILD/wine-run" ./soak.exe "${1:-100000}"
+configure_windows "$platform"
+cmake --build "$dir" --target soak >/dev/null
+prepare_wine_prefix "$dir"
+cd "$dir/helptest"
+exec "$dir/wine-run" ./soak.exe "${1:-100000}"

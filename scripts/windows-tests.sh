@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# The Windows tests under wine, run by test.sh inside xvfb-run: windows that
-# must really appear (a message box, the help viewer) need an X server, and
-# wine's desktop process must be started inside it, so any server still
-# running from before is ended first.
+# The Windows tests under wine, run by test.sh inside xvfb-run: first the
+# 32-bit build under 32-bit wine, then the 64-bit one under 64-bit wine, each
+# in its own prefix. Windows that must really appear (a message box, the help
+# viewer) need an X server, and wine's desktop process must be started inside
+# it, so any server still running from before is ended first.
+#   scripts/windows-tests.sh [PLATFORM...]    (x86 x64 by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 
-stop_wine_server
-start_wine_server
-trap stop_wine_server EXIT
-cd "$WIN_BUILD"
-ctest --output-on-failure --timeout 300 -j2
+trap 'for p in "${PLATFORMS[@]}"; do stop_wine_server "$(win_build "$p")"; done' EXIT
+status=0
+for platform in "${@:-${PLATFORMS[@]}}"; do
+    dir=$(win_build "$platform")
+    echo "== $platform: $dir"
+    stop_wine_server "$dir"
+    start_wine_server "$dir"
+    (cd "$dir" && ctest --output-on-failure --timeout 300 -j2) || status=1
+    stop_wine_server "$dir"
+done
+exit $status

@@ -14,7 +14,8 @@ extern "C" {
 // loads the module, runs, unloads, and returns the exit code.
 TAKECMD_API int WINAPI HostMain(int argc, LPWSTR* argv);
 
-// Loads a module (null or empty: Ivro-x86.dll beside TakeCmd.dll). 0 on
+// Loads a module (null or empty: Ivro-x86.dll or, in a 64-bit shell,
+// Ivro-x64.dll beside TakeCmd.dll). 0 on
 // success, non-zero after a message on standard error.
 TAKECMD_API int WINAPI HostLoadModule(LPCWSTR path);
 

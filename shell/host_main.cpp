@@ -5,6 +5,7 @@
 #include <vector>
 
 #define TAKECMD_API
+#include "ivro_platform.h"
 #include "shell/commands.h"
 #include "shell/host_api.h"
 #include "shell/module.h"
@@ -17,7 +18,7 @@ namespace {
 
 constexpr wchar_t kUsage[] =
     L"Usage: ivsh [-m MODULE] [-o NAME=VALUE]... [-c LINE | -i | [-k] FILE [ARG...]]\r\n"
-    L"  -m MODULE      load MODULE instead of Ivro-x86.dll beside the shell\r\n"
+    L"  -m MODULE      load MODULE instead of " IVRO_FILE_NAME " beside the shell\r\n"
     L"  -o NAME=VALUE  set an option before the module loads (see OPTION)\r\n"
     L"  -c LINE        run LINE (the rest of the arguments, joined by blanks) and exit\r\n"
     L"  -i             read lines from standard input (the default without FILE)\r\n"

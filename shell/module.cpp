@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "ivro_platform.h"
 #include "shell/state.h"
 
 extern HINSTANCE g_takeCmdInstance;
@@ -12,7 +13,7 @@ namespace ivsh {
 
 namespace {
 
-constexpr wchar_t kDefaultModule[] = L"Ivro-x86.dll";
+constexpr wchar_t kDefaultModule[] = L"" IVRO_FILE_NAME;
 constexpr size_t kUsageLen = 1024;
 
 // Units after a module's buffer that must still hold kGuardUnit when the call
@@ -105,6 +106,33 @@ BufferProc Find(const std::map<std::wstring, BufferProc>& table, std::wstring_vi
     return found == table.end() ? nullptr : found->second;
 }
 
+// The width of the code in a Windows image, from its file header: 32 or 64,
+// or 0 for a file that is no image of an x86 or x64 processor.
+int ImageBits(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    IMAGE_DOS_HEADER dos{};
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER header{};
+    DWORD got = 0;
+    LARGE_INTEGER at{};
+    bool read = ReadFile(file, &dos, sizeof dos, &got, nullptr) && got == sizeof dos &&
+                dos.e_magic == IMAGE_DOS_SIGNATURE;
+    at.QuadPart = read ? dos.e_lfanew : 0;
+    read = read && SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+           ReadFile(file, &signature, sizeof signature, &got, nullptr) && got == sizeof signature &&
+           signature == IMAGE_NT_SIGNATURE && ReadFile(file, &header, sizeof header, &got, nullptr) &&
+           got == sizeof header;
+    CloseHandle(file);
+    if (!read)
+        return 0;
+    return header.Machine == IMAGE_FILE_MACHINE_I386 ? 32 : header.Machine == IMAGE_FILE_MACHINE_AMD64 ? 64 : 0;
+}
+
+constexpr int kShellBits = sizeof(void*) * 8;
+
 bool GuardIntact(const std::vector<wchar_t>& buffer, size_t size)
 {
     return std::all_of(buffer.begin() + ptrdiff_t(size), buffer.end(), [](wchar_t c) { return c == kGuardUnit; });
@@ -124,11 +152,22 @@ int LoadModule(const wchar_t* path)
         Message(L"Cannot find the module " + resolved);
         return 1;
     }
+    // A process runs code of one width only: a module of the other is
+    // refused with what the user needs to know instead of the loader's error.
+    int bits = ImageBits(resolved);
+    if (bits != 0 && bits != kShellBits) {
+        Message(L"Cannot load the module " + resolved + L": it is a " + std::to_wstring(bits) +
+                L"-bit module and this shell is " + std::to_wstring(kShellBits) + L"-bit (it takes " +
+                kDefaultModule + L")");
+        return 1;
+    }
     HMODULE handle = LoadLibraryW(resolved.c_str());
     if (handle == nullptr) {
         DWORD error = GetLastError();
         Message(L"Cannot load the module " + resolved + L": " +
-                (error == ERROR_BAD_EXE_FORMAT ? std::wstring(L"not a 32-bit Windows library") : SystemMessage(error)));
+                (error == ERROR_BAD_EXE_FORMAT
+                     ? L"not a " + std::to_wstring(kShellBits) + L"-bit Windows library"
+                     : SystemMessage(error)));
         return 1;
     }
     auto getInfo = ExportAs<GetPluginInfoProc>(handle, L"GetPluginInfo");

@@ -11,7 +11,8 @@
 
 namespace ivsh {
 
-// Loads the module at `path` (null or empty: Ivro-x86.dll beside TakeCmd.dll;
+// Loads the module at `path` (null or empty: the module of the shell's own
+// width, Ivro-x86.dll or Ivro-x64.dll, beside TakeCmd.dll;
 // a bare file name is also looked for there), fills the shell's two fields of
 // its PluginInfo, maps its feature list to its exports (warning once about
 // each name that has no export) and calls InitializePlugin once. Returns 0,

@@ -9,10 +9,12 @@
       formed and every link, in pages, contents and index, reaches a page
       (and an anchor) that exists.
 
-  check_help.py examples --pages DIR --shell CMD...
+  check_help.py examples --pages DIR [--platform x86|x64] --shell CMD...
       Runs every example of the pages (<pre class="example">: <kbd> lines
       are typed, the other lines are what the shell prints) in the shell, one
       example block per shell, in a fresh directory, and compares the output.
+      The pages show the 32-bit module's version line; with --platform, its
+      "(x86)" stands for the platform given.
 
 Exit status 0 when everything holds, 1 otherwise, with one line per fault.
 """
@@ -297,6 +299,7 @@ def check_examples(args):
         for line, block in parser.blocks:
             typed = [text for is_kbd, text in block if is_kbd]
             expected = "\n".join(text for is_kbd, text in block if not is_kbd)
+            expected = expected.replace("(x86)", "(%s)" % args.platform)
             with tempfile.TemporaryDirectory() as work:
                 run = subprocess.run(args.shell + ["-o", "utf8output=yes", "-i"],
                                      input="\n".join(typed).encode("utf-8") + b"\n",
@@ -324,6 +327,7 @@ def main():
     ex = sub.add_parser("examples")
     ex.add_argument("--pages", required=True)
     ex.add_argument("--require", action="store_true", help="every topic page must have examples")
+    ex.add_argument("--platform", default="x86", help="platform of the module the shell loads")
     ex.add_argument("--shell", nargs=argparse.REMAINDER, required=True)
     args = parser.parse_args()
     if args.shell:

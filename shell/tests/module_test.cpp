@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "shell_test.h"
+#include "ivro_platform.h"
 
 namespace shelltest {
 namespace {
@@ -135,7 +136,7 @@ TEST_F(ModuleTest, MainRunsABatchFileWithTheRealModule)
 {
     std::wstring batch = WriteBytes(L"real.btm", "echo %@exp[a\\tb\\x41]\r\necho [%1] [%2] %_batch\r\nexit 4\r\n");
     Output output;
-    EXPECT_EQ(Main({L"-m", L"Ivro-x86.dll", batch, L"one", L"two three"}, &output), 4) << output.err;
+    EXPECT_EQ(Main({L"-m", L"" IVRO_FILE_NAME, batch, L"one", L"two three"}, &output), 4) << output.err;
     EXPECT_EQ(output.out, "Ivro v0.60.0 loaded.\r\na\tbA\r\n[one] [\"two three\"] 1\r\n");
 }
 

@@ -1,7 +1,7 @@
 // Opens the help for @exp through the real module, with the viewer the module
 // finds on its own, waits for the viewer's window and saves a picture of it:
 //   help_screenshot OUT.bmp
-// Run in the build's bin folder, beside Ivro-x86.dll and the built Ivro.chm,
+// Run in the build's bin folder, beside the module and the built Ivro.chm,
 // under an X server. Exit code 0 when the picture was saved.
 #include <windows.h>
 
@@ -11,6 +11,7 @@
 
 #include "plugin/protocol.h"
 #include "shell/host_api.h"
+#include "ivro_platform.h"
 
 namespace {
 
@@ -96,9 +97,9 @@ int wmain(int argc, wchar_t** argv)
         fwprintf(stderr, L"usage: help_screenshot OUT.bmp\n");
         return 2;
     }
-    if (HostLoadModule(L"Ivro-x86.dll") != 0)
+    if (HostLoadModule(L"" IVRO_FILE_NAME) != 0)
         return 1;
-    HMODULE module = GetModuleHandleW(L"Ivro-x86.dll");
+    HMODULE module = GetModuleHandleW(L"" IVRO_FILE_NAME);
     auto help = reinterpret_cast<HelpProc>(reinterpret_cast<void*>(GetProcAddress(module, "Help")));
     wchar_t name[] = L"@exp";
     int result = help(name);

@@ -15,6 +15,7 @@
 #include "plugin/protocol.h"
 #include "shell/host_api.h"
 #include "tests/help/viewer_process.h"
+#include "ivro_platform.h"
 
 namespace {
 
@@ -106,9 +107,9 @@ int wmain(int argc, wchar_t** argv)
     SetStdHandle(STD_OUTPUT_HANDLE, null);
     SetStdHandle(STD_ERROR_HANDLE, null);
 
-    if (HostLoadModule(L"Ivro-x86.dll") != 0)
+    if (HostLoadModule(L"" IVRO_FILE_NAME) != 0)
         return 2;
-    g_module = GetModuleHandleW(L"Ivro-x86.dll");
+    g_module = GetModuleHandleW(L"" IVRO_FILE_NAME);
     auto info = Find<GetPluginInfoProc>("GetPluginInfo");
     auto help = Find<HelpProc>("Help");
     auto usage = Find<UsageProc>("Usage");

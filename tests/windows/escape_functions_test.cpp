@@ -7,6 +7,7 @@
 
 #include "harness.h"
 #include "plugin/host.h"
+#include "ivro_platform.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EchoCase{L"A\\tB", "A\tB"}, EchoCase{L"  two", " two"},
                       EchoCase{L" \\q,\\c\\\\", "\",,\\"},
                       EchoCase{L"/?", kUsageText}, EchoCase{L" \t /?", kUsageText},
-                      EchoCase{L" /??", std::string(kUsageText) + "\r\n\t\t\t\tIvro  0.60.0.5 (x86)\r\n"},
+                      EchoCase{L" /??", std::string(kUsageText) + "\r\n\t\t\t\tIvro  0.60.0.5 (" IVRO_PLATFORM ")\r\n"},
                       // Anything after the option makes it text.
                       EchoCase{L" /? ", "/? "}, EchoCase{L" /?x", "/?x"}, EchoCase{L" /???", "/???"}));
 

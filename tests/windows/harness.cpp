@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "plugin/host.h"
+#include "ivro_platform.h"
 
 extern "C" {
 int WINAPI HostLoadModule(LPCWSTR path);
@@ -175,9 +176,9 @@ class ModuleEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        Output output = Capture([] { ASSERT_EQ(HostLoadModule(L"Ivro-x86.dll"), 0); });
+        Output output = Capture([] { ASSERT_EQ(HostLoadModule(L"" IVRO_FILE_NAME), 0); });
         g_loadOutput = output.out;
-        g_module = GetModuleHandleW(L"Ivro-x86.dll");
+        g_module = GetModuleHandleW(L"" IVRO_FILE_NAME);
         ASSERT_NE(g_module, nullptr);
     }
     void TearDown() override

@@ -58,6 +58,40 @@ TEST(GetPluginInfo, LeavesTheShellsFieldsAlone)
     info->shellPath = savedPath;
 }
 
+TEST(VersionResource, NamesTheFileAndItsPlatform)
+{
+    const bool x64 = sizeof(void*) == 8;
+    wchar_t path[MAX_PATH];
+    ASSERT_NE(GetModuleFileNameW(Module(), path, MAX_PATH), 0u);
+    const std::wstring file = x64 ? L"Ivro-x64.dll" : L"Ivro-x86.dll";
+    EXPECT_EQ(std::wstring(path).substr(wcslen(path) - file.size()), file);
+
+    DWORD size = GetFileVersionInfoSizeW(path, nullptr);
+    ASSERT_NE(size, 0u);
+    std::vector<char> data(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, data.data()));
+    auto text = [&](const wchar_t* name) {
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        return VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) && value
+                   ? std::wstring(value)
+                   : std::wstring(L"(none)");
+    };
+    EXPECT_EQ(text(L"OriginalFilename"), file);
+    EXPECT_EQ(text(L"ProductVersion"), x64 ? L"0.60.0.5  (x64)" : L"0.60.0.5  (x86)");
+    EXPECT_EQ(text(L"FileVersion"), L"0.60.0.5");
+    EXPECT_EQ(text(L"InternalName"), L"Ivro");
+    EXPECT_EQ(text(L"ProductName"), L"Ivro plugin");
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 60u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 5u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 60u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 5u);
+}
+
 TEST(Exports, AreNamedPlainly)
 {
     for (const char* name : {"GetPluginInfo", "InitializePlugin", "ShutdownPlugin", "_ivrover", "f_exp"})
