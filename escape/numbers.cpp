@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <limits>
 
 #include "escape/args.h"
 #include "escape/chars.h"
@@ -46,7 +47,7 @@ bool StartsHex(const Unit* text)
 // ParseNumber for values up to `max`.
 int ParseUnsigned(const Unit* text, const Unit** rest, uint64_t max, uint64_t* value)
 {
-    if (text == nullptr || value == nullptr)
+    if (text == nullptr)
         return -1;
     const Unit* end = nullptr;
     uint64_t v = 0;
@@ -67,28 +68,29 @@ int ParseUnsigned(const Unit* text, const Unit** rest, uint64_t max, uint64_t* v
     return 0;
 }
 
+// ParseUnsigned up to the largest value of T, into a T.
+template <class T>
+int ParseUnsignedAs(const Unit* text, const Unit** rest, T* value)
+{
+    if (value == nullptr)
+        return -1;
+    uint64_t v = 0;
+    int error = ParseUnsigned(text, rest, std::numeric_limits<T>::max(), &v);
+    if (error == 0)
+        *value = T(v);
+    return error;
+}
+
 } // namespace
 
 int ParseNumber(const Unit* text, const Unit** rest, uint32_t* value)
 {
-    if (value == nullptr)
-        return -1;
-    uint64_t v = 0;
-    int error = ParseUnsigned(text, rest, UINT32_MAX, &v);
-    if (error == 0)
-        *value = uint32_t(v);
-    return error;
+    return ParseUnsignedAs(text, rest, value);
 }
 
 int ParseHandle(const Unit* text, const Unit** rest, uintptr_t* value)
 {
-    if (value == nullptr)
-        return -1;
-    uint64_t v = 0;
-    int error = ParseUnsigned(text, rest, UINTPTR_MAX, &v);
-    if (error == 0)
-        *value = uintptr_t(v);
-    return error;
+    return ParseUnsignedAs(text, rest, value);
 }
 
 int ParseSignedNumber(const Unit* text, int32_t* value)
