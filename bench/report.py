@@ -21,19 +21,34 @@ import sys
 SMALL, BIG = 1024, 8191
 
 CORE = {"ExpandEscapes", "Escapify", "SplitArgs"}
-DLL = {"f_exp", "f_escapify", "f_expfind", "f_expreplace", "f_expcmp"}
+# The exports: the 32-bit module's under their own names, the 64-bit one's
+# with X64 after them (f_exp-x64).
+X64 = "-x64"
+DLL_X86 = ["f_exp", "f_escapify", "f_expfind", "f_expreplace", "f_expcmp"]
+DLL = set(DLL_X86) | {d + X64 for d in DLL_X86}
+
+
+def with_x64(impls):
+    """impls, each export followed by the same export of the 64-bit module."""
+    return [j for i in impls for j in ([i, i + X64] if i in DLL_X86 else [i])]
+
+
+def export_of(impl):
+    """The export's name, the same for both modules."""
+    return impl[:-len(X64)] if impl in DLL and impl.endswith(X64) else impl
+
 
 # Sections of the table: (title, inputs, impls in the order shown, peers).
 SECTIONS = [
     ("Expanding escapes", ["plain", "dense", "mixed"],
-     ["ExpandEscapes", "f_exp", "python-decode", "bash-printf-b", "fish-unescape", "memcpy"],
+     with_x64(["ExpandEscapes", "f_exp", "python-decode", "bash-printf-b", "fish-unescape", "memcpy"]),
      {"python": "python-decode", "bash": "bash-printf-b", "fish": "fish-unescape"}),
     ("Escaping", ["plain", "special"],
-     ["Escapify", "f_escapify", "python-encode", "bash-printf-q", "fish-escape", "memcpy"],
+     with_x64(["Escapify", "f_escapify", "python-encode", "bash-printf-q", "fish-escape", "memcpy"]),
      {"python": "python-encode", "bash": "bash-printf-q", "fish": "fish-escape"}),
     ("Splitting arguments", ["plain", "mixed"], ["SplitArgs", "memcpy"], {}),
     ("Finding, replacing, comparing", ["find-worst", "replace-worst", "replace-worst-nocase", "plain"],
-     ["f_expfind", "f_expreplace", "f_expcmp"], {}),
+     with_x64(["f_expfind", "f_expreplace", "f_expcmp"]), {}),
 ]
 
 
@@ -88,13 +103,13 @@ def build_table(fig):
             units_set = sorted({u for (i, n, u) in fig if n == inp and i in impls})
             for units in units_set:
                 for impl in impls:
-                    if impl == "f_expcmp" and inp != "plain":
+                    if export_of(impl) == "f_expcmp" and inp != "plain":
                         continue
-                    if impl != "f_expcmp" and title.startswith("Finding") and inp == "plain":
+                    if export_of(impl) != "f_expcmp" and title.startswith("Finding") and inp == "plain":
                         continue
                     key = (impl, inp, units)
                     if key not in fig:
-                        if is_ivro(impl) and inp == "special" and units == BIG and impl in ("Escapify", "f_escapify"):
+                        if inp == "special" and units == BIG and export_of(impl) in ("Escapify", "f_escapify"):
                             rows.append([inp, str(units), impl, "overflow", "", "", "", "", "", ""])
                         continue
                     ns = fig[key]
@@ -177,11 +192,11 @@ def check_targets(fig):
             continue
         r = fig[(impl, inp, big)] / small
         if big == BIG:
-            lines.append(f"  {impl:13} {inp:21}: {r:5.2f}x  {verdict(r <= 10)}")
+            lines.append(f"  {impl:16} {inp:21}: {r:5.2f}x  {verdict(r <= 10)}")
         else:
             # Only a prefix fits: the same allowance per unit, 10x for 8191/1024.
             allowed = 10 * (big / SMALL) / (BIG / SMALL)
-            lines.append(f"  {impl:13} {inp:21}: {r:5.2f}x for {big}/1024 units (allowed {allowed:.2f}x, "
+            lines.append(f"  {impl:16} {inp:21}: {r:5.2f}x for {big}/1024 units (allowed {allowed:.2f}x, "
                          f"8191 units do not fit escaped)  {verdict(r <= allowed)}")
     lines.append("Plain expansion within 4x of the memcpy floor (the figure includes the copy-in):")
     for units in (SMALL, BIG):
@@ -211,9 +226,12 @@ def chart(fig, path):
         ("replace\nnocase", "replace-worst-nocase", [None, "f_expreplace", None, None, None, None]),
         ("compare\nplain", "plain", [None, "f_expcmp", None, None, None, None]),
     ]
-    series = ["Ivro core, native", "Ivro DLL, wine", "Python", "bash", "fish", "memcpy floor"]
-    colors = ["#1f77b4", "#6baed6", "#d62728", "#2ca02c", "#9467bd", "#7f7f7f"]
-    width = 0.13
+    # The 64-bit module's export beside the 32-bit one's.
+    groups = [(label, inp, impls[:2] + [impls[1] and impls[1] + X64] + impls[2:]) for label, inp, impls in groups]
+    series = ["Ivro core, native", "Ivro DLL x86, wine", "Ivro DLL x64, wine", "Python", "bash", "fish",
+              "memcpy floor"]
+    colors = ["#1f77b4", "#6baed6", "#17becf", "#d62728", "#2ca02c", "#9467bd", "#7f7f7f"]
+    width = 0.12
     f, axes = plt.subplots(2, 1, figsize=(13, 8.5), sharey=True)
     for ax, size in zip(axes, (SMALL, BIG)):
         labels = []
@@ -240,7 +258,7 @@ def chart(fig, path):
         for h, n in zip(*ax.get_legend_handles_labels()):
             seen.setdefault(n, h)
     names = [s for s in series if s in seen]
-    axes[0].legend([seen[n] for n in names], names, ncol=6, fontsize=8, loc="upper center",
+    axes[0].legend([seen[n] for n in names], names, ncol=7, fontsize=8, loc="upper center",
                    bbox_to_anchor=(0.5, 1.22))
     f.suptitle("Ivro beside its peers, on the same inputs", y=0.995)
     f.tight_layout()
@@ -272,9 +290,11 @@ def machine(context):
         "python": version(["/usr/bin/python3", "--version"]),
         "bash": version(["bash", "--version"]),
         "fish": version(["fish", "--version"]),
-        "wine": version(["wine", "--version"]),
+        # Which wine ran each module, as bench/run.sh saw it.
+        "wine": os.environ.get("IVRO_BENCH_WINE") or version(["wine", "--version"]),
         "gcc": version(["g++", "--version"]),
         "mingw": version(["i686-w64-mingw32-g++-posix", "--version"]),
+        "mingw64": version(["x86_64-w64-mingw32-g++-posix", "--version"]),
         "benchmark_lib": context.get("library_build_type"),
     }
 
@@ -302,7 +322,7 @@ def main():
     except (KeyError, ValueError):
         when = datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z")
     about = (f"Run of {when}, tree {m['commit']}, on {m['cpu']} ({m['cores']} cores, {m['mhz']} MHz as Google Benchmark reads it), "
-             f"Linux {m['kernel']}. {m['gcc']}; {m['mingw']}; {m['wine']}; {m['python']}; {m['bash']}; "
+             f"Linux {m['kernel']}. {m['gcc']}; {m['mingw']}; {m['mingw64']}; {m['wine']}; {m['python']}; {m['bash']}; "
              f"{m['fish']}. Load average (1, 5, 15 min) {os.environ.get('IVRO_BENCH_LOAD', '?')}. "
              f"Debian's Google Benchmark library reports itself built as '{m['benchmark_lib']}'.")
     print()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark and puts Ivro beside its peers on the same inputs:
 # the portable core natively (Google Benchmark), the module's exports under
-# wine as the shell calls them, and Python's unicode_escape codec, bash's
+# wine as the shell calls them (the 32-bit and the 64-bit module, each under
+# wine of its width), and Python's unicode_escape codec, bash's
 # printf and fish's string escape/unescape. Prints the table and whether each
 # target is met, and writes bench/results.csv, bench/chart.png and the results
 # block of bench/BENCHMARKS.md. Run it after ./test.sh (which installs the
@@ -10,10 +11,9 @@
 #   bench/run.sh [RUNS]     RUNS: timed runs per figure, the median is kept (7)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-ROOT=$PWD
+. scripts/common.sh # ROOT, PLATFORMS and the wine prefix and server helpers
 RUNS=${1:-7}
 NATIVE=$ROOT/build/bench
-WIN=$ROOT/build/bench-win
 INPUTS=$NATIVE/inputs
 PY=/usr/bin/python3 # Debian's, whatever else is on PATH
 
@@ -33,23 +33,54 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-echo "== building (native Release in build/bench, cross Release in build/bench-win)" >&2
+# The Release cross build of a platform (x86 or x64) that times its module.
+bench_win() {
+    case "$1" in
+    x86) echo "$ROOT/build/bench-win" ;;
+    x64) echo "$ROOT/build/bench-win64" ;;
+    esac
+}
+
+# build_win PLATFORM: configures and builds the timing program and the module
+# of a platform, and makes the build's wine prefix.
+build_win() {
+    local dir toolchain
+    dir=$(bench_win "$1")
+    case "$1" in
+    x86) toolchain=$ROOT/cmake/toolchain-i686-mingw32.cmake ;;
+    x64) toolchain=$ROOT/cmake/toolchain-x86_64-mingw32.cmake ;;
+    esac
+    [ -f "$dir/build.ninja" ] ||
+        cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$dir" --target ivro_wine_bench >/dev/null
+    prepare_wine_prefix "$dir"
+}
+
+# time_win PLATFORM: times the module's exports under the build's own wine,
+# with a wine server of that prefix for the run only. The results go to
+# $results (the 64-bit build names them f_exp-x64, ...), and what ran them to
+# $wine_used.
+time_win() {
+    local dir loader
+    dir=$(bench_win "$1")
+    echo "== the $1 module's exports under wine" >&2
+    stop_wine_server "$dir" # one left from an interrupted run
+    start_wine_server "$dir"
+    (cd "$dir/bin" && "$dir/wine-run" ivro_wine_bench.exe "Z:$INPUTS" "$RUNS") | grep '^result,' >>"$results" ||
+        status=1
+    stop_wine_server "$dir"
+    loader=$(sed -n 's/^exec \([^ ]*\) .*/\1/p' "$dir/wine-run") # the wrapper's last line: exec LOADER "$@"
+    wine_used+="${wine_used:+, }Ivro-$1.dll by $loader ($("$dir/wine-run" --version))"
+}
+
+echo "== building (native Release in build/bench, cross Release in build/bench-win and build/bench-win64)" >&2
 [ -f "$NATIVE/build.ninja" ] ||
     cmake -S "$ROOT" -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=Release -DIVRO_BENCH=ON >/dev/null
 cmake --build "$NATIVE" --target ivro_native_bench >/dev/null
-[ -f "$WIN/build.ninja" ] ||
-    cmake -S "$ROOT" -B "$WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw32.cmake" \
-        -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$WIN" --target ivro_wine_bench >/dev/null
-
-export WINEPREFIX=$WIN/wine-prefix
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "Creating the wine prefix in $WINEPREFIX ..." >&2
-    WINEDLLOVERRIDES="mscoree,mshtml=" "$WIN/wine-run" wineboot --init >/dev/null 2>&1 || true
-    wineserver -w
-fi
-wineserver -p 2>/dev/null || true # persistent for this run; already running is fine
-trap 'wineserver -k 2>/dev/null || true' EXIT
+for platform in "${PLATFORMS[@]}"; do
+    build_win "$platform"
+done
+trap 'for p in "${PLATFORMS[@]}"; do stop_wine_server "$(bench_win "$p")"; done' EXIT
 
 echo "== inputs in $INPUTS" >&2
 rm -rf "$INPUTS"
@@ -67,8 +98,10 @@ echo "== native core (Google Benchmark)" >&2
     --benchmark_report_aggregates_only=true \
     --benchmark_out="$NATIVE/native.json" --benchmark_out_format=json >"$NATIVE/native.log" 2>&1 || status=1
 grep -q ERROR "$NATIVE/native.log" && { grep ERROR "$NATIVE/native.log" >&2; status=1; }
-echo "== the module's exports under wine" >&2
-(cd "$WIN/bin" && "$WIN/wine-run" ivro_wine_bench.exe "Z:$INPUTS" "$RUNS") | grep '^result,' >>"$results" || status=1
+wine_used=
+for platform in "${PLATFORMS[@]}"; do
+    time_win "$platform"
+done
 echo "== Python" >&2
 $PY bench/peers.py "$INPUTS" "$RUNS" >>"$results" || status=1
 echo "== bash" >&2
@@ -80,6 +113,7 @@ grep -v '^result,' "$NATIVE/fish.txt" >&2 && status=1
 echo >&2
 
 export IVRO_BENCH_LOAD="before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"
+export IVRO_BENCH_WINE=$wine_used
 $PY bench/report.py "$NATIVE/native.json" "$results" bench/results.csv bench/chart.png bench/BENCHMARKS.md
 [ $status = 0 ] || echo "Some runner reported a problem (see above); its figures may be missing." >&2
 exit $status

@@ -13,6 +13,10 @@
 // case:
 //
 //   result,IMPL,INPUT,UNITS,NS_PER_CALL,CALLS_PER_RUN
+//
+// IMPL is the export's name; the 64-bit build adds "-x64" (f_exp-x64), so
+// that the figures of both modules stand in one table. The 32-bit module's
+// keep the plain names.
 #include <windows.h>
 
 #include <algorithm>
@@ -67,6 +71,14 @@ std::wstring Expected(const std::string& impl, const std::string& input, const s
     if (impl == "f_expreplace") // x,b,f,aaa...a: every a becomes b
         return std::wstring(argument.size() - 6, L'b');
     return std::wstring(1, L'\xFFFF'); // not checked
+}
+
+// What follows an export's name in the printed figures: nothing for the
+// 32-bit module, "-x64" for the 64-bit one.
+const std::string& ImplSuffix()
+{
+    static const std::string suffix = std::string(IVRO_PLATFORM) == "x86" ? "" : "-" IVRO_PLATFORM;
+    return suffix;
 }
 
 double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to, const LARGE_INTEGER& frequency)
@@ -157,7 +169,7 @@ int main(int argc, char** argv)
             c.perCall.push_back(timeRun(c, c.calls) * 1e9 / double(c.calls));
     for (Case& c : cases) {
         std::sort(c.perCall.begin(), c.perCall.end());
-        std::printf("result,%s,%s,%d,%.1f,%ld\n", c.impl.c_str(), c.input.c_str(), c.units,
+        std::printf("result,%s%s,%s,%d,%.1f,%ld\n", c.impl.c_str(), ImplSuffix().c_str(), c.input.c_str(), c.units,
                     c.perCall[c.perCall.size() / 2], c.calls);
     }
     HostUnloadModule();
