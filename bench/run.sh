@@ -44,14 +44,11 @@ bench_win() {
 # build_win PLATFORM: configures and builds the timing program and the module
 # of a platform, and makes the build's wine prefix.
 build_win() {
-    local dir toolchain
+    local dir
     dir=$(bench_win "$1")
-    case "$1" in
-    x86) toolchain=$ROOT/cmake/toolchain-i686-mingw32.cmake ;;
-    x64) toolchain=$ROOT/cmake/toolchain-x86_64-mingw32.cmake ;;
-    esac
     [ -f "$dir/build.ninja" ] ||
-        cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
+        cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$(win_toolchain "$1")" \
+            -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$dir" --target ivro_wine_bench >/dev/null
     prepare_wine_prefix "$dir"
 }

@@ -17,6 +17,14 @@ win_build() {
     esac
 }
 
+# The CMake toolchain file of a platform.
+win_toolchain() {
+    case "$1" in
+    x86) echo "$ROOT/cmake/toolchain-i686-mingw32.cmake" ;;
+    x64) echo "$ROOT/cmake/toolchain-x86_64-mingw32.cmake" ;;
+    esac
+}
+
 other_platform() {
     [ "$1" = x86 ] && echo x64 || echo x86
 }
@@ -25,15 +33,11 @@ other_platform() {
 # also learns where the other one lies, for the test of a shell that is
 # handed a module of the other width.
 configure_windows() {
-    local platform=$1 dir toolchain
+    local platform=$1 dir
     dir=$(win_build "$platform")
-    case "$platform" in
-    x86) toolchain=$ROOT/cmake/toolchain-i686-mingw32.cmake ;;
-    x64) toolchain=$ROOT/cmake/toolchain-x86_64-mingw32.cmake ;;
-    esac
     [ -f "$dir/build.ninja" ] ||
         cmake -S "$ROOT" -B "$dir" -G Ninja \
-            -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+            -DCMAKE_TOOLCHAIN_FILE="$(win_toolchain "$platform")" \
             -DIVRO_OTHER_BUILD="$(win_build "$(other_platform "$platform")")" \
             -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 }
