@@ -54,9 +54,8 @@ struct FindOutcome {
     uint32_t start; // in the written text
     uint32_t length; // of the written text that produced the occurrence
 };
-// The second pass over the text found fewer occurrences than the first.
-constexpr int RESULT_INTERNAL = -3;
 // Returns 0; RESULT_NO_MEMORY when the list of matches cannot be had;
-// RESULT_INTERNAL as above.
+// RESULT_INTERNAL when the second pass over the text finds fewer occurrences
+// than the first.
 int FindOccurrence(const Unit* text, const int32_t* map, uint32_t unexpanded, const Unit* pattern, int32_t n,
                    uint32_t offset, FindOutcome* outcome);
