@@ -9,10 +9,6 @@
 
 namespace {
 
-// The shell's expansion setting, saved by @escline and @escread while they
-// change it, and brought back before they return.
-wchar_t g_savedExpansion[32];
-
 // Has the shell run SETDOS with `args` (or none). The prefix * keeps an alias
 // named setdos out of the way, unless the setting in force already does.
 void RunSetdos(const wchar_t* args)
@@ -49,19 +45,22 @@ int EscapedShellRead(LPWSTR buffer, const wchar_t* function)
     wmemcpy(expression + opening, buffer, argument);
     expression[opening + argument] = L']';
 
-    // A setting that does not fit the buffer could not be brought back
-    // whole: better to leave everything as it is.
+    // The shell's expansion setting, saved for this call alone: the shell's
+    // expansion of the argument may run @escline or @escread again, and each
+    // call brings back exactly what it found. A setting that does not fit
+    // could not be brought back whole: better to leave everything as it is.
+    wchar_t saved[32];
     bool cut = false;
-    ExpandShellText(L"%_expansion", g_savedExpansion, sizeof g_savedExpansion / sizeof(wchar_t), &cut);
+    ExpandShellText(L"%_expansion", saved, sizeof saved / sizeof(wchar_t), &cut);
     if (cut)
-        return ReportError(L"Expansion setting too long: \"%s\"\r\n", g_savedExpansion);
-    if (g_savedExpansion[0] == 0)
-        wcscpy(g_savedExpansion, L"0");
+        return ReportError(L"Expansion setting too long: \"%s\"\r\n", saved);
+    if (saved[0] == 0)
+        wcscpy(saved, L"0");
 
     RunSetdos(L" /x-1478+3");
     const int result = ExpandVariables(expression, 1);
     wchar_t restore[1024] = L"/X";
-    wcscat(restore, g_savedExpansion);
+    wcscat(restore, saved);
     RunSetdos(restore);
 
     // The shell has reported its own failure.
