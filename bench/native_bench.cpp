@@ -34,6 +34,8 @@ void ReportSplitOverflow(int used, int capacity)
 
 namespace {
 
+ArgList g_list; // filled by every split
+
 const Unit kSpecial[] = u"\"%&<>[]^`|";
 
 // A UTF-16LE file as units, followed by a NUL.
@@ -117,12 +119,12 @@ void RunEscapify(benchmark::State& state, const Case* c)
 
 void RunSplit(benchmark::State& state, const Case* c)
 {
-    if (SplitArgs(c->text.c_str()) < 1) {
+    if (SplitArgs(c->text.c_str(), &g_list) < 1) {
         state.SkipWithError("SplitArgs found no argument");
         return;
     }
     for (auto _ : state) {
-        int r = SplitArgs(c->text.c_str());
+        int r = SplitArgs(c->text.c_str(), &g_list);
         benchmark::DoNotOptimize(r);
         benchmark::ClobberMemory();
     }
@@ -186,7 +188,7 @@ int Loop(const std::string& impl, const std::string& path, long n)
         else if (impl == "Escapify")
             sum += Escapify(buffer, 0, kSpecial);
         else if (impl == "SplitArgs")
-            sum += SplitArgs(c.text.c_str());
+            sum += SplitArgs(c.text.c_str(), &g_list);
         benchmark::ClobberMemory();
     }
     std::printf("%s on %s, %ld calls: %ld\n", impl.c_str(), path.c_str(), n, sum);

@@ -41,6 +41,9 @@ configure_file(cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
 set(IVRO_WARNINGS -Wall -Wextra)
+# The module is held to the core's warnings, and every function with external
+# linkage is declared in a header first.
+set(IVRO_MODULE_WARNINGS ${IVRO_CORE_WARNINGS} -Wmissing-declarations)
 
 # ivro_def(SOURCE OUT_VAR): the module definition file to link with. The
 # sources name each __stdcall export's symbol as x86 decorates it (Name@N);
@@ -90,7 +93,7 @@ ivro_def(Ivro.def IVRO_MODULE_DEF)
 add_library(ivro SHARED ${IVRO_MODULE_SOURCES} ${IVRO_MODULE_DEF} plugin/Ivro.rc)
 set_target_properties(ivro PROPERTIES OUTPUT_NAME ${IVRO_MODULE_NAME} PREFIX "")
 target_include_directories(ivro PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(ivro PRIVATE ${IVRO_WARNINGS})
+target_compile_options(ivro PRIVATE ${IVRO_MODULE_WARNINGS})
 target_link_libraries(ivro PRIVATE ivro_core ${TAKECMD_IMPORT_LIB})
 target_link_options(ivro PRIVATE -static -s)
 add_dependencies(ivro takecmd_import)

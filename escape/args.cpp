@@ -4,14 +4,12 @@
 
 #include "escape/chars.h"
 
-ArgList g_argList;
-
-int SplitArgs(const Unit* text)
+int SplitArgs(const Unit* text, ArgList* argList)
 {
-    if (text == nullptr)
+    if (text == nullptr || argList == nullptr)
         return RESULT_MISSING;
 
-    ArgList& list = g_argList;
+    ArgList& list = *argList;
     std::memset(list.args, 0, sizeof list.args);
     std::memset(list.lengths, 0, sizeof list.lengths);
     list.count = 0;
@@ -36,7 +34,7 @@ int SplitArgs(const Unit* text)
             // longer than any shell buffer can run out of room here.
             if (position >= kLastSlot) {
                 ReportSplitOverflow(position, MAX_ARG_LEN);
-                return -1;
+                return RESULT_OVERFLOW;
             }
             ++k;
             list.buffer[++position] = 0;
@@ -48,7 +46,7 @@ int SplitArgs(const Unit* text)
         } else {
             if (position >= kLastSlot) {
                 ReportSplitOverflow(position, MAX_ARG_LEN);
-                return -1;
+                return RESULT_OVERFLOW;
             }
             if (k >= MAX_ARGS)
                 continue;
@@ -83,5 +81,5 @@ int TrimWhitespace(Unit* text)
     if (first > 0)
         std::memmove(text, text + first, (length - first) * sizeof(Unit));
     text[length - first] = 0;
-    return 0;
+    return RESULT_OK;
 }

@@ -6,9 +6,10 @@
 
 constexpr int MAX_ARGS = 1024;
 
-// The arguments of the last SplitArgs call. One instance serves the whole
-// module; every SplitArgs call clears and refills it, so a caller copies what
-// it needs before anything else could split again.
+// The arguments of one split. Each call that splits has a list of its own
+// (too big for the stack: with its other buffers, from the scratch heap), so
+// that a call the shell's expansion starts in the middle of another finds
+// nothing of the other's in it.
 struct ArgList {
     Unit* args[MAX_ARGS];     // argument k inside buffer, null when missing
     int32_t lengths[MAX_ARGS]; // its length after quote removal and trimming
@@ -16,21 +17,20 @@ struct ArgList {
     Unit buffer[MAX_ARG_LEN]; // every stored argument, each followed by a NUL
 };
 
-extern ArgList g_argList;
-
-// Splits `text` at commas outside double quotes into g_argList. Double quotes
+// Splits `text` at commas outside double quotes into `list`. Double quotes
 // switch quoting and are dropped; leading whitespace outside quotes is
 // skipped and trailing whitespace trimmed (quoted whitespace too). An argument
 // of which nothing was stored is missing; one of only quoted whitespace is
 // present and empty. A comma at the very end adds no argument. Units of
 // arguments beyond the first MAX_ARGS are dropped.
 //
-// Returns the number of arguments, or RESULT_MISSING for a null text (the list
-// keeps its old content), or -1 after reporting an overflow of the buffer,
-// which only a text longer than MAX_ARG_LEN - 1 units can cause.
-int SplitArgs(const Unit* text);
+// Returns the number of arguments; RESULT_MISSING for a null text or list
+// (the list keeps its old content); RESULT_OVERFLOW after reporting an
+// overflow of the list's buffer, which only a text longer than MAX_TEXT_LEN
+// units can cause.
+int SplitArgs(const Unit* text, ArgList* list);
 
-// Reports an overflow of g_argList.buffer: `used` units placed so far, of a
+// Reports an overflow of an ArgList's buffer: `used` units placed so far, of a
 // buffer of `capacity`. Supplied by whoever links the engine (the module
 // writes the shell's error message).
 void ReportSplitOverflow(int used, int capacity);
@@ -39,9 +39,9 @@ void ReportSplitOverflow(int used, int capacity);
 // hexadecimal digits (a leading 0 without x is decimal: 010 is ten). No sign,
 // no leading whitespace. With `rest`, text may follow and *rest receives the
 // position after the number; without it the whole text must be the number.
-// Returns 0 on success; -1 for a null argument, no number, or trailing text
-// without `rest`; ERANGE for a value above 0xFFFFFFFF. On failure value and
-// rest are untouched.
+// Returns RESULT_OK; RESULT_MISSING for a null argument; RESULT_NOT_NUMBER
+// for no number, or trailing text without `rest`; RESULT_RANGE for a value
+// above 0xFFFFFFFF. On failure value and rest are untouched.
 int ParseNumber(const Unit* text, const Unit** rest, uint32_t* value);
 
 // Reads a handle number as ParseNumber reads a number, up to the width of a
@@ -54,6 +54,6 @@ int ParseHandle(const Unit* text, const Unit** rest, uintptr_t* value);
 // Returns as ParseNumber does.
 int ParseSignedNumber(const Unit* text, int32_t* value);
 
-// Removes leading and trailing whitespace in place. Returns 0, or
+// Removes leading and trailing whitespace in place. Returns RESULT_OK, or
 // RESULT_MISSING for a null text.
 int TrimWhitespace(Unit* text);

@@ -7,11 +7,10 @@
 #endif
 
 #include "escape/chars.h"
+#include "escape/cursor.h"
 #include "escape/scratch.h"
 
 namespace {
-
-constexpr int kMaxResult = MAX_ARG_LEN - 1;
 
 // Writes "\" letter and the code point in lower-case hexadecimal, at least
 // `minDigits` digits, into `out` (room for 12 units). Returns the length.
@@ -185,28 +184,18 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     if (text[first] == 0)
         return 0;
 
-    // The result from `first` on is built in the work buffer; `length`
-    // counts the whole result, the untouched part included.
+    // The result from `first` on is built in the work buffer, with room for
+    // what the untouched part leaves of MAX_ARG_LEN.
     Unit* work = static_cast<Unit*>(ScratchAlloc(MAX_ARG_LEN * sizeof(Unit)));
     if (work == nullptr)
         return RESULT_NO_MEMORY;
-    int length = int(first);
-    auto append = [&](const Unit* units, size_t n) {
-        if (n > size_t(kMaxResult) - size_t(length))
-            return false;
-        std::memcpy(work + (size_t(length) - first), units, n * sizeof(Unit));
-        length += int(n);
-        return true;
-    };
+    TextCursor result(work, MAX_ARG_LEN - first);
     int count = 0;
-    for (size_t i = first;;) {
+    for (size_t i = first; !result.Overflowed();) {
         // A run of units copied as they are.
         const size_t start = i;
         i = SkipOrdinary(classes, text, i);
-        if (!append(text + start, i - start)) {
-            ScratchFree(work);
-            return RESULT_OVERFLOW;
-        }
+        result.Append(text + start, i - start);
         if (text[i] == 0)
             break;
 
@@ -257,17 +246,16 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
         }
 
         // Append the escape, or the character as it is.
-        const bool fits = escapeLength > 0 ? append(escape, size_t(escapeLength)) : append(text + i, width);
-        if (!fits) {
-            ScratchFree(work);
-            return RESULT_OVERFLOW;
-        }
+        if (escapeLength > 0)
+            result.Append(escape, size_t(escapeLength));
+        else
+            result.Append(text + i, width);
         count += escapeLength > 0;
         i += width;
     }
 
-    work[size_t(length) - first] = 0;
-    std::memcpy(text + first, work, (size_t(length) - first + 1) * sizeof(Unit));
+    if (!result.Overflowed())
+        std::memcpy(text + first, work, (result.Length() + 1) * sizeof(Unit));
     ScratchFree(work);
-    return count;
+    return result.Overflowed() ? RESULT_OVERFLOW : count;
 }

@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <limits>
 
 #include "escape/args.h"
@@ -8,8 +7,8 @@ namespace {
 
 // The conversion of the C runtime's wcstoul from a position that holds a
 // digit of `base`: an optional 0x prefix (base 16), then the longest run of
-// digits. The value saturates at `max` with ERANGE, and the run is consumed
-// whole either way.
+// digits. The value saturates at `max` with RESULT_RANGE, and the run is
+// consumed whole either way.
 int ConvertUnsigned(const Unit* digits, unsigned base, uint64_t max, const Unit** end, uint64_t* value)
 {
     const Unit* p = digits;
@@ -28,7 +27,7 @@ int ConvertUnsigned(const Unit* digits, unsigned base, uint64_t max, const Unit*
     }
     *end = p;
     *value = v;
-    return overflow ? ERANGE : 0;
+    return overflow ? RESULT_RANGE : RESULT_OK;
 }
 
 int ConvertUnsigned(const Unit* digits, unsigned base, const Unit** end, uint32_t* value)
@@ -48,7 +47,7 @@ bool StartsHex(const Unit* text)
 int ParseUnsigned(const Unit* text, const Unit** rest, uint64_t max, uint64_t* value)
 {
     if (text == nullptr)
-        return -1;
+        return RESULT_MISSING;
     const Unit* end = nullptr;
     uint64_t v = 0;
     int error;
@@ -57,15 +56,15 @@ int ParseUnsigned(const Unit* text, const Unit** rest, uint64_t max, uint64_t* v
     else if (IsDecimalDigit(text[0]))
         error = ConvertUnsigned(text, 10, max, &end, &v);
     else
-        return -1;
-    if (error != 0)
+        return RESULT_NOT_NUMBER;
+    if (error != RESULT_OK)
         return error;
     if (rest == nullptr && *end != 0)
-        return -1;
+        return RESULT_NOT_NUMBER;
     *value = v;
     if (rest != nullptr)
         *rest = end;
-    return 0;
+    return RESULT_OK;
 }
 
 // ParseUnsigned up to the largest value of T, into a T.
@@ -73,10 +72,10 @@ template <class T>
 int ParseUnsignedAs(const Unit* text, const Unit** rest, T* value)
 {
     if (value == nullptr)
-        return -1;
+        return RESULT_MISSING;
     uint64_t v = 0;
     int error = ParseUnsigned(text, rest, std::numeric_limits<T>::max(), &v);
-    if (error == 0)
+    if (error == RESULT_OK)
         *value = T(v);
     return error;
 }
@@ -96,7 +95,7 @@ int ParseHandle(const Unit* text, const Unit** rest, uintptr_t* value)
 int ParseSignedNumber(const Unit* text, int32_t* value)
 {
     if (text == nullptr || value == nullptr)
-        return -1;
+        return RESULT_MISSING;
     const Unit* end = nullptr;
     int32_t v = 0;
     int error;
@@ -111,16 +110,16 @@ int ParseSignedNumber(const Unit* text, int32_t* value)
         uint32_t magnitude = 0;
         error = ConvertUnsigned(text + (negative ? 1 : 0), 10, &end, &magnitude);
         const uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
-        if (error == 0 && magnitude > limit)
-            error = ERANGE;
+        if (error == RESULT_OK && magnitude > limit)
+            error = RESULT_RANGE;
         v = negative ? int32_t(0u - magnitude) : int32_t(magnitude);
     } else {
-        return -1;
+        return RESULT_NOT_NUMBER;
     }
-    if (error != 0)
+    if (error != RESULT_OK)
         return error;
     if (*end != 0)
-        return -1;
+        return RESULT_NOT_NUMBER;
     *value = v;
-    return 0;
+    return RESULT_OK;
 }

@@ -29,17 +29,20 @@ bool ReadEnvironment(const wchar_t* name, wchar_t* out, DWORD units)
     return true;
 }
 
-} // namespace
-
+// The shell's command separator and escape character, as its options give
+// them; '&' and '^' when an option does not expand to exactly one unit.
 Unit GetCommandSeparator() { return ReadOptionChar(L"%@option[commandsep]", L'&'); }
 
 Unit GetEscapeChar() { return ReadOptionChar(L"%@option[escapechar]", L'^'); }
 
-int GetEscapeSettings(Unit* special, uint32_t* flags)
+// Fills `special` (SPECIAL_CHARS_LEN units) with SpecialChars: the ten fixed
+// characters " % & < > [ ] ^ ` |, the command separator and escape character
+// when not yet among them, then the value of Ivro_Chars when it fits whole.
+// When Ivro_Flags is set and not empty, *flags becomes its value if that is
+// a complete unsigned 32-bit number starting with a decimal digit, else 0;
+// otherwise *flags is left as it is.
+void GetEscapeSettings(Unit* special, uint32_t* flags)
 {
-    if (special == nullptr)
-        return RESULT_MISSING;
-
     const Unit separator = GetCommandSeparator();
     const Unit escape = GetEscapeChar();
 
@@ -61,13 +64,21 @@ int GetEscapeSettings(Unit* special, uint32_t* flags)
             wmemcpy(special + length, chars, extra + 1);
     }
 
-    if (flags != nullptr) {
-        wchar_t value[1024];
-        if (ReadEnvironment(L"Ivro_Flags", value, 1024)) {
-            uint32_t number = 0;
-            const Unit* rest = nullptr;
-            *flags = IsDecimalDigit(value[0]) && ParseNumber(value, &rest, &number) == 0 && *rest == 0 ? number : 0;
-        }
+    wchar_t value[1024];
+    if (ReadEnvironment(L"Ivro_Flags", value, 1024)) {
+        uint32_t number = 0;
+        *flags = IsDecimalDigit(value[0]) && ParseNumber(value, nullptr, &number) == RESULT_OK ? number : 0;
     }
+}
+
+} // namespace
+
+int EscapifyForShell(Unit* text, const wchar_t* overflowMessage)
+{
+    wchar_t special[SPECIAL_CHARS_LEN] = {};
+    uint32_t flags = 0;
+    GetEscapeSettings(special, &flags);
+    if (Escapify(text, flags, special) == RESULT_OVERFLOW)
+        return ReportError(overflowMessage);
     return 0;
 }

@@ -1,8 +1,7 @@
 // The escape engine's variable functions, as the shell calls them.
-#include "escape/escapify.h"
 #include "escape/expand.h"
 #include "escape/settings.h"
-#include "plugin/host.h"
+#include "plugin/exports.h"
 #include "plugin/module.h"
 
 extern "C" {
@@ -14,7 +13,7 @@ int WINAPI f_exp(LPWSTR buffer)
     if (buffer == nullptr)
         return 1;
     if (ExpandEscapes(buffer, nullptr) == RESULT_OVERFLOW)
-        return ReportError(L"Buffer overflow\r\n");
+        return ReportError(L"Buffer overflow");
     // Without memory for scratch the text stays as it was: still a result.
     return 0;
 }
@@ -25,13 +24,7 @@ int WINAPI f_escapify(LPWSTR buffer)
 {
     if (buffer == nullptr)
         return 1;
-    wchar_t special[SPECIAL_CHARS_LEN] = {};
-    uint32_t flags = 0;
-    GetEscapeSettings(special, &flags);
-    if (Escapify(buffer, flags, special) == RESULT_OVERFLOW)
-        return ReportError(L"Buffer overflow\r\n");
-    // Without memory for the work buffer the text stays unescaped.
-    return 0;
+    return EscapifyForShell(buffer);
 }
 
 } // extern "C"

@@ -6,20 +6,20 @@
 #include "escape/chars.h"
 #include "escape/expand.h"
 
-bool CopyArgument(int k, Unit* out)
+bool CopyArgument(const ArgList& list, int k, Unit* out)
 {
-    const Unit* arg = g_argList.args[k];
+    const Unit* arg = list.args[k];
     if (arg == nullptr)
         return false;
     // An argument lies inside the list's buffer, so it fits in MAX_ARG_LEN.
-    std::memcpy(out, arg, (size_t(g_argList.lengths[k]) + 1) * sizeof(Unit));
+    std::memcpy(out, arg, (size_t(list.lengths[k]) + 1) * sizeof(Unit));
     return true;
 }
 
-bool ReadFlags(int k, uint32_t* value)
+bool ReadFlags(const ArgList& list, int k, uint32_t* value)
 {
-    const Unit* arg = g_argList.args[k];
-    return arg == nullptr || ParseNumber(arg, nullptr, value) == 0;
+    const Unit* arg = list.args[k];
+    return arg == nullptr || ParseNumber(arg, nullptr, value) == RESULT_OK;
 }
 
 void UpperCaseAscii(Unit* text)
@@ -43,9 +43,9 @@ namespace {
 
 // Copies argument k into `out` and expands it there. Missing arguments leave
 // `out` as it is (the callers clear it) and count as expanded.
-bool ExpandArgument(int k, Unit* out, int32_t* map = nullptr, int* result = nullptr)
+bool ExpandArgument(const ArgList& list, int k, Unit* out, int32_t* map = nullptr, int* result = nullptr)
 {
-    if (!CopyArgument(k, out))
+    if (!CopyArgument(list, k, out))
         return true;
     int expanded = ExpandEscapes(out, map);
     if (result != nullptr)
@@ -56,58 +56,58 @@ bool ExpandArgument(int k, Unit* out, int32_t* map = nullptr, int* result = null
 
 } // namespace
 
-CompareStatus ReadCompareArguments(CompareArguments* args)
+CompareStatus ReadCompareArguments(const ArgList& list, CompareArguments* args)
 {
     args->first[0] = args->second[0] = 0;
     args->flags = 0;
-    if (g_argList.args[0] == nullptr)
+    if (list.args[0] == nullptr)
         return COMPARE_MISSING_STRING1;
-    if (!ExpandArgument(0, args->first))
+    if (!ExpandArgument(list, 0, args->first))
         return COMPARE_OVERFLOW_STRING1;
-    if (g_argList.args[1] == nullptr)
+    if (list.args[1] == nullptr)
         return COMPARE_MISSING_STRING2;
-    if (!ExpandArgument(1, args->second))
+    if (!ExpandArgument(list, 1, args->second))
         return COMPARE_OVERFLOW_STRING2;
-    if (!ReadFlags(2, &args->flags))
+    if (!ReadFlags(list, 2, &args->flags))
         return COMPARE_BAD_FLAGS;
     return COMPARE_OK;
 }
 
-ReplaceStatus ReadReplaceArguments(ReplaceArguments* args)
+ReplaceStatus ReadReplaceArguments(const ArgList& list, ReplaceArguments* args)
 {
     args->from[0] = args->to[0] = args->text[0] = 0;
     args->flags = 0;
-    if (g_argList.args[0] == nullptr)
+    if (list.args[0] == nullptr)
         return REPLACE_MISSING_FROM;
-    if (!ExpandArgument(0, args->from))
+    if (!ExpandArgument(list, 0, args->from))
         return REPLACE_OVERFLOW_FROM;
-    if (!ExpandArgument(1, args->to))
+    if (!ExpandArgument(list, 1, args->to))
         return REPLACE_OVERFLOW_TO;
-    if (!ReadFlags(2, &args->flags))
+    if (!ReadFlags(list, 2, &args->flags))
         return REPLACE_BAD_FLAGS;
-    if (!ExpandArgument(3, args->text))
+    if (!ExpandArgument(list, 3, args->text))
         return REPLACE_OVERFLOW_MAIN;
     return REPLACE_OK;
 }
 
-FindStatus ReadFindArguments(FindArguments* args)
+FindStatus ReadFindArguments(const ArgList& list, FindArguments* args)
 {
     args->text[0] = args->pattern[0] = 0;
-    args->unexpanded = uint32_t(g_argList.lengths[0]);
+    args->unexpanded = uint32_t(list.lengths[0]);
     args->n = 1;
     args->flags = 0;
-    args->offset = g_argList.args[4];
+    args->offset = list.args[4];
     int expanded = 0;
-    if (!ExpandArgument(0, args->text, args->map, &expanded))
+    if (!ExpandArgument(list, 0, args->text, args->map, &expanded))
         return FIND_OVERFLOW_STRING;
     // The positions rest on the map: never search without one.
     if (expanded == RESULT_NO_MEMORY)
         return FIND_NO_MAP;
-    if (!ExpandArgument(1, args->pattern))
+    if (!ExpandArgument(list, 1, args->pattern))
         return FIND_OVERFLOW_SUBSTRING;
-    if (g_argList.args[2] != nullptr && ParseSignedNumber(g_argList.args[2], &args->n) != 0)
+    if (list.args[2] != nullptr && ParseSignedNumber(list.args[2], &args->n) != RESULT_OK)
         return FIND_BAD_N;
-    if (!ReadFlags(3, &args->flags))
+    if (!ReadFlags(list, 3, &args->flags))
         return FIND_BAD_FLAGS;
     return FIND_OK;
 }
@@ -136,7 +136,7 @@ WriteStatus ReadWriteArguments(Unit* buffer, WriteArguments* args)
         args->standardOutput = true;
         rest = argument + 1;
     } else {
-        if (ParseHandle(argument, &rest, &args->handle) != 0) {
+        if (ParseHandle(argument, &rest, &args->handle) != RESULT_OK) {
             // The message shows the handle text only.
             if (Unit* separator = FindSeparator(argument))
                 *separator = 0;

@@ -2,20 +2,20 @@
 // expanded strings and numbers, with every fault the functions report. None
 // of it needs Windows, so the same code runs in the module and natively.
 //
-// The multi-argument readers take their arguments from the last SplitArgs
-// call (g_argList); each check runs in the order of its status list, and the
+// The multi-argument readers take their arguments from the list of a split
+// (SplitArgs); each check runs in the order of its status list, and the
 // first fault ends the reading.
 #pragma once
 
-#include "escape/text.h"
+#include "escape/args.h"
 
-// Copies argument k of the last split into `out` (MAX_ARG_LEN units). False,
-// with `out` untouched, when the argument is missing.
-bool CopyArgument(int k, Unit* out);
+// Copies argument k of `list` into `out` (MAX_ARG_LEN units). False, with
+// `out` untouched, when the argument is missing.
+bool CopyArgument(const ArgList& list, int k, Unit* out);
 
 // Reads argument k as an unsigned number with nothing after it into *value.
 // A missing argument leaves *value as it is; false for one that is no number.
-bool ReadFlags(int k, uint32_t* value);
+bool ReadFlags(const ArgList& list, int k, uint32_t* value);
 
 // The letters a to z become A to Z; nothing else changes.
 void UpperCaseAscii(Unit* text);
@@ -38,7 +38,7 @@ struct CompareArguments {
     Unit second[MAX_ARG_LEN];
     uint32_t flags;
 };
-CompareStatus ReadCompareArguments(CompareArguments* args);
+CompareStatus ReadCompareArguments(const ArgList& list, CompareArguments* args);
 
 // @expreplace[from,to,flags,string]; a missing to or string is empty.
 enum ReplaceStatus {
@@ -55,7 +55,7 @@ struct ReplaceArguments {
     Unit text[MAX_ARG_LEN];
     uint32_t flags;
 };
-ReplaceStatus ReadReplaceArguments(ReplaceArguments* args);
+ReplaceStatus ReadReplaceArguments(const ArgList& list, ReplaceArguments* args);
 
 // @expfind[string,substring[,n[,flags[,offset]]]]. The string is expanded
 // with its position map; the offset is left as written, for the shell to
@@ -75,9 +75,9 @@ struct FindArguments {
     uint32_t unexpanded; // the string's length as written
     int32_t n;
     uint32_t flags;
-    const Unit* offset; // the offset argument, or null
+    const Unit* offset; // the offset argument (inside the list), or null
 };
-FindStatus ReadFindArguments(FindArguments* args);
+FindStatus ReadFindArguments(const ArgList& list, FindArguments* args);
 
 // The first comma or semicolon of `text`, or null (also for a null text).
 Unit* FindSeparator(Unit* text);

@@ -3,6 +3,7 @@
 
 #include "escape/chars.h"
 #include "escape/expand.h"
+#include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
 #include "plugin/version.h"
@@ -63,7 +64,7 @@ int WINAPI expecho(LPWSTR args)
             wmemmove(args + 1, args, wcslen(args) + 1);
             args[0] = separator;
         }
-        ReportError(L"Buffer overflow\r\n");
+        ReportError(L"Buffer overflow");
         return 2;
     }
     QPuts(args);

@@ -1,11 +1,14 @@
 // Searching: @expfind.
 #include <cwchar>
 
-#include "escape/args.h"
+#include "escape/scratch.h"
 #include "functions/arguments.h"
 #include "functions/search.h"
+#include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
+
+namespace {
 
 // Has the shell evaluate the expression in `buffer` in place, with standard
 // output and standard error sent to the null device for the moment, so that
@@ -30,6 +33,15 @@ int EvaluateQuietly(wchar_t* buffer)
     return result;
 }
 
+// The buffers of one call, from the heap: too big for the stack.
+struct FindCall {
+    ArgList list;
+    FindArguments args;
+    wchar_t expression[MAX_ARG_LEN]; // the offset, evaluated
+};
+
+} // namespace
+
 extern "C" {
 
 // @expfind[string,substring[,n[,flags[,offset]]]]: where the n-th occurrence
@@ -41,23 +53,26 @@ int WINAPI f_expfind(LPWSTR buffer)
 {
     if (buffer == nullptr)
         return 1;
-    FindArguments args;
-    SplitArgs(buffer);
-    switch (ReadFindArguments(&args)) {
-    case FIND_OVERFLOW_STRING: return ReportError(L"Buffer overflow expanding string\r\n");
-    case FIND_NO_MAP: return ReportError(L"Error allocating position map\r\n");
-    case FIND_OVERFLOW_SUBSTRING: return ReportError(L"Buffer overflow expanding substring\r\n");
-    case FIND_BAD_N: return ReportBadArgument(L"Bad n: \"%s\"\r\n", 2, UpperCase);
-    case FIND_BAD_FLAGS: return ReportBadArgument(L"Bad flags: \"%s\"\r\n", 3, UpperCase);
+    Scratch<FindCall> call;
+    if (!call)
+        return ReportError(kNoMemoryForArguments);
+    if (SplitArgs(buffer, &call->list) < 0)
+        return -1;
+    FindArguments& args = call->args;
+    switch (ReadFindArguments(call->list, &args)) {
+    case FIND_OVERFLOW_STRING: return ReportError(L"Buffer overflow expanding string");
+    case FIND_NO_MAP: return ReportError(L"Error allocating position map");
+    case FIND_OVERFLOW_SUBSTRING: return ReportError(L"Buffer overflow expanding substring");
+    case FIND_BAD_N: return ReportBadArgument(L"Bad n", call->list.args[2], UpperCase);
+    case FIND_BAD_FLAGS: return ReportBadArgument(L"Bad flags", call->list.args[3], UpperCase);
     case FIND_OK: break;
     }
     uint32_t offset = 0;
     if (args.offset != nullptr) {
-        wchar_t expression[MAX_ARG_LEN] = {};
-        wcscpy(expression, args.offset);
-        EvaluateQuietly(expression);
-        if (ParseNumber(expression, nullptr, &offset) != 0)
-            return ReportBadArgument(L"Bad offset: \"%s\"\r\n", 4, UpperCase);
+        wcscpy(call->expression, args.offset);
+        EvaluateQuietly(call->expression);
+        if (ParseNumber(call->expression, nullptr, &offset) != RESULT_OK)
+            return ReportBadArgument(L"Bad offset", call->list.args[4], UpperCase);
     }
     if (!(args.flags & 1)) {
         LowerCase(args.text);
@@ -66,8 +81,8 @@ int WINAPI f_expfind(LPWSTR buffer)
 
     FindOutcome outcome;
     switch (FindOccurrence(args.text, args.map, args.unexpanded, args.pattern, args.n, offset, &outcome)) {
-    case RESULT_NO_MEMORY: return ReportError(L"Error allocating matches buffer\r\n");
-    case RESULT_INTERNAL: return ReportError(L"Internal error\r\n");
+    case RESULT_NO_MEMORY: return ReportError(L"Error allocating matches buffer");
+    case RESULT_INTERNAL: return ReportError(L"Internal error");
     }
     if (args.n == 0)
         wsprintfW(buffer, L"%u", outcome.count);

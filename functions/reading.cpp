@@ -1,9 +1,11 @@
 // Escaped reading: @escenv, @escline, @escread.
 #include <cwchar>
 
-#include "functions/arguments.h"
 #include "escape/chars.h"
+#include "escape/cursor.h"
 #include "escape/settings.h"
+#include "functions/arguments.h"
+#include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
 
@@ -16,16 +18,19 @@ void RunSetdos(const wchar_t* args)
     wchar_t setting[1024];
     ExpandShellText(L"%_expansion", setting, 1024);
 
-    wchar_t line[MAX_ARG_LEN] = {};
+    wchar_t line[MAX_ARG_LEN];
+    TextCursor command(line, MAX_ARG_LEN);
     if (wcschr(setting, L'1') == nullptr)
-        wcscpy(line, L"*");
-    wcscat(line, L"setdos");
+        command.Append(L'*');
+    command.Append(L"setdos");
     if (args != nullptr && args[0] != 0) {
         if (!IsSpace(args[0]))
-            wcscat(line, L" ");
-        wcsncat(line, args, MAX_ARG_LEN - 1 - wcslen(line));
+            command.Append(L' ');
+        command.Append(args);
     }
-    Command(line, 0);
+    // The arguments are the module's own and short: a cut command is never run.
+    if (!command.Overflowed())
+        Command(line, 0);
 }
 
 // Has the shell expand `function` (the opening of one of its functions, such
@@ -36,14 +41,13 @@ int EscapedShellRead(LPWSTR buffer, const wchar_t* function)
     if (buffer == nullptr)
         return 1;
 
-    wchar_t expression[MAX_ARG_LEN] = {};
-    const size_t opening = wcslen(function);
-    const size_t argument = wcsnlen(buffer, MAX_ARG_LEN);
-    if (opening + argument + 1 >= MAX_ARG_LEN) // the "]" and the NUL must fit
-        return ReportError(L"Buffer overflow\r\n");
-    wmemcpy(expression, function, opening);
-    wmemcpy(expression + opening, buffer, argument);
-    expression[opening + argument] = L']';
+    wchar_t expression[MAX_ARG_LEN];
+    TextCursor cursor(expression, MAX_ARG_LEN);
+    cursor.Append(function);
+    cursor.Append(buffer);
+    cursor.Append(L']');
+    if (cursor.Overflowed())
+        return ReportError(L"Buffer overflow");
 
     // The shell's expansion setting, saved for this call alone: the shell's
     // expansion of the argument may run @escline or @escread again, and each
@@ -53,27 +57,24 @@ int EscapedShellRead(LPWSTR buffer, const wchar_t* function)
     bool cut = false;
     ExpandShellText(L"%_expansion", saved, sizeof saved / sizeof(wchar_t), &cut);
     if (cut)
-        return ReportError(L"Expansion setting too long: \"%s\"\r\n", saved);
+        return ReportError(L"Expansion setting too long", saved);
     if (saved[0] == 0)
         wcscpy(saved, L"0");
 
     RunSetdos(L" /x-1478+3");
     const int result = ExpandVariables(expression, 1);
-    wchar_t restore[1024] = L"/X";
-    wcscat(restore, saved);
+    wchar_t restore[40];
+    TextCursor option(restore, 40);
+    option.Append(L"/X");
+    option.Append(saved);
     RunSetdos(restore);
 
     // The shell has reported its own failure.
     if (result != 0)
         return result;
 
-    wchar_t special[SPECIAL_CHARS_LEN] = {};
-    uint32_t flags = 0;
-    GetEscapeSettings(special, &flags);
     wcscpy(buffer, expression);
-    if (Escapify(buffer, flags, special) == RESULT_OVERFLOW)
-        return ReportError(L"Buffer overflow\r\n");
-    return 0;
+    return EscapifyForShell(buffer);
 }
 
 } // namespace
@@ -95,24 +96,20 @@ int WINAPI f_escenv(LPWSTR buffer)
         return 1;
     wchar_t* name = nullptr;
     switch (ReadVariableName(buffer, &name)) {
-    case NAME_MISSING: return ReportError(L"No variable name\r\n");
+    case NAME_MISSING: return ReportError(L"No variable name");
     case NAME_BAD:
         UpperCase(buffer);
-        return ReportError(L"Bad variable name: \"%s\"\r\n", name);
+        return ReportError(L"Bad variable name", name);
     case NAME_OK: break;
     }
-
-    wchar_t special[SPECIAL_CHARS_LEN] = {};
-    uint32_t flags = 0;
-    GetEscapeSettings(special, &flags);
 
     // Unset, or too long for the buffer: the value is empty.
     wchar_t value[MAX_ARG_LEN] = {};
     DWORD length = GetEnvironmentVariableW(name, value, MAX_ARG_LEN);
     if (length == 0 || length >= MAX_ARG_LEN)
         value[0] = 0;
-    if (Escapify(value, flags, special) == RESULT_OVERFLOW)
-        return ReportError(L"Buffer overflow\r\n");
+    if (EscapifyForShell(value) != 0)
+        return -1;
     wcscpy(buffer, value);
     return 0;
 }

@@ -2,14 +2,15 @@
 
 #include <cstring>
 
+#include "escape/cursor.h"
 #include "escape/scratch.h"
 
 void StartSearch(Search* search, size_t from)
 {
     const Unit* p = search->pattern;
-    int32_t* border = search->border;
+    int16_t* border = search->border;
     border[0] = 0;
-    int32_t k = 0;
+    int16_t k = 0;
     for (size_t i = 1; i < search->patternLength; ++i) {
         while (k > 0 && p[i] != p[k])
             k = border[k - 1];
@@ -48,17 +49,7 @@ int ReplaceOccurrences(const Unit* text, size_t textLength, const Unit* haystack
                        size_t patternLength, const Unit* replacement, size_t replacementLength, bool firstOnly,
                        Unit* out)
 {
-    constexpr size_t kMaxLength = MAX_ARG_LEN - 1;
-    size_t length = 0;
-    // Appends units, or fails once the result would outgrow its buffer.
-    auto append = [&](const Unit* units, size_t n) {
-        if (n > kMaxLength - length)
-            return false;
-        std::memcpy(out + length, units, n * sizeof(Unit));
-        length += n;
-        return true;
-    };
-
+    TextCursor result(out, MAX_ARG_LEN);
     size_t copied = 0; // text before this index is already in out
     if (patternLength > 0 && patternLength <= textLength) {
         Search search;
@@ -68,18 +59,65 @@ int ReplaceOccurrences(const Unit* text, size_t textLength, const Unit* haystack
         search.patternLength = patternLength;
         search.overlapping = false;
         StartSearch(&search, 0);
-        for (size_t at; (at = NextOccurrence(&search)) != kNoOccurrence;) {
-            if (!append(text + copied, at - copied) || !append(replacement, replacementLength))
-                return RESULT_OVERFLOW;
+        for (size_t at; (at = NextOccurrence(&search)) != kNoOccurrence && !result.Overflowed();) {
+            result.Append(text + copied, at - copied);
+            result.Append(replacement, replacementLength);
             copied = at + patternLength;
             if (firstOnly)
                 break;
         }
     }
-    if (!append(text + copied, textLength - copied))
-        return RESULT_OVERFLOW;
-    out[length] = 0;
-    return int(length);
+    result.Append(text + copied, textLength - copied);
+    return result.Overflowed() ? RESULT_OVERFLOW : int(result.Length());
+}
+
+namespace {
+
+// A heap copy of `text` (`length` units and a NUL) lowered by `lower`, or
+// null when the heap refuses.
+Unit* LoweredCopy(const Unit* text, size_t length, void (*lower)(Unit*, size_t))
+{
+    Unit* copy = static_cast<Unit*>(ScratchAlloc((length + 1) * sizeof(Unit)));
+    if (copy != nullptr) {
+        std::memcpy(copy, text, (length + 1) * sizeof(Unit));
+        lower(copy, length);
+    }
+    return copy;
+}
+
+} // namespace
+
+int ReplaceInText(ReplaceArguments* args, void (*lower)(Unit* text, size_t length))
+{
+    Unit* text = args->text;
+    const size_t textLength = TextLength(text);
+    const size_t fromLength = TextLength(args->from);
+    bool search = fromLength > 0 && fromLength <= textLength;
+    if (!search)
+        return int(textLength);
+
+    // Ignoring case, the search runs over lower-cased copies made once.
+    const Unit* haystack = text;
+    const Unit* pattern = args->from;
+    Unit* loweredText = nullptr;
+    Unit* loweredFrom = nullptr;
+    if (args->flags & 1) {
+        loweredText = LoweredCopy(text, textLength, lower);
+        loweredFrom = loweredText ? LoweredCopy(args->from, fromLength, lower) : nullptr;
+        haystack = loweredText;
+        pattern = loweredFrom;
+        search = loweredFrom != nullptr;
+    }
+    Unit result[MAX_ARG_LEN];
+    int length = int(textLength);
+    if (search)
+        length = ReplaceOccurrences(text, textLength, haystack, pattern, fromLength, args->to, TextLength(args->to),
+                                    (args->flags & 2) != 0, result);
+    ScratchFree(loweredFrom);
+    ScratchFree(loweredText);
+    if (search && length >= 0)
+        std::memcpy(text, result, (size_t(length) + 1) * sizeof(Unit));
+    return length;
 }
 
 namespace {

@@ -5,11 +5,12 @@
 // so even the worst inputs (aa in a text of a only) cost one pass.
 #pragma once
 
-#include "escape/text.h"
+#include "functions/arguments.h"
 
 // The state of one scan over `text`. Set the first five fields, call
 // StartSearch, then NextOccurrence as often as needed. It holds the border
-// table, 32 KB: keep it on the stack, it needs no heap.
+// table, 16 KB, no more than one text: it lives on the stack and needs no
+// heap.
 struct Search {
     const Unit* text;
     size_t textLength;
@@ -18,7 +19,9 @@ struct Search {
     bool overlapping;        // aa in aaa: twice when true, once when false
     size_t position;         // next unit of text to examine
     size_t matched;          // units of pattern matched just before position
-    int32_t border[MAX_ARG_LEN]; // border[i]: the longest proper border of pattern[0..i]
+    // border[i]: the longest proper border of pattern[0..i], below
+    // MAX_TEXT_LEN and so within 16 bits.
+    int16_t border[MAX_ARG_LEN];
 };
 
 // Prepares the border table and starts the scan at `from`.
@@ -36,10 +39,19 @@ size_t NextOccurrence(Search* search);
 //
 // out: MAX_ARG_LEN units, not shared with the inputs; receives the result and
 // a NUL. Returns the result's length, or RESULT_OVERFLOW when it would exceed
-// MAX_ARG_LEN - 1 units (out then holds no usable text).
+// MAX_TEXT_LEN units (out then holds no usable text).
 int ReplaceOccurrences(const Unit* text, size_t textLength, const Unit* haystack, const Unit* pattern,
                        size_t patternLength, const Unit* replacement, size_t replacementLength, bool firstOnly,
                        Unit* out);
+
+// The replacing of @expreplace on its expanded arguments: args->text with
+// the occurrences of args->from replaced by args->to, all of them or with
+// flag 2 the first. With flag 1 case is ignored: the search runs over copies
+// lower-cased by `lower` (which the platform supplies; it keeps the length),
+// and without memory for them nothing is found. Returns the length of the
+// result, which replaces args->text; RESULT_OVERFLOW when it would exceed
+// MAX_TEXT_LEN units (args->text is then unchanged).
+int ReplaceInText(ReplaceArguments* args, void (*lower)(Unit* text, size_t length));
 
 // Where the n-th occurrence of `pattern` lies in `text` as the user wrote it,
 // the search beginning at `offset` of the written text. `text` is expanded,

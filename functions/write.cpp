@@ -5,6 +5,7 @@
 #include "escape/chars.h"
 #include "escape/expand.h"
 #include "functions/arguments.h"
+#include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
 
@@ -13,10 +14,9 @@ namespace {
 constexpr UINT kUtf16 = 0; // the shell writes UTF-16LE
 constexpr UINT kUtf8 = 65001;
 
-// Room for the longest line (8191 units and a NUL) at four bytes a unit.
-constexpr int kConversionBytes = 32768;
-
-} // namespace
+// Room for the longest line (MAX_TEXT_LEN units and a NUL) at four bytes a
+// unit.
+constexpr int kConversionBytes = 4 * MAX_ARG_LEN;
 
 // The encoding the shell writes its output in: 0 for UTF-16LE, 65001 for
 // UTF-8, or a Windows code page.
@@ -54,6 +54,8 @@ bool WriteByteOrderMark(UINT codePage, HANDLE handle)
     return WriteFile(handle, mark, DWORD(strlen(mark)), &written, nullptr) != 0;
 }
 
+} // namespace
+
 extern "C" {
 
 // @expwrite[handle,text]: writes text, expanded, and CR LF to an open file
@@ -67,14 +69,10 @@ int WINAPI f_expwrite(LPWSTR buffer)
 
     WriteArguments args;
     switch (ReadWriteArguments(buffer, &args)) {
-    case WRITE_MISSING_HANDLE: return ReportError(L"Missing handle\r\n");
-    case WRITE_BAD_HANDLE:
-        UpperCase(args.argument);
-        return ReportError(L"Bad handle: \"%s\"\r\n", args.argument);
-    case WRITE_ZERO_HANDLE: return ReportError(L"Bad handle: \"%u\"\r\n", 0u);
-    case WRITE_EXPECTED_COMMA:
-        UpperCase(args.argument);
-        return ReportError(L"Expected a comma: \"%s\"\r\n", args.argument);
+    case WRITE_MISSING_HANDLE: return ReportError(L"Missing handle");
+    case WRITE_BAD_HANDLE: return ReportBadArgument(L"Bad handle", args.argument, UpperCase);
+    case WRITE_ZERO_HANDLE: return ReportError(L"Bad handle", L"0");
+    case WRITE_EXPECTED_COMMA: return ReportBadArgument(L"Expected a comma", args.argument, UpperCase);
     case WRITE_OK: break;
     }
     HANDLE handle = args.standardOutput ? GetStdHandle(STD_OUTPUT_HANDLE) : reinterpret_cast<HANDLE>(args.handle);
@@ -82,7 +80,7 @@ int WINAPI f_expwrite(LPWSTR buffer)
     // Everything after the separator is the text, commas and all.
     wcscpy(line, args.text);
     if (ExpandEscapes(line, nullptr) == RESULT_OVERFLOW || wcslen(line) >= MAX_ARG_LEN - 2)
-        return ReportError(L"Buffer overflow\r\n");
+        return ReportError(L"Buffer overflow");
     wcscat(line, L"\r\n");
     DWORD length = DWORD(wcslen(line));
 

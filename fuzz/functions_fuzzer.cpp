@@ -1,8 +1,9 @@
 // The functions' own argument handling on any text that fits a shell buffer:
 // SplitArgs, then what @expcmp, @expreplace, @expfind, @expwrite and @escenv
 // do with the arguments before they reach the platform, and the portable work
-// after it. Only the shell's evaluation of an offset and the platform's
-// lower-casing are stood in for (by the offset as written, and ASCII).
+// after it: @expreplace's own routine, ReplaceInText. Only the shell's
+// evaluation of an offset and the platform's lower-casing are stood in for (by
+// the offset as written, and ASCII).
 #include <cstdlib>
 #include <cstring>
 
@@ -23,18 +24,20 @@ void Check(bool condition)
         std::abort();
 }
 
-void LowerAscii(Unit* text)
+void LowerAscii(Unit* text, size_t length)
 {
-    for (; *text != 0; ++text)
-        if (*text >= 'A' && *text <= 'Z')
-            *text = Unit(*text + 32);
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] >= 'A' && text[i] <= 'Z')
+            text[i] = Unit(text[i] + 32);
 }
+
+ArgList g_list;
 
 void Compare(const Unit* text)
 {
     static CompareArguments args;
-    Check(SplitArgs(text) >= 0);
-    if (ReadCompareArguments(&args) != COMPARE_OK)
+    Check(SplitArgs(text, &g_list) >= 0);
+    if (ReadCompareArguments(g_list, &args) != COMPARE_OK)
         return;
     const int order = CompareUnits(args.first, args.second);
     Check(order >= -1 && order <= 1 && CompareUnits(args.second, args.first) == -order);
@@ -43,45 +46,33 @@ void Compare(const Unit* text)
 void Replace(const Unit* text)
 {
     static ReplaceArguments args;
-    static Unit lowered[2][MAX_ARG_LEN];
-    static Unit result[MAX_ARG_LEN + 1];
-    Check(SplitArgs(text) >= 0);
-    if (ReadReplaceArguments(&args) != REPLACE_OK || args.text[0] == 0)
+    static Unit before[MAX_ARG_LEN];
+    Check(SplitArgs(text, &g_list) >= 0);
+    if (ReadReplaceArguments(g_list, &args) != REPLACE_OK)
         return;
-    const size_t length = TextLength(args.text);
-    const Unit* haystack = args.text;
-    const Unit* pattern = args.from;
-    if (args.flags & 1) {
-        std::memcpy(lowered[0], args.text, sizeof lowered[0]);
-        std::memcpy(lowered[1], args.from, sizeof lowered[1]);
-        LowerAscii(lowered[0]);
-        LowerAscii(lowered[1]);
-        haystack = lowered[0];
-        pattern = lowered[1];
+    std::memcpy(before, args.text, sizeof before);
+    const int n = ReplaceInText(&args, LowerAscii);
+    if (n == RESULT_OVERFLOW) {
+        Check(std::memcmp(before, args.text, sizeof before) == 0);
+        return;
     }
-    result[MAX_ARG_LEN] = 0x5A5A; // a guard behind the buffer
-    int n = ReplaceOccurrences(args.text, length, haystack, pattern, TextLength(args.from), args.to,
-                               TextLength(args.to), args.flags & 2, result);
-    Check(result[MAX_ARG_LEN] == 0x5A5A);
-    if (n == RESULT_OVERFLOW)
-        return;
-    Check(n >= 0 && n < MAX_ARG_LEN && TextLength(result) == size_t(n));
+    Check(n >= 0 && n <= MAX_TEXT_LEN && TextLength(args.text) == size_t(n));
     if (!(args.flags & 4))
-        Check(Escapify(result, 0, u"\"%&<>[]^`|") >= RESULT_OVERFLOW);
+        Check(Escapify(args.text, 0, u"\"%&<>[]^`|") >= RESULT_OVERFLOW);
 }
 
 void Find(const Unit* text)
 {
     static FindArguments args;
-    Check(SplitArgs(text) >= 0);
-    if (ReadFindArguments(&args) != FIND_OK)
+    Check(SplitArgs(text, &g_list) >= 0);
+    if (ReadFindArguments(g_list, &args) != FIND_OK)
         return;
     uint32_t offset = 0;
-    if (args.offset != nullptr && ParseNumber(args.offset, nullptr, &offset) != 0)
+    if (args.offset != nullptr && ParseNumber(args.offset, nullptr, &offset) != RESULT_OK)
         return;
     if (!(args.flags & 1)) {
-        LowerAscii(args.text);
-        LowerAscii(args.pattern);
+        LowerAscii(args.text, TextLength(args.text));
+        LowerAscii(args.pattern, TextLength(args.pattern));
     }
     FindOutcome outcome;
     Check(FindOccurrence(args.text, args.map, args.unexpanded, args.pattern, args.n, offset, &outcome) == 0);

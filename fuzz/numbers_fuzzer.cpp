@@ -44,7 +44,7 @@ Expected Runtime(const std::wstring& w, Kind kind)
         start = w.c_str();
         base = 10;
     } else {
-        return {-1, 0, 0};
+        return {RESULT_NOT_NUMBER, 0, 0};
     }
     wchar_t* end = nullptr;
     errno = 0;
@@ -64,7 +64,7 @@ Expected Runtime(const std::wstring& w, Kind kind)
         value = isSigned ? (unsigned long long)int32_t(uint32_t(v)) : v;
     }
     if (range)
-        return {ERANGE, 0, 0};
+        return {RESULT_RANGE, 0, 0};
     return {0, value, size_t(end - w.c_str())};
 }
 
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Expected e = Runtime(w, Kind::Unsigned);
     uint32_t value = 12345;
     int result = ParseNumber(text.data(), nullptr, &value);
-    int expectedWhole = e.result != 0 ? e.result : (e.stop == n ? 0 : -1);
+    int expectedWhole = e.result != 0 ? e.result : (e.stop == n ? 0 : RESULT_NOT_NUMBER);
     if (result != expectedWhole || (result == 0 && value != uint32_t(e.value)))
         std::abort();
     const Unit* rest = nullptr;
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     e = Runtime(w, Kind::Signed);
     int32_t signedValue = 0;
     result = ParseSignedNumber(text.data(), &signedValue);
-    expectedWhole = e.result != 0 ? e.result : (e.stop == n ? 0 : -1);
+    expectedWhole = e.result != 0 ? e.result : (e.stop == n ? 0 : RESULT_NOT_NUMBER);
     if (result != expectedWhole || (result == 0 && signedValue != int32_t(e.value)))
         std::abort();
 

@@ -4,54 +4,52 @@
 #include "plugin/host.h"
 #include "plugin/module.h"
 
-int ErrorHeader()
+namespace {
+
+// Writes the prefix of an error message to standard error: "Ivro plugin: ",
+// and inside a batch file the batch file's name and line.
+void ErrorHeader()
 {
     Qprintf(StdErr(), L"%s plugin: ", kModuleName);
 
-    wchar_t batch[MAX_ARG_LEN];
-    ExpandShellText(L"%_batch", batch, MAX_ARG_LEN);
+    wchar_t batch[16];
+    ExpandShellText(L"%_batch", batch, 16);
     if (batch[0] == L'0')
-        return 0;
+        return;
 
-    // Inside a batch file (or when the shell cannot say): name it. The text is
-    // written through "%s", so a percent sign in the file name is printed as
-    // it stands and never read as a conversion.
+    // Inside a batch file (or when the shell cannot say): name it.
     wchar_t where[MAX_ARG_LEN];
     ExpandShellText(L"%_batchname [%_batchline]  ", where, MAX_ARG_LEN);
     Qprintf(StdErr(), L"%s", where);
-    return 0;
 }
 
+} // namespace
+
+// Every message is written through "%s": a percent sign in it, or in a value
+// it shows, is printed as it stands and never read as a conversion.
 int ReportError(const wchar_t* message)
 {
     ErrorHeader();
-    Qprintf(StdErr(), message);
+    Qprintf(StdErr(), L"%s\r\n", message);
     return -1;
 }
 
-int ReportError(const wchar_t* format, const wchar_t* text)
+int ReportError(const wchar_t* label, const wchar_t* value)
 {
     ErrorHeader();
-    Qprintf(StdErr(), format, text);
+    Qprintf(StdErr(), L"%s: \"%s\"\r\n", label, value);
     return -1;
 }
 
-int ReportError(const wchar_t* format, unsigned number)
+int ReportBadArgument(const wchar_t* label, wchar_t* argument, void (*upper)(wchar_t*))
 {
-    ErrorHeader();
-    Qprintf(StdErr(), format, number);
-    return -1;
+    upper(argument);
+    return ReportError(label, argument);
 }
 
 void ReportSplitOverflow(int used, int capacity)
 {
-    ErrorHeader();
-    Qprintf(StdErr(), L"Buffer overflow: b = %d, MAX_ARG_LEN = %d \r\n", used, capacity);
-}
-
-int ReportBadArgument(const wchar_t* format, int k, void (*upper)(wchar_t*))
-{
-    wchar_t* arg = g_argList.args[k];
-    upper(arg);
-    return ReportError(format, arg);
+    wchar_t message[80];
+    wsprintfW(message, L"Buffer overflow: b = %d, MAX_ARG_LEN = %d ", used, capacity);
+    ReportError(message);
 }

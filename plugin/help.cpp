@@ -2,7 +2,11 @@
 // the topic of a name with the Windows help viewer.
 #include <cwchar>
 #include <cwctype>
+#include <initializer_list>
 
+#include "escape/cursor.h"
+#include "escape/scratch.h"
+#include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
 
@@ -38,22 +42,111 @@ const wchar_t kMissingHelp[] =
     L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
     L"    \x2022  or in %s\\Help.\n";
 
-// The path, viewer-program and command-line buffers of one try. They are too
-// big for the stack and never needed by two calls at once.
-wchar_t g_path[kPathUnits];
-wchar_t g_program[kPathUnits];
-wchar_t g_commandLine[kPathUnits];
+// The path, viewer-program and command-line buffers of one request.
+struct HelpBuffers {
+    wchar_t path[kPathUnits];
+    wchar_t program[kPathUnits];
+    wchar_t commandLine[kPathUnits];
+};
 
-// Appends `text` to the NUL-terminated `buffer` of kPathUnits units; false
-// (with `buffer` unchanged) when it would not fit.
-bool Append(wchar_t* buffer, const wchar_t* text)
+// Starts the viewer on `location` (a formatted location text) at `topic`.
+// Returns 1 when a viewer was started, else 0.
+int TryHelpLocation(HelpBuffers* b, const wchar_t* location, const wchar_t* topic)
 {
-    size_t used = wcslen(buffer);
-    size_t extra = wcslen(text);
-    if (used + extra >= kPathUnits)
-        return false;
-    wmemcpy(buffer + used, text, extra + 1);
-    return true;
+    TextCursor path(b->path, kPathUnits);
+    if (location[0] == L'~' && location[1] == L'\\') {
+        // "~\" stands for the module's own directory. The shell's expansion
+        // below turns %% into %, so each % of the directory's name is doubled
+        // to reach the file system as it is.
+        DWORD length = GetModuleFileNameW(g_moduleHandle, b->program, kPathUnits);
+        wchar_t* slash = length > 0 && length < kPathUnits ? wcsrchr(b->program, L'\\') : nullptr;
+        if (slash == nullptr)
+            return 0;
+        *slash = 0;
+        for (const wchar_t* c = b->program; *c != 0; ++c) {
+            path.Append(*c);
+            if (*c == L'%')
+                path.Append(L'%');
+        }
+        path.Append(location + 1);
+    } else {
+        path.Append(location);
+    }
+    if (path.Overflowed())
+        return 0;
+
+    // An undefined bracketed variable leaves a bare "\Ivro.chm", which must
+    // not be taken for a file on the current drive.
+    const bool bracketed = wcsncmp(b->path, L"%[", 2) == 0;
+    ExpandVariables(b->path, 1);
+    if (bracketed && b->path[0] == L'\\')
+        return 0;
+
+    b->commandLine[0] = 0;
+    QueryTrueName(b->path, b->commandLine);
+    if (b->commandLine[0] == 0)
+        return 0;
+
+    // Not a directory, not a device; a missing file has every bit set.
+    DWORD attributes = GetFileAttributesW(b->commandLine);
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))
+        return 0;
+
+    b->program[0] = 0;
+    SearchPathW(nullptr, L"hh.exe", nullptr, kPathUnits, b->program, nullptr);
+    if (b->program[0] == 0)
+        return 0;
+
+    // "program" "file::/topic.html"; the file's true name is moved into the
+    // path buffer to make room for the command line.
+    wcscpy(b->path, b->commandLine);
+    TextCursor line(b->commandLine, kPathUnits);
+    for (const wchar_t* part : {L"\"", static_cast<const wchar_t*>(b->program), L"\" \"",
+                                static_cast<const wchar_t*>(b->path), L"::/", topic, L".html\""})
+        line.Append(part);
+    if (line.Overflowed())
+        return 0;
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(b->program, b->commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 0;
+    CloseHandle(process.hThread);
+    // The new viewer is running before the old one is ended.
+    EndHelpViewer();
+    g_helpViewer = process.hProcess;
+    return 1;
+}
+
+// Opens the help file at `topic`, or says where it should be. Returns 1.
+int OpenHelpTopic(const wchar_t* topic)
+{
+    HelpBuffers* buffers = static_cast<HelpBuffers*>(ScratchAlloc(sizeof(HelpBuffers)));
+    if (buffers == nullptr) {
+        ReportError(L"Error allocating path buffers");
+        return 1;
+    }
+    int opened = 0;
+    wchar_t location[1024];
+    for (const wchar_t* pattern : kLocations) {
+        wsprintfW(location, pattern, kModuleName, kModuleName);
+        if ((opened = TryHelpLocation(buffers, location, topic)) == 1)
+            break;
+    }
+    ScratchFree(buffers);
+    if (opened == 1)
+        return 1;
+
+    wchar_t upper[1024];
+    wcscpy(upper, kModuleName);
+    CharUpperW(upper);
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    wchar_t message[1024];
+    wsprintfW(message, kMissingHelp, kModuleName, upper, windows);
+    MessageBoxW(GetForegroundWindow(), message, L"Missing Help File", MB_OK);
+    return 1;
 }
 
 } // namespace
@@ -66,90 +159,6 @@ void EndHelpViewer()
         CloseHandle(g_helpViewer);
     }
     g_helpViewer = nullptr;
-}
-
-// Starts the viewer on `location` (a formatted location text) at `topic`.
-// Returns 1 when a viewer was started, else 0.
-int TryHelpLocation(const wchar_t* location, const wchar_t* topic)
-{
-    if (location == nullptr || topic == nullptr)
-        return 0;
-    wmemset(g_path, 0, kPathUnits);
-    wmemset(g_program, 0, kPathUnits);
-    wmemset(g_commandLine, 0, kPathUnits);
-    if (!Append(g_path, location))
-        return 0;
-
-    // "~\" stands for the module's own directory.
-    if (location[0] == L'~' && location[1] == L'\\') {
-        DWORD length = GetModuleFileNameW(g_moduleHandle, g_path, kPathUnits);
-        wchar_t* slash = length > 0 && length < kPathUnits ? wcsrchr(g_path, L'\\') : nullptr;
-        if (slash == nullptr)
-            return 0;
-        *slash = 0;
-        if (!Append(g_path, location + 1))
-            return 0;
-    }
-
-    // An undefined bracketed variable leaves a bare "\Ivro.chm", which must
-    // not be taken for a file on the current drive.
-    const bool bracketed = wcsncmp(g_path, L"%[", 2) == 0;
-    ExpandVariables(g_path, 1);
-    if (bracketed && g_path[0] == L'\\')
-        return 0;
-
-    QueryTrueName(g_path, g_commandLine);
-    wcscpy(g_path, g_commandLine);
-    wmemset(g_commandLine, 0, kPathUnits);
-    if (g_path[0] == 0)
-        return 0;
-
-    // Not a directory, not a device; a missing file has every bit set.
-    DWORD attributes = GetFileAttributesW(g_path);
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))
-        return 0;
-
-    SearchPathW(nullptr, L"hh.exe", nullptr, kPathUnits, g_program, nullptr);
-    if (g_program[0] == 0)
-        return 0;
-
-    if (!Append(g_path, L"::/") || !Append(g_path, topic) || !Append(g_path, L".html"))
-        return 0;
-    if (!Append(g_commandLine, L"\"") || !Append(g_commandLine, g_program) || !Append(g_commandLine, L"\" \"") ||
-        !Append(g_commandLine, g_path) || !Append(g_commandLine, L"\""))
-        return 0;
-
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(g_program, g_commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return 0;
-    CloseHandle(process.hThread);
-    // The new viewer is running before the old one is ended.
-    EndHelpViewer();
-    g_helpViewer = process.hProcess;
-    return 1;
-}
-
-// Opens the help file at `topic`, or says where it should be. Returns 1.
-int OpenHelpTopic(const wchar_t* topic)
-{
-    wchar_t location[1024];
-    for (const wchar_t* pattern : kLocations) {
-        wsprintfW(location, pattern, kModuleName, kModuleName);
-        if (TryHelpLocation(location, topic) == 1)
-            return 1;
-    }
-
-    wchar_t upper[1024];
-    wcscpy(upper, kModuleName);
-    CharUpperW(upper);
-    wchar_t windows[MAX_PATH] = {};
-    GetWindowsDirectoryW(windows, MAX_PATH);
-    wchar_t message[1024];
-    wsprintfW(message, kMissingHelp, kModuleName, upper, windows);
-    MessageBoxW(GetForegroundWindow(), message, L"Missing Help File", MB_OK);
-    return 1;
 }
 
 extern "C" {
@@ -168,15 +177,15 @@ int WINAPI Help(LPWSTR name)
         if (i == length && name[i] == 0) {
             // @name is served by f_name, _name by v_name, a command by itself.
             wchar_t topic[1024] = {};
-            const wchar_t* rest = entry;
+            TextCursor cursor(topic, 1024);
             if (entry[0] == L'@') {
-                wcscpy(topic, L"f_");
-                ++rest;
-                --length;
-            } else if (entry[0] == L'_') {
-                wcscpy(topic, L"v");
+                cursor.Append(L"f_");
+                cursor.Append(entry + 1, length - 1);
+            } else {
+                if (entry[0] == L'_')
+                    cursor.Append(L'v');
+                cursor.Append(entry, length);
             }
-            wcsncat(topic, rest, length);
             for (wchar_t* c = topic; *c != 0; ++c)
                 *c = wchar_t(towlower(*c));
             return OpenHelpTopic(topic);

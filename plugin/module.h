@@ -14,25 +14,25 @@ extern const wchar_t kModuleName[];
 // The names the module offers, comma-separated: @function, _variable, command.
 extern const wchar_t kFeatureList[];
 
-// Writes the prefix of an error message to standard error: "Ivro plugin: ",
-// and inside a batch file the batch file's name and line. Returns 0.
-int ErrorHeader();
-
-// ErrorHeader followed by `format`, with one text or number filled in where
-// the format has its one conversion. Each returns -1, the code a failing
-// feature returns.
+// Writes an error message to standard error and ends the line: first
+// "Ivro plugin: " and, inside a batch file, the batch file's name and line,
+// then `message`. Each returns -1, the code a failing feature returns.
 int ReportError(const wchar_t* message);
-int ReportError(const wchar_t* format, const wchar_t* text);
-int ReportError(const wchar_t* format, unsigned number);
+// The same for a message that shows a value: label: "value".
+int ReportError(const wchar_t* label, const wchar_t* value);
+
+// Told when the heap refuses the buffers a function reads its arguments into.
+inline constexpr wchar_t kNoMemoryForArguments[] = L"Error allocating argument buffers";
 
 // The platform's upper- and lower-casing of a whole text, in place, unit for
-// unit (the length stays).
+// unit (the length stays); LowerCase also of `length` units.
 void UpperCase(wchar_t* text);
 void LowerCase(wchar_t* text);
+void LowerCase(wchar_t* text, size_t length);
 
-// Upper-cases argument k of the last split in place with `upper` and reports
-// it with `format`, whose one conversion shows it. Returns -1.
-int ReportBadArgument(const wchar_t* format, int k, void (*upper)(wchar_t*));
+// Upper-cases `argument` in place with `upper` and reports it as the value
+// of `label`. Returns -1.
+int ReportBadArgument(const wchar_t* label, wchar_t* argument, void (*upper)(wchar_t*));
 
 // Has the shell expand `text` (variables, internal variables, functions) and
 // copies the result into `out`, of `outUnits` units, cut short if need be and

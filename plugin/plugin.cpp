@@ -2,6 +2,7 @@
 // internal variable _ivrover.
 #include <cstring>
 
+#include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
 #include "plugin/protocol.h"

@@ -26,4 +26,6 @@ int ExpandShellText(const wchar_t* text, wchar_t* out, size_t outUnits, bool* tr
 
 void UpperCase(wchar_t* text) { CharUpperBuffW(text, DWORD(wcslen(text))); }
 
-void LowerCase(wchar_t* text) { CharLowerBuffW(text, DWORD(wcslen(text))); }
+void LowerCase(wchar_t* text) { LowerCase(text, wcslen(text)); }
+
+void LowerCase(wchar_t* text, size_t length) { CharLowerBuffW(text, DWORD(length)); }

@@ -1,7 +1,6 @@
 // SplitArgs, the number parsers and TrimWhitespace.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -10,6 +9,9 @@
 #include "text_util.h"
 
 namespace {
+
+// The list every split here fills.
+ArgList g_list;
 
 // One expected argument: null for a missing one.
 struct Arg {
@@ -25,22 +27,22 @@ struct SplitCase {
 void ExpectArgs(const SplitCase& c)
 {
     SCOPED_TRACE("input " + Show(c.input));
-    EXPECT_EQ(SplitArgs(c.input), c.count);
-    EXPECT_EQ(g_argList.count, c.count);
+    EXPECT_EQ(SplitArgs(c.input, &g_list), c.count);
+    EXPECT_EQ(g_list.count, c.count);
     for (size_t k = 0; k < c.args.size(); ++k) {
         SCOPED_TRACE("argument " + std::to_string(k));
         if (c.args[k].text == nullptr) {
-            EXPECT_EQ(g_argList.args[k], nullptr);
-            EXPECT_EQ(g_argList.lengths[k], 0);
+            EXPECT_EQ(g_list.args[k], nullptr);
+            EXPECT_EQ(g_list.lengths[k], 0);
         } else {
-            ASSERT_NE(g_argList.args[k], nullptr);
-            EXPECT_EQ(Show(g_argList.args[k]), Show(c.args[k].text));
-            EXPECT_EQ(size_t(g_argList.lengths[k]), std::char_traits<Unit>::length(c.args[k].text));
+            ASSERT_NE(g_list.args[k], nullptr);
+            EXPECT_EQ(Show(g_list.args[k]), Show(c.args[k].text));
+            EXPECT_EQ(size_t(g_list.lengths[k]), std::char_traits<Unit>::length(c.args[k].text));
         }
     }
     // Entries beyond the arguments are missing.
     for (size_t k = c.args.size(); k < 8; ++k)
-        EXPECT_EQ(g_argList.args[k], nullptr) << "argument " << k;
+        EXPECT_EQ(g_list.args[k], nullptr) << "argument " << k;
 }
 
 class SplitArgsTable : public ::testing::TestWithParam<SplitCase> {};
@@ -72,19 +74,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SplitArgs, NullTextKeepsThePreviousList)
 {
-    ASSERT_EQ(SplitArgs(U16("x,y")), 2);
-    EXPECT_EQ(SplitArgs(nullptr), -1);
-    EXPECT_EQ(g_argList.count, 2);
-    EXPECT_EQ(Show(g_argList.args[1]), Show(U16("y")));
+    ASSERT_EQ(SplitArgs(U16("x,y"), &g_list), 2);
+    EXPECT_EQ(SplitArgs(nullptr, &g_list), RESULT_MISSING);
+    EXPECT_EQ(SplitArgs(U16("z"), nullptr), RESULT_MISSING);
+    EXPECT_EQ(g_list.count, 2);
+    EXPECT_EQ(Show(g_list.args[1]), Show(U16("y")));
 }
 
 TEST(SplitArgs, EveryArgumentEndsInItsOwnNulInsideTheBuffer)
 {
-    ASSERT_EQ(SplitArgs(U16("ab, c ,,d")), 4);
-    const Unit* b = g_argList.buffer;
-    EXPECT_EQ(g_argList.args[0], b + 0);
-    EXPECT_EQ(g_argList.args[1], b + 3);
-    EXPECT_EQ(g_argList.args[3], b + 7); // the missing argument still took a NUL
+    ASSERT_EQ(SplitArgs(U16("ab, c ,,d"), &g_list), 4);
+    const Unit* b = g_list.buffer;
+    EXPECT_EQ(g_list.args[0], b + 0);
+    EXPECT_EQ(g_list.args[1], b + 3);
+    EXPECT_EQ(g_list.args[3], b + 7); // the missing argument still took a NUL
     EXPECT_EQ(b[2], 0);
     EXPECT_EQ(b[4], 0); // the trailing space was trimmed to a NUL
 }
@@ -93,19 +96,19 @@ TEST(SplitArgs, MoreThan1024ArgumentsAreCountedButNotStored)
 {
     Text text = U16("word");
     text.append(1100, U16(','));
-    ASSERT_EQ(SplitArgs(text.c_str()), 1100);
-    EXPECT_EQ(Show(g_argList.args[0]), Show(U16("word")));
+    ASSERT_EQ(SplitArgs(text.c_str(), &g_list), 1100);
+    EXPECT_EQ(Show(g_list.args[0]), Show(U16("word")));
     for (int k = 1; k < MAX_ARGS; ++k)
-        ASSERT_EQ(g_argList.args[k], nullptr) << k;
+        ASSERT_EQ(g_list.args[k], nullptr) << k;
 
     // Arguments beyond the tables are dropped, the tables stay intact.
     text.clear();
     for (int k = 0; k < 1100; ++k)
         text += U16("x") + Text(k % 3, U16('y')) + U16(",");
-    ASSERT_EQ(SplitArgs(text.c_str()), 1100);
-    EXPECT_EQ(Show(g_argList.args[1022]), Show(U16("xyy")));
-    EXPECT_EQ(g_argList.lengths[1022], 3);
-    EXPECT_EQ(Show(g_argList.args[1023]), Show(U16("x")));
+    ASSERT_EQ(SplitArgs(text.c_str(), &g_list), 1100);
+    EXPECT_EQ(Show(g_list.args[1022]), Show(U16("xyy")));
+    EXPECT_EQ(g_list.lengths[1022], 3);
+    EXPECT_EQ(Show(g_list.args[1023]), Show(U16("x")));
 }
 
 TEST(SplitArgs, ATextOfMaximalLengthFitsWhateverItHolds)
@@ -113,7 +116,7 @@ TEST(SplitArgs, ATextOfMaximalLengthFitsWhateverItHolds)
     const Text kinds[] = {Text(8191, U16(',')), Text(8191, U16('a')), Text(8191, U16('"')), Text(8191, U16(' '))};
     for (const auto& text : kinds) {
         SplitOverflowReports().clear();
-        EXPECT_GE(SplitArgs(text.c_str()), 0) << Show(text.substr(0, 4));
+        EXPECT_GE(SplitArgs(text.c_str(), &g_list), 0) << Show(text.substr(0, 4));
         EXPECT_TRUE(SplitOverflowReports().empty());
     }
     Text mixed;
@@ -122,8 +125,8 @@ TEST(SplitArgs, ATextOfMaximalLengthFitsWhateverItHolds)
     mixed.resize(8191);
     // The last "a" lies beyond the tables and is dropped, so it is not
     // counted: the count is that of the commas.
-    EXPECT_EQ(SplitArgs(mixed.c_str()), 4095);
-    EXPECT_EQ(Show(g_argList.args[1023]), Show(U16("a")));
+    EXPECT_EQ(SplitArgs(mixed.c_str(), &g_list), 4095);
+    EXPECT_EQ(Show(g_list.args[1023]), Show(U16("a")));
 }
 
 TEST(SplitArgs, OverflowIsReportedNeverWritten)
@@ -132,10 +135,10 @@ TEST(SplitArgs, OverflowIsReportedNeverWritten)
     for (const Unit fill : {U16('a'), U16(',')}) {
         SplitOverflowReports().clear();
         Text text(8200, fill);
-        EXPECT_EQ(SplitArgs(text.c_str()), -1);
+        EXPECT_EQ(SplitArgs(text.c_str(), &g_list), RESULT_OVERFLOW);
         ASSERT_EQ(SplitOverflowReports().size(), 1u);
         EXPECT_EQ(SplitOverflowReports()[0], std::make_pair(8191, 8192));
-        EXPECT_EQ(g_argList.count, 0);
+        EXPECT_EQ(g_list.count, 0);
     }
 }
 
@@ -161,15 +164,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParseNumberWhole,
                                            NumberCase{U16("0"), 0, 0}, NumberCase{U16("4294967295"), 0, 4294967295u},
                                            NumberCase{U16("0xFFFFFFFF"), 0, 4294967295u},
                                            NumberCase{U16("00000000000000000000042"), 0, 42},
-                                           NumberCase{U16("4294967296"), ERANGE, 0},
-                                           NumberCase{U16("0x100000000"), ERANGE, 0},
-                                           NumberCase{U16("99999999999999999999999"), ERANGE, 0},
-                                           NumberCase{U16(""), -1, 0}, NumberCase{U16(" 5"), -1, 0},
-                                           NumberCase{U16("+5"), -1, 0}, NumberCase{U16("-5"), -1, 0},
-                                           NumberCase{U16("5x"), -1, 0}, NumberCase{U16("0x"), -1, 0},
-                                           NumberCase{U16("0xg"), -1, 0}, NumberCase{U16("5 "), -1, 0},
-                                           NumberCase{U16("\u0663"), -1, 0},   // Arabic-Indic three
-                                           NumberCase{U16("\uff15"), -1, 0},   // fullwidth five
+                                           NumberCase{U16("4294967296"), RESULT_RANGE, 0},
+                                           NumberCase{U16("0x100000000"), RESULT_RANGE, 0},
+                                           NumberCase{U16("99999999999999999999999"), RESULT_RANGE, 0},
+                                           NumberCase{U16(""), RESULT_NOT_NUMBER, 0}, NumberCase{U16(" 5"), RESULT_NOT_NUMBER, 0},
+                                           NumberCase{U16("+5"), RESULT_NOT_NUMBER, 0}, NumberCase{U16("-5"), RESULT_NOT_NUMBER, 0},
+                                           NumberCase{U16("5x"), RESULT_NOT_NUMBER, 0}, NumberCase{U16("0x"), RESULT_NOT_NUMBER, 0},
+                                           NumberCase{U16("0xg"), RESULT_NOT_NUMBER, 0}, NumberCase{U16("5 "), RESULT_NOT_NUMBER, 0},
+                                           NumberCase{U16("\u0663"), RESULT_NOT_NUMBER, 0},   // Arabic-Indic three
+                                           NumberCase{U16("\uff15"), RESULT_NOT_NUMBER, 0},   // fullwidth five
                                            NumberCase{U16("0x0x5"), 0, 5}));   // the runtime's own prefix rule
 
 TEST(ParseNumber, WithRestStopsAfterTheDigits)
@@ -194,12 +197,12 @@ TEST(ParseNumber, FailureLeavesRestAndValueAlone)
     uint32_t value = 9;
     const Unit* rest = U16("untouched");
     const Unit* before = rest;
-    EXPECT_EQ(ParseNumber(U16("x5"), &rest, &value), -1);
-    EXPECT_EQ(ParseNumber(U16("4294967296z"), &rest, &value), ERANGE);
+    EXPECT_EQ(ParseNumber(U16("x5"), &rest, &value), RESULT_NOT_NUMBER);
+    EXPECT_EQ(ParseNumber(U16("4294967296z"), &rest, &value), RESULT_RANGE);
     EXPECT_EQ(rest, before);
     EXPECT_EQ(value, 9u);
-    EXPECT_EQ(ParseNumber(nullptr, &rest, &value), -1);
-    EXPECT_EQ(ParseNumber(U16("5"), &rest, nullptr), -1);
+    EXPECT_EQ(ParseNumber(nullptr, &rest, &value), RESULT_MISSING);
+    EXPECT_EQ(ParseNumber(U16("5"), &rest, nullptr), RESULT_MISSING);
 }
 
 TEST(ParseHandle, ReadsNumbersAsWideAsAPointer)
@@ -213,13 +216,13 @@ TEST(ParseHandle, ReadsNumbersAsWideAsAPointer)
         size_t restAt;
     } cases[] = {
         {U16("4294967295,x"), 0, 0, 0xFFFFFFFFu, 10},
-        {U16("4294967296,x"), 0, ERANGE, 0x100000000u, 10},
-        {U16("0x00000001000000FC;"), 0, ERANGE, 0x1000000FCu, 18},
-        {U16("18446744073709551615 ,"), 0, ERANGE, UINT64_MAX, 20},
-        {U16("0xFFFFFFFFFFFFFFFF"), 0, ERANGE, UINT64_MAX, 18},
-        {U16("18446744073709551616,"), ERANGE, ERANGE, 0, 0},
-        {U16("0x10000000000000000"), ERANGE, ERANGE, 0, 0},
-        {U16("-1,"), -1, -1, 0, 0},
+        {U16("4294967296,x"), 0, RESULT_RANGE, 0x100000000u, 10},
+        {U16("0x00000001000000FC;"), 0, RESULT_RANGE, 0x1000000FCu, 18},
+        {U16("18446744073709551615 ,"), 0, RESULT_RANGE, UINT64_MAX, 20},
+        {U16("0xFFFFFFFFFFFFFFFF"), 0, RESULT_RANGE, UINT64_MAX, 18},
+        {U16("18446744073709551616,"), RESULT_RANGE, RESULT_RANGE, 0, 0},
+        {U16("0x10000000000000000"), RESULT_RANGE, RESULT_RANGE, 0, 0},
+        {U16("-1,"), RESULT_NOT_NUMBER, RESULT_NOT_NUMBER, 0, 0},
     };
     for (const auto& c : cases) {
         uintptr_t value = 3;
@@ -257,20 +260,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParseSignedNumberTable,
                                            SignedCase{U16("0x80000000"), 0, INT32_MIN},
                                            SignedCase{U16("2147483647"), 0, INT32_MAX},
                                            SignedCase{U16("-2147483648"), 0, INT32_MIN},
-                                           SignedCase{U16("2147483648"), ERANGE, 0},
-                                           SignedCase{U16("-2147483649"), ERANGE, 0},
-                                           SignedCase{U16("0x100000000"), ERANGE, 0},
-                                           SignedCase{U16("-0x5"), -1, 0}, // -0 then trailing x5
-                                           SignedCase{U16("-0"), 0, 0}, SignedCase{U16("--5"), -1, 0},
-                                           SignedCase{U16("-"), -1, 0}, SignedCase{U16("+5"), -1, 0},
-                                           SignedCase{U16(" 1"), -1, 0}, SignedCase{U16("1 "), -1, 0},
-                                           SignedCase{U16(""), -1, 0}));
+                                           SignedCase{U16("2147483648"), RESULT_RANGE, 0},
+                                           SignedCase{U16("-2147483649"), RESULT_RANGE, 0},
+                                           SignedCase{U16("0x100000000"), RESULT_RANGE, 0},
+                                           SignedCase{U16("-0x5"), RESULT_NOT_NUMBER, 0}, // -0 then trailing x5
+                                           SignedCase{U16("-0"), 0, 0}, SignedCase{U16("--5"), RESULT_NOT_NUMBER, 0},
+                                           SignedCase{U16("-"), RESULT_NOT_NUMBER, 0}, SignedCase{U16("+5"), RESULT_NOT_NUMBER, 0},
+                                           SignedCase{U16(" 1"), RESULT_NOT_NUMBER, 0}, SignedCase{U16("1 "), RESULT_NOT_NUMBER, 0},
+                                           SignedCase{U16(""), RESULT_NOT_NUMBER, 0}));
 
 TEST(ParseSignedNumber, NullArgumentsFail)
 {
     int32_t value = 0;
-    EXPECT_EQ(ParseSignedNumber(nullptr, &value), -1);
-    EXPECT_EQ(ParseSignedNumber(U16("1"), nullptr), -1);
+    EXPECT_EQ(ParseSignedNumber(nullptr, &value), RESULT_MISSING);
+    EXPECT_EQ(ParseSignedNumber(U16("1"), nullptr), RESULT_MISSING);
 }
 
 TEST(TrimWhitespace, TrimsBothEndsInPlace)
