@@ -104,6 +104,11 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
 
+# The folder of the help tests and the soak, beside a stand-in help viewer. A
+# percent sign in its name, as any folder may have: the module must find its
+# help beside itself there too.
+set(IVRO_HELP_TEST_DIR ${CMAKE_BINARY_DIR}/help%test%)
+
 add_subdirectory(shell)
 add_subdirectory(tests/windows)
 add_subdirectory(tests/e2e)

@@ -87,9 +87,6 @@ constexpr DigitTable kDigits;
 
 inline unsigned DigitOf(Unit u) { return u < 128 ? kDigits.value[u] : 0xFFu; }
 
-// The largest expanded length: one unit short of the buffer, for the NUL.
-constexpr int kMaxExpanded = MAX_ARG_LEN - 1;
-
 // The one digit reader behind the four named ones, made for each rule.
 template <unsigned Base, int MaxDigits, uint32_t MaxValue, bool RejectSurrogates>
 inline int ReadNumber(const Unit* digits, Unit* units, int& length)
@@ -108,11 +105,11 @@ inline int ReadNumber(const Unit* digits, Unit* units, int& length)
     if (RejectSurrogates && value >= 0xD800 && value <= 0xDFFF)
         return 0;
     if (value <= 0xFFFF) {
-        if (length > kMaxExpanded - 1)
+        if (length > MAX_TEXT_LEN - 1)
             return RESULT_OVERFLOW;
         units[length++] = Unit(value);
     } else {
-        if (length > kMaxExpanded - 2)
+        if (length > MAX_TEXT_LEN - 2)
             return RESULT_OVERFLOW;
         uint32_t v = value - 0x10000;
         units[length++] = Unit(0xD800 | (v >> 10));
@@ -159,7 +156,7 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map)
         if (in[i] != '\\' && in[i] != 0) {
             const size_t end = FindBackslashOrEnd(in, i + 1);
             const size_t run = end - i;
-            if (run > size_t(kMaxExpanded - length))
+            if (run > size_t(MAX_TEXT_LEN - length))
                 return RESULT_OVERFLOW;
             if (WithMap)
                 for (size_t k = 0; k < run; ++k)
@@ -215,7 +212,7 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map)
             }
         }
 
-        if (length >= kMaxExpanded)
+        if (length >= MAX_TEXT_LEN)
             return RESULT_OVERFLOW;
         if (WithMap) {
             for (int k = before; k < length; ++k)
@@ -261,7 +258,7 @@ int ExpandEscapes(Unit* text, int32_t* map)
     const size_t first = FindBackslashOrEnd(text, 0);
     const size_t length = text[first] == 0 ? first : FindBackslashOrEnd<false>(text, first);
 
-    if (length <= size_t(kMaxExpanded)) {
+    if (length <= size_t(MAX_TEXT_LEN)) {
         // Expansion never lengthens a text, so a text that fits cannot
         // overflow: expand it where it lies, without scratch.
         if (map)

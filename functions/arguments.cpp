@@ -6,22 +6,6 @@
 #include "escape/chars.h"
 #include "escape/expand.h"
 
-bool CopyArgument(const ArgList& list, int k, Unit* out)
-{
-    const Unit* arg = list.args[k];
-    if (arg == nullptr)
-        return false;
-    // An argument lies inside the list's buffer, so it fits in MAX_ARG_LEN.
-    std::memcpy(out, arg, (size_t(list.lengths[k]) + 1) * sizeof(Unit));
-    return true;
-}
-
-bool ReadFlags(const ArgList& list, int k, uint32_t* value)
-{
-    const Unit* arg = list.args[k];
-    return arg == nullptr || ParseNumber(arg, nullptr, value) == RESULT_OK;
-}
-
 void UpperCaseAscii(Unit* text)
 {
     for (; *text != 0; ++text)
@@ -40,6 +24,37 @@ int CompareUnits(const Unit* a, const Unit* b)
 }
 
 namespace {
+
+// Copies argument k of `list` into `out` (MAX_ARG_LEN units). False, with
+// `out` untouched, when the argument is missing.
+bool CopyArgument(const ArgList& list, int k, Unit* out)
+{
+    const Unit* arg = list.args[k];
+    if (arg == nullptr)
+        return false;
+    // An argument lies inside the list's buffer, so it fits in MAX_ARG_LEN.
+    std::memcpy(out, arg, (size_t(list.lengths[k]) + 1) * sizeof(Unit));
+    return true;
+}
+
+// Reads argument k as an unsigned number with nothing after it into *value.
+// A missing argument leaves *value as it is; false for one that is no number.
+bool ReadFlags(const ArgList& list, int k, uint32_t* value)
+{
+    const Unit* arg = list.args[k];
+    return arg == nullptr || ParseNumber(arg, nullptr, value) == RESULT_OK;
+}
+
+// The first comma or semicolon of `text`, or null (also for a null text).
+Unit* FindSeparator(Unit* text)
+{
+    if (text == nullptr)
+        return nullptr;
+    for (; *text != 0; ++text)
+        if (*text == ',' || *text == ';')
+            return text;
+    return nullptr;
+}
 
 // Copies argument k into `out` and expands it there. Missing arguments leave
 // `out` as it is (the callers clear it) and count as expanded.
@@ -110,16 +125,6 @@ FindStatus ReadFindArguments(const ArgList& list, FindArguments* args)
     if (!ReadFlags(list, 3, &args->flags))
         return FIND_BAD_FLAGS;
     return FIND_OK;
-}
-
-Unit* FindSeparator(Unit* text)
-{
-    if (text == nullptr)
-        return nullptr;
-    for (; *text != 0; ++text)
-        if (*text == ',' || *text == ';')
-            return text;
-    return nullptr;
 }
 
 WriteStatus ReadWriteArguments(Unit* buffer, WriteArguments* args)

@@ -9,14 +9,6 @@
 
 #include "escape/args.h"
 
-// Copies argument k of `list` into `out` (MAX_ARG_LEN units). False, with
-// `out` untouched, when the argument is missing.
-bool CopyArgument(const ArgList& list, int k, Unit* out);
-
-// Reads argument k as an unsigned number with nothing after it into *value.
-// A missing argument leaves *value as it is; false for one that is no number.
-bool ReadFlags(const ArgList& list, int k, uint32_t* value);
-
 // The letters a to z become A to Z; nothing else changes.
 void UpperCaseAscii(Unit* text);
 
@@ -78,9 +70,6 @@ struct FindArguments {
     const Unit* offset; // the offset argument (inside the list), or null
 };
 FindStatus ReadFindArguments(const ArgList& list, FindArguments* args);
-
-// The first comma or semicolon of `text`, or null (also for a null text).
-Unit* FindSeparator(Unit* text);
 
 // @expwrite[handle,text]: read from the front of the text itself, no split.
 enum WriteStatus {

@@ -13,5 +13,5 @@ scripts/install-deps.sh
 configure_windows "$platform"
 cmake --build "$dir" --target soak >/dev/null
 prepare_wine_prefix "$dir"
-cd "$dir/helptest"
+cd "$dir/help%test%"
 exec "$dir/wine-run" ./soak.exe "${1:-100000}"
