@@ -45,11 +45,9 @@ bool ReadFlags(const ArgList& list, int k, uint32_t* value)
     return arg == nullptr || ParseNumber(arg, nullptr, value) == RESULT_OK;
 }
 
-// The first comma or semicolon of `text`, or null (also for a null text).
+// The first comma or semicolon of `text`, or null.
 Unit* FindSeparator(Unit* text)
 {
-    if (text == nullptr)
-        return nullptr;
     for (; *text != 0; ++text)
         if (*text == ',' || *text == ';')
             return text;
@@ -57,7 +55,10 @@ Unit* FindSeparator(Unit* text)
 }
 
 // Copies argument k into `out` and expands it there. Missing arguments leave
-// `out` as it is (the callers clear it) and count as expanded.
+// `out` as it is (the callers clear it) and count as expanded. Expansion never
+// makes a text longer, so an argument, which fits its buffer, does not
+// overflow it: the overflow statuses of the readers guard the documented
+// messages against a change of the engine, and no input reaches them.
 bool ExpandArgument(const ArgList& list, int k, Unit* out, int32_t* map = nullptr, int* result = nullptr)
 {
     if (!CopyArgument(list, k, out))
