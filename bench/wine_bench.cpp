@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "escape/text.h"
 #include "plugin/protocol.h"
 #include "ivro_platform.h"
 
@@ -38,8 +39,6 @@ void WINAPI HostUnloadModule(void);
 }
 
 namespace {
-
-constexpr int kBufferUnits = 8192;
 
 std::wstring Load(const std::string& path)
 {
@@ -106,7 +105,7 @@ int main(int argc, char** argv)
 
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    std::vector<wchar_t> buffer(kBufferUnits + 64, 0);
+    std::vector<wchar_t> buffer(MAX_ARG_LEN + 64, 0);
 
     struct Case {
         std::string impl, input;
@@ -123,7 +122,7 @@ int main(int argc, char** argv)
     int units = 0;
     while (list >> impl >> input >> units >> file) {
         Case c{impl, input, units, Load(dir + "/" + file + ".u16"), nullptr, 1, {}};
-        if (int(c.argument.size()) != units || units > kBufferUnits - 1) {
+        if (int(c.argument.size()) != units || units > MAX_TEXT_LEN) {
             std::fprintf(stderr, "%s: %u units, not %d\n", file.c_str(), unsigned(c.argument.size()), units);
             return 2;
         }
@@ -135,7 +134,7 @@ int main(int argc, char** argv)
         // One checked call first.
         std::memcpy(buffer.data(), c.argument.c_str(), (c.argument.size() + 1) * sizeof(wchar_t));
         const int code = c.proc(buffer.data());
-        const std::wstring result(buffer.data(), wcsnlen(buffer.data(), kBufferUnits));
+        const std::wstring result(buffer.data(), wcsnlen(buffer.data(), MAX_ARG_LEN));
         const std::wstring expected = Expected(impl, input, c.argument, dir + "/" + file + ".expect.u16");
         if (code != 0 || (expected != std::wstring(1, L'\xFFFF') && result != expected)) {
             std::fprintf(stderr, "%s %s %d: result %d, %s text (%u units)\n", impl.c_str(), input.c_str(), units,

@@ -33,8 +33,8 @@ int Guarded(int failure, Body body)
     }
 }
 
-// Copies a result of at most kMaxText units, with its NUL, into a caller's
-// buffer of kMaxArgLen units.
+// Copies a result of at most MAX_TEXT_LEN units, with its NUL, into a caller's
+// buffer of MAX_ARG_LEN units.
 void CopyOut(const std::wstring& text, LPWSTR buffer)
 {
     std::copy(text.begin(), text.end(), buffer);

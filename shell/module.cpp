@@ -249,26 +249,26 @@ std::wstring ModuleFeatures()
 
 int CallBufferExport(BufferProc proc, std::wstring_view label, std::wstring_view input, std::wstring* result)
 {
-    if (input.size() > kMaxText) {
-        Message(L"The argument of " + std::wstring(label) + L" is longer than " + std::to_wstring(kMaxText) +
+    if (input.size() > size_t(MAX_TEXT_LEN)) {
+        Message(L"The argument of " + std::wstring(label) + L" is longer than " + std::to_wstring(MAX_TEXT_LEN) +
                 L" characters");
         return 1;
     }
-    std::vector<wchar_t> buffer(kMaxArgLen + kGuardUnits, kGuardUnit);
-    std::fill_n(buffer.begin(), kMaxArgLen, L'\0');
+    std::vector<wchar_t> buffer(MAX_ARG_LEN + kGuardUnits, kGuardUnit);
+    std::fill_n(buffer.begin(), MAX_ARG_LEN, L'\0');
     std::copy(input.begin(), input.end(), buffer.begin());
 
     int code = proc(buffer.data());
 
-    if (!GuardIntact(buffer, kMaxArgLen)) {
-        Message(std::wstring(label) + L" wrote past the end of its " + std::to_wstring(kMaxArgLen) +
+    if (!GuardIntact(buffer, MAX_ARG_LEN)) {
+        Message(std::wstring(label) + L" wrote past the end of its " + std::to_wstring(MAX_ARG_LEN) +
                 L"-character buffer");
         return 1;
     }
     if (code != 0 || result == nullptr)
         return code;
-    size_t length = std::find(buffer.begin(), buffer.begin() + kMaxArgLen, L'\0') - buffer.begin();
-    if (length == kMaxArgLen) {
+    size_t length = std::find(buffer.begin(), buffer.begin() + MAX_ARG_LEN, L'\0') - buffer.begin();
+    if (length == size_t(MAX_ARG_LEN)) {
         Message(std::wstring(label) + L" left no end mark in its result");
         return 1;
     }
@@ -278,7 +278,7 @@ int CallBufferExport(BufferProc proc, std::wstring_view label, std::wstring_view
 
 bool ModuleUsageText(std::wstring_view command, std::wstring& text)
 {
-    if (g_module.usage == nullptr || command.size() > kMaxText)
+    if (g_module.usage == nullptr || command.size() > size_t(MAX_TEXT_LEN))
         return false;
     UsageProc usage = g_module.usage;
     std::wstring name(command);

@@ -221,8 +221,8 @@ namespace {
 constexpr LONGLONG kMaxTextFile = 64LL * 1024 * 1024;
 
 // A line of more than this many bytes cannot decode to a result that fits in
-// kMaxArgLen units; ReadHandleLine gives up on it instead of reading on.
-constexpr size_t kMaxLineBytes = 4 * kMaxArgLen;
+// MAX_ARG_LEN units; ReadHandleLine gives up on it instead of reading on.
+constexpr size_t kMaxLineBytes = 4 * size_t(MAX_ARG_LEN);
 
 // Position of the first LF unit in `bytes` from unit `from` on, or npos.
 size_t FindLineFeed(const std::string& bytes, size_t from, size_t unit)

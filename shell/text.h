@@ -9,12 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "escape/text.h"
+
 namespace ivsh {
 
 // The buffer sizes of the shell's contract with modules, in UTF-16 units with
-// the terminating NUL: argument and result buffers, and QueryTrueName's output.
-constexpr size_t kMaxArgLen = 8192;
-constexpr size_t kMaxText = kMaxArgLen - 1;
+// the terminating NUL: argument and result buffers hold MAX_ARG_LEN units
+// (escape/text.h), QueryTrueName's output kTrueNameLen.
 constexpr size_t kTrueNameLen = 32768;
 
 // Whitespace as iswspace defines it.

@@ -8,13 +8,12 @@
 #include <cwctype>
 #include <string>
 
+#include "escape/text.h"
 #define TAKECMD_API __declspec(dllimport)
 #include "plugin/host.h"
 #include "plugin/protocol.h"
 
 namespace {
-
-constexpr size_t kBufferUnits = 8192;
 
 wchar_t kName[] = L"Probe";
 wchar_t kAuthor[] = L"ivsh tests";
@@ -26,7 +25,7 @@ PluginInfo g_info;
 
 int SetResult(LPWSTR buffer, const std::wstring& text)
 {
-    if (text.size() >= kBufferUnits) {
+    if (text.size() >= size_t(MAX_ARG_LEN)) {
         Qprintf(GetStdHandle(STD_ERROR_HANDLE), L"probe: result too long\r\n");
         return -1;
     }
@@ -95,7 +94,7 @@ int WINAPI Usage(LPWSTR name, LPWSTR out)
 int WINAPI f_probe(LPWSTR buffer)
 {
     size_t length = wcslen(buffer);
-    for (size_t i = length; i < kBufferUnits; ++i)
+    for (size_t i = length; i < size_t(MAX_ARG_LEN); ++i)
         if (buffer[i] != 0)
             return SetResult(buffer, L"buffer not zeroed");
     return SetResult(buffer, L"<" + std::wstring(buffer) + L">");
@@ -123,7 +122,7 @@ int WINAPI f_fill(LPWSTR buffer)
 // Writes eight units past the end of the buffer.
 int WINAPI f_overrun(LPWSTR buffer)
 {
-    for (size_t i = 0; i < kBufferUnits + 8; ++i)
+    for (size_t i = 0; i < size_t(MAX_ARG_LEN) + 8; ++i)
         buffer[i] = L'y';
     return 0;
 }
@@ -131,7 +130,7 @@ int WINAPI f_overrun(LPWSTR buffer)
 // Fills the whole buffer and leaves no NUL.
 int WINAPI f_noend(LPWSTR buffer)
 {
-    for (size_t i = 0; i < kBufferUnits; ++i)
+    for (size_t i = 0; i < size_t(MAX_ARG_LEN); ++i)
         buffer[i] = L'z';
     return 0;
 }
@@ -148,7 +147,7 @@ int WINAPI f_reenter(LPWSTR buffer)
     wchar_t off[] = L"*setdos /x-1478+3";
     Command(off, 0);
     std::wstring expression(buffer);
-    expression.resize(kBufferUnits);
+    expression.resize(MAX_ARG_LEN);
     int code = ExpandVariables(expression.data(), 1);
     std::wstring restore = L"setdos /X" + std::wstring(saved);
     Command(restore.data(), 0);

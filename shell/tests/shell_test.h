@@ -9,12 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include "escape/text.h"
 #include "plugin/host.h"
 #include "shell/host_api.h"
 
 namespace shelltest {
-
-constexpr size_t kBufferUnits = 8192;
 
 struct Output {
     std::string out; // bytes written to standard output
@@ -35,7 +34,7 @@ struct Expansion {
     std::wstring text;
     Output output;
 };
-// ExpandVariables on a copy of `text` in a buffer of kBufferUnits units (or
+// ExpandVariables on a copy of `text` in a buffer of MAX_ARG_LEN units (or
 // larger, for longer input).
 Expansion Expand(const std::wstring& text);
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "escape/text.h"
 #include "plugin/host.h"
 #include "plugin/protocol.h"
 #include "shell/host_api.h"
@@ -18,8 +19,6 @@
 #include "ivro_platform.h"
 
 namespace {
-
-constexpr int kUnits = 8192;
 
 HMODULE g_module;
 
@@ -32,9 +31,9 @@ Proc Find(const char* name)
 // Calls a buffer export with `argument` in a fresh shell-sized buffer.
 std::wstring Call(BufferProc proc, const std::wstring& argument)
 {
-    static std::vector<wchar_t> buffer(kUnits);
+    static std::vector<wchar_t> buffer(MAX_ARG_LEN);
     std::fill(buffer.begin(), buffer.end(), 0);
-    argument.copy(buffer.data(), std::min<size_t>(argument.size(), kUnits - 1));
+    argument.copy(buffer.data(), std::min<size_t>(argument.size(), MAX_TEXT_LEN));
     proc(buffer.data());
     return buffer.data();
 }
@@ -125,8 +124,8 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring fileHandle = std::to_wstring(reinterpret_cast<uintptr_t>(file));
     std::wstring readHandle;
     auto openForReading = [&] {
-        wchar_t expression[kUnits];
-        swprintf(expression, kUnits, L"%%@fileopen[%ls,read]", lines.c_str());
+        wchar_t expression[MAX_ARG_LEN];
+        swprintf(expression, MAX_ARG_LEN, L"%%@fileopen[%ls,read]", lines.c_str());
         ExpandVariables(expression, 1);
         readHandle = expression;
     };
@@ -146,8 +145,8 @@ int wmain(int argc, wchar_t** argv)
         Call(escenv, i % 3 ? L"IVRO_SOAK" : L"%IVRO_NOT_SET");
         Call(escline, lines + L"," + std::to_wstring(i % 4));
         if (Call(escread, readHandle) == L"**EOF**") {
-            wchar_t expression[kUnits];
-            swprintf(expression, kUnits, L"%%@fileclose[%ls]", readHandle.c_str());
+            wchar_t expression[MAX_ARG_LEN];
+            swprintf(expression, MAX_ARG_LEN, L"%%@fileclose[%ls]", readHandle.c_str());
             ExpandVariables(expression, 1);
             openForReading();
         }
@@ -178,8 +177,8 @@ int wmain(int argc, wchar_t** argv)
     const Figures end = Measure();
     const DWORD elapsed = GetTickCount() - begun;
 
-    wchar_t expression[kUnits];
-    swprintf(expression, kUnits, L"%%@fileclose[%ls]", readHandle.c_str());
+    wchar_t expression[MAX_ARG_LEN];
+    swprintf(expression, MAX_ARG_LEN, L"%%@fileclose[%ls]", readHandle.c_str());
     ExpandVariables(expression, 1);
     CloseHandle(file);
     HostUnloadModule();

@@ -12,7 +12,7 @@ namespace {
 // What the shell's expansion of `text` gives (variables, functions).
 std::wstring ShellExpand(const std::wstring& text)
 {
-    std::vector<wchar_t> buffer(kBufferUnits, 0);
+    std::vector<wchar_t> buffer(MAX_ARG_LEN, 0);
     text.copy(buffer.data(), text.size());
     EXPECT_EQ(ExpandVariables(buffer.data(), 1), 0) << Show(text);
     return buffer.data();
@@ -301,7 +301,7 @@ TEST(ExpFind, EvaluationLeavesBothStandardHandlesAsTheyWere)
         Capture([&] {
             HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
             HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-            std::vector<wchar_t> buffer(kBufferUnits, 0);
+            std::vector<wchar_t> buffer(MAX_ARG_LEN, 0);
             wcscpy(buffer.data(), argument);
             BufferExport("f_expfind")(buffer.data());
             EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), out);

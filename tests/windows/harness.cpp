@@ -125,9 +125,9 @@ CallResult CallBuffer(const char* exportName, const std::wstring& argument)
 {
     constexpr int kGuard = 64;
     constexpr wchar_t kGuardUnit = 0xA5A5;
-    std::vector<wchar_t> buffer(kBufferUnits + kGuard, kGuardUnit);
-    std::fill(buffer.begin(), buffer.begin() + kBufferUnits, 0);
-    argument.copy(buffer.data(), std::min<size_t>(argument.size(), kBufferUnits - 1));
+    std::vector<wchar_t> buffer(MAX_ARG_LEN + kGuard, kGuardUnit);
+    std::fill(buffer.begin(), buffer.begin() + MAX_ARG_LEN, 0);
+    argument.copy(buffer.data(), std::min<size_t>(argument.size(), MAX_TEXT_LEN));
 
     BufferProc proc = BufferExport(exportName);
     CallResult result{};
@@ -136,9 +136,9 @@ CallResult CallBuffer(const char* exportName, const std::wstring& argument)
         return result;
     }
     result.output = Capture([&] { result.code = proc(buffer.data()); });
-    result.text.assign(buffer.data(), wcsnlen(buffer.data(), kBufferUnits));
+    result.text.assign(buffer.data(), wcsnlen(buffer.data(), MAX_ARG_LEN));
     result.guardIntact = true;
-    for (int i = kBufferUnits; i < kBufferUnits + kGuard; ++i)
+    for (int i = MAX_ARG_LEN; i < MAX_ARG_LEN + kGuard; ++i)
         result.guardIntact = result.guardIntact && buffer[i] == kGuardUnit;
     return result;
 }

@@ -7,9 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "escape/text.h"
 #include "plugin/protocol.h"
-
-constexpr int kBufferUnits = 8192;
 
 // What a call wrote to the standard handles, as raw bytes.
 struct Output {
@@ -41,7 +40,7 @@ std::string ShowBytes(const std::string& bytes);
 // Runs a shell command line (built-ins, module commands) as a batch line would.
 int ShellCommand(const std::wstring& line);
 
-// Calls a buffer export with `argument` in a zeroed buffer of 8192 units
+// Calls a buffer export with `argument` in a zeroed buffer of MAX_ARG_LEN units
 // followed by a guard region, and checks that the guard is intact.
 struct CallResult {
     int code;

@@ -158,7 +158,7 @@ TEST(IvroVer, WritesItsVersionAndNothingBeyondIt)
     auto ivrover = BufferExport("_ivrover");
     EXPECT_EQ(ivrover(nullptr), 1);
 
-    std::vector<wchar_t> buffer(kBufferUnits, L'#');
+    std::vector<wchar_t> buffer(MAX_ARG_LEN, L'#');
     EXPECT_EQ(ivrover(buffer.data()), 0);
     EXPECT_STREQ(buffer.data(), L"1.1.6.1");
     EXPECT_EQ(buffer[8], L'#');
@@ -166,7 +166,7 @@ TEST(IvroVer, WritesItsVersionAndNothingBeyondIt)
 
 TEST(IvroVer, IsAnInternalVariableOfTheShell)
 {
-    wchar_t buffer[kBufferUnits] = L"[%_ivrover]";
+    wchar_t buffer[MAX_ARG_LEN] = L"[%_ivrover]";
     EXPECT_EQ(ExpandVariables(buffer, 1), 0);
     EXPECT_STREQ(buffer, L"[1.1.6.1]");
 }
@@ -236,7 +236,7 @@ TEST(ExpExport, OverflowIsReportedAndTheTextKept)
 
 TEST(ExpFunction, ServesTheShellsAtExp)
 {
-    wchar_t buffer[kBufferUnits] = L"<%@exp[a\\sb\\k]>";
+    wchar_t buffer[MAX_ARG_LEN] = L"<%@exp[a\\sb\\k]>";
     EXPECT_EQ(ExpandVariables(buffer, 1), 0);
     EXPECT_STREQ(buffer, L"<a b`>");
 }
