@@ -1,4 +1,6 @@
-// Version numbers of the module, defined once for the code and the resource.
+// Version numbers of the module, defined once: the code and the resource take
+// them from here, and the build reads the four numbers below for its own
+// version (CMakeLists.txt), which names the release archives.
 #pragma once
 
 // IVRO_PLATFORM ("x86", "x64") and IVRO_FILE_NAME, from the build.
@@ -6,8 +8,8 @@
 
 #define IVRO_NAME "Ivro"
 
-// File and product version 0.60.0.5; the record the shell reads carries the
-// first three numbers as major, minor and build.
+// File and product version, MAJOR.MINOR.BUILD.REVISION; the record the shell
+// reads carries the first three numbers as major, minor and build.
 #define IVRO_VERSION_MAJOR 0
 #define IVRO_VERSION_MINOR 60
 #define IVRO_VERSION_BUILD 0
