@@ -8,6 +8,7 @@
 
 #include "escape/escapify.h"
 #include "escape/expand.h"
+#include "tests/test_seed.h"
 #include "text_util.h"
 
 namespace {
@@ -127,8 +128,8 @@ Text RandomText(std::mt19937& rng, size_t length)
 
 TEST(RoundTrip, RandomTextsUnderEveryFlagsValue)
 {
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("seed " + std::to_string(seed));
+    const unsigned seed = TestSeed();
+    SCOPED_TRACE(SeedTrace(seed));
     std::mt19937 rng(seed);
     const size_t kLengths[] = {0, 1, 2, 3, 7, 40, 300, 1000, 2700, 4096, 8191};
     for (uint32_t flags = 0; flags < 16; ++flags)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "functions/search.h"
+#include "tests/test_seed.h"
 #include "text_util.h"
 
 namespace {
@@ -79,8 +80,8 @@ Text RandomText(std::mt19937& rng, size_t length, const Text& alphabet)
 
 TEST(Search, FindsWhatThePlainSearchFinds)
 {
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("seed " + std::to_string(seed));
+    const unsigned seed = TestSeed();
+    SCOPED_TRACE(SeedTrace(seed));
     std::mt19937 rng(seed);
     // Small alphabets make many overlapping and partial matches.
     for (const Text& alphabet : {Text(U16("a")), Text(U16("ab")), Text(U16("abc")), Text(U16("a\xD83D\xDE00"))}) {
@@ -107,8 +108,8 @@ TEST(Search, WorstCaseOverlapsAreAllFound)
 
 TEST(ReplaceOccurrences, GivesWhatRebuildingForEachOccurrenceGives)
 {
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("seed " + std::to_string(seed));
+    const unsigned seed = TestSeed();
+    SCOPED_TRACE(SeedTrace(seed));
     std::mt19937 rng(seed);
     for (const Text& alphabet : {Text(U16("a")), Text(U16("ab")), Text(U16("abc"))}) {
         for (int n = 0; n < 500; ++n) {

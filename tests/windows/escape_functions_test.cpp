@@ -7,6 +7,7 @@
 
 #include "harness.h"
 #include "plugin/host.h"
+#include "tests/test_seed.h"
 #include "ivro_platform.h"
 
 namespace {
@@ -197,8 +198,8 @@ TEST(EscapifyExport, FitsUpTo8191UnitsAndReportsOverflowBeyond)
 // Escaping, then expanding, through the module as the shell calls it.
 TEST(EscapifyExport, RoundTripsThroughTheModule)
 {
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("seed " + std::to_string(seed));
+    const unsigned seed = TestSeed();
+    SCOPED_TRACE(SeedTrace(seed));
     std::mt19937 rng(seed);
     const std::wstring pool = L"\x01\t\n\x1b\x7f\x85\xa0\u00e9\u200b\u20ac\"%&<>[]^`|,; ~\\xuUqc#09afAF";
     for (int n = 0; n < 300; ++n) {
