@@ -173,11 +173,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FlagsCase{L"+4", kFlags0}, FlagsCase{L"4294967296", kFlags0}, FlagsCase{L"0x", kFlags0},
                       FlagsCase{L"\u0665", kFlags0} /* Arabic-Indic five */));
 
-TEST(EscapifyExport, NullBufferIsRefused)
-{
-    EXPECT_EQ(BufferExport("f_escapify")(nullptr), 1);
-}
-
 TEST(EscapifyExport, FitsUpTo8191UnitsAndReportsOverflowBeyond)
 {
     // A TAB escapes to two units: 4095 TABs and a letter make 8191.

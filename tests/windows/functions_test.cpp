@@ -202,7 +202,6 @@ TEST(ExpCmp, ReportsEachFault)
              Expect{L"a,b,\" \"", -1, nullptr, "Ivro plugin: Bad flags: \"\"\r\n"},
          })
         Check("f_expcmp", e);
-    EXPECT_EQ(BufferExport("f_expcmp")(nullptr), 1);
 }
 
 // ---- @expreplace ----------------------------------------------------------
@@ -466,7 +465,6 @@ TEST(ExpWriteFaults, ReportEachFault)
              Expect{L"  5", -1, nullptr, "Ivro plugin: Expected a comma: \"5\"\r\n"},
          })
         Check("f_expwrite", e);
-    EXPECT_EQ(BufferExport("f_expwrite")(nullptr), 1);
 }
 
 } // namespace

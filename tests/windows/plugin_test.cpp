@@ -201,10 +201,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ExpCase{L"C:\\Users\\temp", L"C:Users\temp"},
                       ExpCase{L"C:\\\\Users\\\\temp", L"C:\\Users\\temp"}));
 
-TEST(ExpExport, NullBufferIsRefused)
+TEST(BufferExports, EveryOneRefusesANullBuffer)
 {
-    auto exp = BufferExport("f_exp");
-    EXPECT_EQ(exp(nullptr), 1);
+    for (const char* name : {"f_escapify", "f_escenv", "f_escline", "f_escread", "f_exp", "f_expcmp", "f_expfind",
+                             "f_expreplace", "f_expwrite", "_ivrover", "expecho"})
+        EXPECT_EQ(BufferExport(name)(nullptr), 1) << name;
 }
 
 TEST(ExpExport, ATextFillingTheBufferIsExpandedWithinIt)
@@ -218,20 +219,30 @@ TEST(ExpExport, ATextFillingTheBufferIsExpandedWithinIt)
     EXPECT_TRUE(r.guardIntact);
 }
 
-TEST(ExpExport, OverflowIsReportedAndTheTextKept)
+TEST(BufferExports, OverflowIsReportedAndTheTextKept)
 {
     // No shell hands over more than 8191 units; a longer text in a larger
-    // buffer is the one way to an overflow.
-    std::vector<wchar_t> buffer(9000, 0);
-    std::fill(buffer.begin(), buffer.begin() + 8192, L'z');
-    std::vector<wchar_t> before = buffer;
-    auto exp = BufferExport("f_exp");
-    int result = 0;
-    Output output = Capture([&] { result = exp(buffer.data()); });
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(output.err, "Ivro plugin: Buffer overflow\r\n");
-    EXPECT_EQ(output.out, "");
-    EXPECT_TRUE(buffer == before);
+    // buffer is the one way to an overflow: of the expansion, or of the
+    // split of the functions that take several arguments.
+    const std::string kSplit = "Ivro plugin: Buffer overflow: b = 8191, MAX_ARG_LEN = 8192 \r\n";
+    const struct {
+        const char* name;
+        std::string err;
+    } cases[] = {{"f_exp", "Ivro plugin: Buffer overflow\r\n"},
+                 {"f_expcmp", kSplit},
+                 {"f_expfind", kSplit},
+                 {"f_expreplace", kSplit}};
+    for (const auto& c : cases) {
+        std::vector<wchar_t> buffer(9000, 0);
+        std::fill(buffer.begin(), buffer.begin() + 8192, L'z');
+        std::vector<wchar_t> before = buffer;
+        int result = 0;
+        Output output = Capture([&] { result = BufferExport(c.name)(buffer.data()); });
+        EXPECT_EQ(result, -1) << c.name;
+        EXPECT_EQ(output.err, c.err) << c.name;
+        EXPECT_EQ(output.out, "") << c.name;
+        EXPECT_TRUE(buffer == before) << c.name;
+    }
 }
 
 TEST(ExpFunction, ServesTheShellsAtExp)
