@@ -6,10 +6,9 @@
 
 constexpr int MAX_ARGS = 1024;
 
-// The arguments of one split. Each call that splits has a list of its own
-// (too big for the stack: with its other buffers, from the scratch heap), so
-// that a call the shell's expansion starts in the middle of another finds
-// nothing of the other's in it.
+// The arguments of one split. Each call that splits has a list of its own, on
+// its stack, so that a call the shell's expansion starts in the middle of
+// another finds nothing of the other's in it.
 struct ArgList {
     Unit* args[MAX_ARGS];     // argument k inside buffer, null when missing
     int32_t lengths[MAX_ARGS]; // its length after quote removal and trimming

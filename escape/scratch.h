@@ -14,22 +14,3 @@ void ScratchFailAt(long n);
 long ScratchAllocations();
 long ScratchFrees();
 #endif
-
-// Scratch for one T (a plain struct of buffers) for the length of a scope:
-// taken on construction, given back on destruction; false when the heap
-// refused it. The block is not initialised.
-template <class T>
-class Scratch {
-public:
-    Scratch() : block_(static_cast<T*>(ScratchAlloc(sizeof(T)))) {}
-    ~Scratch() { ScratchFree(block_); }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-
-    explicit operator bool() const { return block_ != nullptr; }
-    T* operator->() const { return block_; }
-    T& operator*() const { return *block_; }
-
-private:
-    T* block_;
-};

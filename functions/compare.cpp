@@ -1,26 +1,11 @@
 // Comparing and replacing: @expcmp, @expreplace.
 #include <cwchar>
 
-#include "escape/scratch.h"
 #include "escape/settings.h"
 #include "functions/arguments.h"
 #include "functions/search.h"
 #include "plugin/exports.h"
 #include "plugin/module.h"
-
-namespace {
-
-// The buffers of one call, from the heap: too big for the stack.
-struct CompareCall {
-    ArgList list;
-    CompareArguments args;
-};
-struct ReplaceCall {
-    ArgList list;
-    ReplaceArguments args;
-};
-
-} // namespace
 
 extern "C" {
 
@@ -30,18 +15,16 @@ int WINAPI f_expcmp(LPWSTR buffer)
 {
     if (buffer == nullptr)
         return 1;
-    Scratch<CompareCall> call;
-    if (!call)
-        return ReportError(kNoMemoryForArguments);
-    if (SplitArgs(buffer, &call->list) < 0)
+    ArgList list;
+    if (SplitArgs(buffer, &list) < 0)
         return -1;
-    CompareArguments& args = call->args;
-    switch (ReadCompareArguments(call->list, &args)) {
+    CompareArguments args;
+    switch (ReadCompareArguments(list, &args)) {
     case COMPARE_MISSING_STRING1: return ReportError(L"Missing string1");
     case COMPARE_OVERFLOW_STRING1: return ReportError(L"Buffer overflow expanding string1");
     case COMPARE_MISSING_STRING2: return ReportError(L"Missing string2");
     case COMPARE_OVERFLOW_STRING2: return ReportError(L"Buffer overflow expanding string2");
-    case COMPARE_BAD_FLAGS: return ReportBadArgument(L"Bad flags", call->list.args[2], UpperCaseAscii);
+    case COMPARE_BAD_FLAGS: return ReportBadArgument(L"Bad flags", list.args[2], UpperCaseAscii);
     case COMPARE_OK: break;
     }
     if (args.flags & 1) {
@@ -59,17 +42,15 @@ int WINAPI f_expreplace(LPWSTR buffer)
 {
     if (buffer == nullptr)
         return 1;
-    Scratch<ReplaceCall> call;
-    if (!call)
-        return ReportError(kNoMemoryForArguments);
-    if (SplitArgs(buffer, &call->list) < 0)
+    ArgList list;
+    if (SplitArgs(buffer, &list) < 0)
         return -1;
-    ReplaceArguments& args = call->args;
-    switch (ReadReplaceArguments(call->list, &args)) {
+    ReplaceArguments args;
+    switch (ReadReplaceArguments(list, &args)) {
     case REPLACE_MISSING_FROM: return ReportError(L"Missing \x2018" L"from\x2019 string");
     case REPLACE_OVERFLOW_FROM: return ReportError(L"Buffer overflow expanding \x2018" L"from\x2019 string");
     case REPLACE_OVERFLOW_TO: return ReportError(L"Buffer overflow expanding \x2018to\x2019 string");
-    case REPLACE_BAD_FLAGS: return ReportBadArgument(L"Bad flags", call->list.args[2], UpperCaseAscii);
+    case REPLACE_BAD_FLAGS: return ReportBadArgument(L"Bad flags", list.args[2], UpperCaseAscii);
     case REPLACE_OVERFLOW_MAIN: return ReportError(L"Buffer overflow expanding main string");
     case REPLACE_OK: break;
     }

@@ -1,7 +1,6 @@
 // Searching: @expfind.
 #include <cwchar>
 
-#include "escape/scratch.h"
 #include "functions/arguments.h"
 #include "functions/search.h"
 #include "plugin/exports.h"
@@ -33,13 +32,6 @@ int EvaluateQuietly(wchar_t* buffer)
     return result;
 }
 
-// The buffers of one call, from the heap: too big for the stack.
-struct FindCall {
-    ArgList list;
-    FindArguments args;
-    wchar_t expression[MAX_ARG_LEN]; // the offset, evaluated
-};
-
 } // namespace
 
 extern "C" {
@@ -53,26 +45,25 @@ int WINAPI f_expfind(LPWSTR buffer)
 {
     if (buffer == nullptr)
         return 1;
-    Scratch<FindCall> call;
-    if (!call)
-        return ReportError(kNoMemoryForArguments);
-    if (SplitArgs(buffer, &call->list) < 0)
+    ArgList list;
+    if (SplitArgs(buffer, &list) < 0)
         return -1;
-    FindArguments& args = call->args;
-    switch (ReadFindArguments(call->list, &args)) {
+    FindArguments args;
+    switch (ReadFindArguments(list, &args)) {
     case FIND_OVERFLOW_STRING: return ReportError(L"Buffer overflow expanding string");
     case FIND_NO_MAP: return ReportError(L"Error allocating position map");
     case FIND_OVERFLOW_SUBSTRING: return ReportError(L"Buffer overflow expanding substring");
-    case FIND_BAD_N: return ReportBadArgument(L"Bad n", call->list.args[2], UpperCase);
-    case FIND_BAD_FLAGS: return ReportBadArgument(L"Bad flags", call->list.args[3], UpperCase);
+    case FIND_BAD_N: return ReportBadArgument(L"Bad n", list.args[2], UpperCase);
+    case FIND_BAD_FLAGS: return ReportBadArgument(L"Bad flags", list.args[3], UpperCase);
     case FIND_OK: break;
     }
     uint32_t offset = 0;
     if (args.offset != nullptr) {
-        wcscpy(call->expression, args.offset);
-        EvaluateQuietly(call->expression);
-        if (ParseNumber(call->expression, nullptr, &offset) != RESULT_OK)
-            return ReportBadArgument(L"Bad offset", call->list.args[4], UpperCase);
+        wchar_t expression[MAX_ARG_LEN];
+        wcscpy(expression, args.offset);
+        EvaluateQuietly(expression);
+        if (ParseNumber(expression, nullptr, &offset) != RESULT_OK)
+            return ReportBadArgument(L"Bad offset", list.args[4], UpperCase);
     }
     if (!(args.flags & 1)) {
         LowerCase(args.text);

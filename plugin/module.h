@@ -21,9 +21,6 @@ int ReportError(const wchar_t* message);
 // The same for a message that shows a value: label: "value".
 int ReportError(const wchar_t* label, const wchar_t* value);
 
-// Told when the heap refuses the buffers a function reads its arguments into.
-inline constexpr wchar_t kNoMemoryForArguments[] = L"Error allocating argument buffers";
-
 // The platform's upper- and lower-casing of a whole text, in place, unit for
 // unit (the length stays); LowerCase also of `length` units.
 void UpperCase(wchar_t* text);
