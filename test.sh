@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the native
-# unit tests of the portable core under the sanitizers, a short run of each
+# unit tests of the portable core under the sanitizers (with and without the
+# engine's SSE2 paths), a short run of each
 # fuzz target, then for 32-bit and for 64-bit Windows the module, the
 # stand-in shell, the core's tests and the end-to-end tests under wine.
 set -euo pipefail
@@ -11,6 +12,8 @@ scripts/install-deps.sh
 
 configure_native
 cmake --build "$NATIVE_BUILD"
+configure_native_scalar
+cmake --build "$SCALAR_BUILD"
 configure_fuzz
 cmake --build "$FUZZ_BUILD"
 for platform in "${PLATFORMS[@]}"; do
@@ -24,6 +27,8 @@ done
 status=0
 echo "== native tests"
 (cd "$NATIVE_BUILD" && ctest --output-on-failure --timeout 300) || status=1
+echo "== native tests without the SSE2 paths"
+(cd "$SCALAR_BUILD" && ctest --output-on-failure --timeout 300) || status=1
 echo "== fuzz targets, 10 seconds each (fuzz/run.sh runs them longer)"
 (cd "$FUZZ_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
 echo "== Windows tests under wine, with an X server of their own"

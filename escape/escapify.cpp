@@ -2,13 +2,10 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "escape/chars.h"
 #include "escape/cursor.h"
 #include "escape/scratch.h"
+#include "escape/simd.h"
 
 namespace {
 
@@ -139,7 +136,7 @@ size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i)
     for (const size_t stop = i + 8; i < stop; ++i)
         if (text[i] == 0 || !IsOrdinaryUnit(classes, text[i]))
             return i;
-#if defined(__SSE2__)
+#if IVRO_USE_SSE2
     if (classes.printableCount >= 0) {
         __m128i printable[16];
         for (int k = 0; k < classes.printableCount; ++k)

@@ -4,10 +4,8 @@
 
 #include "escape/chars.h"
 #include "escape/scratch.h"
+#include "escape/simd.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -17,7 +15,7 @@ namespace {
 template <bool Backslash = true>
 inline size_t FindBackslashOrEnd(const Unit* in, size_t i)
 {
-#if defined(__SSE2__)
+#if IVRO_USE_SSE2
     // Without Backslash, the NUL alone is looked for (NUL compared twice).
     const __m128i backslash = _mm_set1_epi16(Backslash ? '\\' : 0);
     const __m128i zero = _mm_setzero_si128();

@@ -5,6 +5,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 WIN_BUILD=$ROOT/build/win
 WIN64_BUILD=$ROOT/build/win64
 NATIVE_BUILD=$ROOT/build/native
+SCALAR_BUILD=$ROOT/build/native-scalar
 FUZZ_BUILD=$ROOT/build/fuzz
 PLATFORMS=(x86 x64)
 
@@ -45,6 +46,12 @@ configure_windows() {
 configure_native() {
     [ -f "$NATIVE_BUILD/build.ninja" ] ||
         cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+}
+
+# The same tests with the engine's SSE2 paths left out: the scalar code alone.
+configure_native_scalar() {
+    [ -f "$SCALAR_BUILD/build.ninja" ] ||
+        cmake -S "$ROOT" -B "$SCALAR_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIVRO_SIMD=OFF >/dev/null
 }
 
 configure_fuzz() {
