@@ -3,31 +3,29 @@
 #include <cstring>
 
 #include "escape/chars.h"
-#include "escape/cursor.h"
 #include "escape/scratch.h"
 #include "escape/simd.h"
+
+EscapeOptions ReadEscapeFlags(uint32_t flags)
+{
+    return EscapeOptions{(flags & ESCF_NONASCII) != 0, (flags & ESCF_CONTROL) != 0, (flags & ESCF_NAMED) != 0,
+                         (flags & ESCF_SHORT_AT_END) != 0};
+}
 
 namespace {
 
 // Writes "\" letter and the code point in lower-case hexadecimal, at least
-// `minDigits` digits, into `out` (room for 12 units). Returns the length.
+// `minDigits` digits, into `out` (room for 10 units). Returns the length.
 int NumericEscape(Unit* out, Unit letter, uint32_t codePoint, int minDigits)
 {
     static const char kHex[] = "0123456789abcdef";
-    Unit digits[8];
-    int n = 0;
-    do {
-        digits[n++] = Unit(kHex[codePoint & 0xF]);
-        codePoint >>= 4;
-    } while (codePoint != 0);
-    while (n < minDigits)
-        digits[n++] = '0';
-    int length = 0;
-    out[length++] = '\\';
-    out[length++] = letter;
-    while (n > 0)
-        out[length++] = digits[--n];
-    return length;
+    const int significant = (32 - __builtin_clz(codePoint | 1) + 3) / 4;
+    const int digits = significant > minDigits ? significant : minDigits;
+    out[0] = '\\';
+    out[1] = letter;
+    for (int k = digits + 1; k >= 2; --k, codePoint >>= 4)
+        out[k] = Unit(kHex[codePoint & 0xF]);
+    return 2 + digits;
 }
 
 // The letter of the control-character escapes that need no number.
@@ -56,35 +54,123 @@ Unit NamedLetter(uint32_t c)
     }
 }
 
-// Which units need a closer look, for one call's flags and special
-// characters: a table for ASCII, and for the rare special characters beyond
-// ASCII a bit set, filled only when there are any.
+int TwoUnits(Unit* out, Unit letter)
+{
+    out[0] = '\\';
+    out[1] = letter;
+    return 2;
+}
+
+} // namespace
+
+int WriteEscape(Unit* out, uint32_t c, const EscapeOptions& options, bool special, bool longForm)
+{
+    if (c < 32 || c == 127) {
+        if (Unit letter = ControlLetter(c))
+            return TwoUnits(out, letter);
+        if (c == 27 && options.named)
+            return TwoUnits(out, 'e');
+        return NumericEscape(out, 'x', c, longForm ? 4 : 2);
+    }
+    if (c == '\\')
+        return TwoUnits(out, '\\');
+    if (c >= 0x10000)
+        return NumericEscape(out, 'U', c, longForm ? 8 : 1);
+    const bool escaped = (c >= 128 && c <= 160) || special || (options.nonAscii && c >= 128) ||
+                         (options.control && IsControl(Unit(c)));
+    if (!escaped)
+        return 0;
+    if (Unit named = options.named ? NamedLetter(c) : 0)
+        return TwoUnits(out, named);
+    return NumericEscape(out, 'u', c, longForm ? 4 : 2);
+}
+
+namespace {
+
+// How a unit below 256 is treated, for one call's flags and special
+// characters.
+constexpr uint8_t kOrdinary = 0; // copied as it is
+constexpr uint8_t kEscaped = 1;  // escaped, from the table
+constexpr uint8_t kEnd = 2;      // the NUL
+
+// What the units below 256 need, worked out once for all calls.
+constexpr int kAsIs = 2; // the third form: the unit itself
+
+struct EscapeTable {
+    // forms[named][form][u]: the escape of u, were it escaped, in its short
+    // (form 0) or long form (1), or u itself (kAsIs), in units 0 to 6 and the
+    // length in unit 7, so that one 16-byte copy writes any of them.
+    Unit forms[2][3][256][8];
+    // classes[nonAscii][control][u]: kOrdinary, kEscaped or kEnd before the
+    // call's special characters are added.
+    uint8_t classes[2][2][256];
+    // longAfter[shortAtEnd][u]: whether a numeric escape before u takes its
+    // long form (a hexadecimal digit; the end of the text unless shortAtEnd).
+    uint8_t longAfter[2][128];
+};
+
+EscapeTable MakeEscapeTable()
+{
+    EscapeTable t{};
+    for (int named = 0; named < 2; ++named)
+        for (int longForm = 0; longForm < 2; ++longForm)
+            for (uint32_t u = 1; u < 256; ++u) {
+                Unit* form = t.forms[named][longForm][u];
+                const EscapeOptions options{false, false, named != 0, false};
+                form[7] = Unit(WriteEscape(form, u, options, true, longForm != 0));
+                Unit* asIs = t.forms[named][kAsIs][u];
+                asIs[0] = Unit(u);
+                asIs[7] = 1;
+            }
+    for (int nonAscii = 0; nonAscii < 2; ++nonAscii)
+        for (int control = 0; control < 2; ++control) {
+            uint8_t* classes = t.classes[nonAscii][control];
+            for (unsigned u = 1; u < 256; ++u) {
+                const bool escaped = u < 32 || (u >= 127 && u <= 160) || u == '\\' || (u >= 128 && nonAscii) ||
+                                     (u > 160 && control && IsControl(Unit(u)));
+                classes[u] = escaped ? kEscaped : kOrdinary;
+            }
+            classes[0] = kEnd;
+        }
+    for (int shortAtEnd = 0; shortAtEnd < 2; ++shortAtEnd) {
+        for (unsigned u = 1; u < 128; ++u)
+            t.longAfter[shortAtEnd][u] = IsHexDigit(Unit(u)) ? 1 : 0;
+        t.longAfter[shortAtEnd][0] = shortAtEnd ? 0 : 1;
+    }
+    return t;
+}
+
+const EscapeTable& Table()
+{
+    static const EscapeTable table = MakeEscapeTable();
+    return table;
+}
+
 struct UnitClasses {
-    uint32_t flags;
-    uint8_t ascii[128]; // kEscaped, kSpecial
+    EscapeOptions options;
+    uint8_t below256[256];    // kOrdinary, kEscaped or kEnd
+    const uint8_t* longAfter; // EscapeTable::longAfter for the flags
     bool wide;
-    uint32_t wideBits[0x10000 / 32]; // valid only when wide
+    uint32_t wideBits[0x10000 / 32]; // the special units from 256 on; valid only when wide
     // The printable ASCII units that need a look (the backslash and the
-    // special characters), for the scan eight units at a time; -1 when there
-    // are too many for it.
+    // special characters), for the scan sixteen units at a time; -1 when
+    // there are too many for it.
     int printableCount;
     Unit printable[16];
 };
-constexpr uint8_t kEscaped = 1;
-constexpr uint8_t kSpecial = 2;
 
 void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
 {
-    classes->flags = flags;
+    const EscapeOptions options = ReadEscapeFlags(flags);
+    const EscapeTable& table = Table();
+    classes->options = options;
     classes->wide = false;
-    std::memset(classes->ascii, 0, sizeof classes->ascii);
-    for (int k = 0; k < 32; ++k)
-        classes->ascii[k] = kEscaped;
-    classes->ascii[127] = kEscaped;
-    classes->ascii[unsigned('\\')] = kEscaped;
+    uint8_t* below = classes->below256;
+    std::memcpy(below, table.classes[options.nonAscii][options.control], sizeof classes->below256);
+    classes->longAfter = table.longAfter[options.shortAtEnd];
     for (const Unit* s = special; s != nullptr && *s != 0; ++s) {
-        if (*s < 128) {
-            classes->ascii[*s] |= kEscaped | kSpecial;
+        if (*s < 256) {
+            below[*s] = kEscaped;
             continue;
         }
         if (!classes->wide)
@@ -92,9 +178,10 @@ void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
         classes->wide = true;
         classes->wideBits[*s >> 5] |= 1u << (*s & 31);
     }
+
     classes->printableCount = 0;
     for (unsigned u = 0x20; u < 0x7F && classes->printableCount >= 0; ++u) {
-        if (classes->ascii[u] == 0)
+        if (below[u] == kOrdinary)
             continue;
         if (classes->printableCount == 16)
             classes->printableCount = -1;
@@ -108,59 +195,73 @@ bool InWideSet(const UnitClasses& classes, Unit u)
     return classes.wide && ((classes.wideBits[u >> 5] >> (u & 31)) & 1u) != 0;
 }
 
-bool IsSpecialUnit(const UnitClasses& classes, Unit u)
-{
-    return u < 128 ? (classes.ascii[u] & kSpecial) != 0 : InWideSet(classes, u);
-}
-
 // Copied as it is, whatever follows: not escaped, and no high surrogate
 // (which may start a pair).
 bool IsOrdinaryUnit(const UnitClasses& classes, Unit u)
 {
-    if (u < 128)
-        return classes.ascii[u] == 0;
-    if (u <= 160 || (classes.flags & ESCF_NONASCII) || IsHighSurrogate(u))
-        return false;
-    if ((classes.flags & ESCF_CONTROL) && IsControl(u))
-        return false;
-    return !InWideSet(classes, u);
+    if (u < 256)
+        return classes.below256[u] == kOrdinary;
+    const EscapeOptions& o = classes.options;
+    return !o.nonAscii && !IsHighSurrogate(u) && !(o.control && IsControl(u)) && !InWideSet(classes, u);
 }
+
+bool LongFormBefore(const UnitClasses& classes, Unit next) { return next < 128 && classes.longAfter[next] != 0; }
+
 
 // The index of the first unit at or after `i` that is not ordinary: a NUL,
 // or a unit that needs an escape or a look at what follows it. A run longer
-// than eight units goes on in blocks of eight, read only below MAX_ARG_LEN,
-// within the caller's buffer; a block passes when all eight units are
-// printable ASCII that needs nothing.
+// than eight units goes on in blocks of sixteen, read only below MAX_ARG_LEN,
+// within the caller's buffer; a block passes when all its units are printable
+// ASCII that needs nothing.
 size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i)
 {
     for (const size_t stop = i + 8; i < stop; ++i)
-        if (text[i] == 0 || !IsOrdinaryUnit(classes, text[i]))
+        if (!IsOrdinaryUnit(classes, text[i]))
             return i;
 #if IVRO_USE_SSE2
     if (classes.printableCount >= 0) {
         __m128i printable[16];
         for (int k = 0; k < classes.printableCount; ++k)
-            printable[k] = _mm_set1_epi16(short(classes.printable[k]));
-        const __m128i belowSpace = _mm_set1_epi16(0x1F);
-        const __m128i delete_ = _mm_set1_epi16(0x7F);
-        for (; i + 8 <= size_t(MAX_ARG_LEN); i += 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-            // 0x20..0x7E, compared as signed numbers: units from 0x8000 on
-            // are negative and fail the first test.
-            __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi16(v, belowSpace), _mm_cmplt_epi16(v, delete_));
+            printable[k] = _mm_set1_epi8(char(classes.printable[k]));
+        const __m128i belowSpace = _mm_set1_epi8(0x1F);
+        const __m128i delete_ = _mm_set1_epi8(0x7F);
+        for (; i + 16 <= size_t(MAX_ARG_LEN); i += 16) {
+            // Sixteen units packed into bytes: units from 0x100 to 0x7FFF
+            // become 0xFF, from 0x8000 on 0x00, and neither is printable.
+            const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
+            const __m128i bytes = _mm_packus_epi16(low, high);
+            // 0x20..0x7E, compared as signed bytes: 0x80 and up are negative.
+            __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi8(bytes, belowSpace), _mm_cmplt_epi8(bytes, delete_));
             for (int k = 0; k < classes.printableCount; ++k)
-                ordinary = _mm_andnot_si128(_mm_cmpeq_epi16(v, printable[k]), ordinary);
+                ordinary = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, printable[k]), ordinary);
             const unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
             if (mask != 0xFFFF) {
-                i += size_t(__builtin_ctz(~mask)) / 2;
+                i += size_t(__builtin_ctz(~mask));
                 break;
             }
         }
     }
 #endif
-    while (text[i] != 0 && IsOrdinaryUnit(classes, text[i]))
+    while (IsOrdinaryUnit(classes, text[i]))
         ++i;
     return i;
+}
+
+// Appends text[start, stop) at *out unless it would pass `end`; a run of
+// at most 8 units that lies within the buffer is copied with one 16-byte
+// copy (the work buffer has the units to spare).
+bool CopyRun(const Unit* text, size_t start, size_t stop, Unit** out, Unit* end)
+{
+    const size_t n = stop - start;
+    if (n > size_t(end - *out))
+        return false;
+    if (n <= 8 && start + 8 <= size_t(MAX_ARG_LEN))
+        std::memcpy(*out, text + start, 8 * sizeof(Unit));
+    else
+        std::memcpy(*out, text + start, n * sizeof(Unit));
+    *out += n;
+    return true;
 }
 
 } // namespace
@@ -181,78 +282,96 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     if (text[first] == 0)
         return 0;
 
-    // The result from `first` on is built in the work buffer, with room for
-    // what the untouched part leaves of MAX_ARG_LEN.
-    Unit* work = static_cast<Unit*>(ScratchAlloc(MAX_ARG_LEN * sizeof(Unit)));
+    // The result from `first` on is built in the work buffer, which may take
+    // what the untouched part leaves of MAX_TEXT_LEN units. Escapes and short
+    // runs are written whole, with fixed-size copies, before their length is
+    // checked against that end: the buffer has 16 units to spare for them.
+    constexpr size_t kSpare = 16;
+    Unit* work = static_cast<Unit*>(ScratchAlloc((MAX_ARG_LEN + kSpare) * sizeof(Unit)));
     if (work == nullptr)
         return RESULT_NO_MEMORY;
-    TextCursor result(work, MAX_ARG_LEN - first);
+    Unit* out = work;
+    Unit* const end = work + (size_t(MAX_TEXT_LEN) - first);
+    const auto& forms = Table().forms[classes.options.named ? 1 : 0];
     int count = 0;
-    for (size_t i = first; !result.Overflowed();) {
-        // A run of units copied as they are.
-        const size_t start = i;
-        i = SkipOrdinary(classes, text, i);
-        result.Append(text + start, i - start);
-        if (text[i] == 0)
-            break;
+    bool overflow = false;
 
-        uint32_t c = text[i];
+    // Ordinary units just copied one by one; after a few, the rest of their
+    // run is left to the scan.
+    int ordinaryRun = 0;
+    for (size_t i = first;;) {
+        const Unit u = text[i];
+        if (u < 256) {
+            const uint8_t kind = classes.below256[u];
+            if (kind == kEnd)
+                break;
+            // The common case: an escape of at most 7 units from the table,
+            // or a unit copied as it is, with one 16-byte copy either way and
+            // no branch between them.
+            const int form = kind == kEscaped ? (LongFormBefore(classes, text[i + 1]) ? 1 : 0) : kAsIs;
+            const Unit* units = forms[form][u];
+            if (units[7] > end - out) {
+                overflow = true;
+                break;
+            }
+            std::memcpy(out, units, 8 * sizeof(Unit));
+            out += units[7];
+            count += units[7] > 1;
+            ++i;
+            ordinaryRun = kind == kOrdinary ? ordinaryRun + 1 : 0;
+            if (ordinaryRun == 4) {
+                ordinaryRun = 0;
+                const size_t start = i;
+                i = SkipOrdinary(classes, text, i);
+                if (!CopyRun(text, start, i, &out, end)) {
+                    overflow = true;
+                    break;
+                }
+            }
+            continue;
+        }
+        if (IsOrdinaryUnit(classes, u)) {
+            const size_t start = i;
+            i = SkipOrdinary(classes, text, i + 1);
+            if (!CopyRun(text, start, i, &out, end)) {
+                overflow = true;
+                break;
+            }
+            continue;
+        }
+
+        // Beyond the table: a surrogate pair, or a unit from 256 on that is
+        // escaped or a lone high surrogate.
+        uint32_t c = u;
         size_t width = 1;
-        bool isSpecial;
-        if (IsHighSurrogate(text[i]) && IsLowSurrogate(text[i + 1])) {
+        bool isSpecial = false; // a pair is one character, never a special unit
+        if (IsHighSurrogate(u) && IsLowSurrogate(text[i + 1])) {
             c = 0x10000 + (((c & 0x3FF) << 10) | (text[i + 1] & 0x3FFu));
             width = 2;
-            isSpecial = false; // a pair is one character, never a special unit
         } else {
-            isSpecial = IsSpecialUnit(classes, Unit(c));
+            isSpecial = InWideSet(classes, u);
         }
-        const Unit following = text[i + width];
-        // The long form keeps a hexadecimal digit behind the escape out of
-        // it, and at the end of the text it is the default.
-        const bool longForm = IsHexDigit(following) || (following == 0 && !(flags & ESCF_SHORT_AT_END));
-
-        Unit escape[12];
-        int escapeLength = 0;
-        if (c < 32 || c == 127) {
-            if (Unit letter = ControlLetter(c)) {
-                escape[0] = '\\';
-                escape[1] = letter;
-                escapeLength = 2;
-            } else if (c == 27 && (flags & ESCF_NAMED)) {
-                escape[0] = '\\';
-                escape[1] = 'e';
-                escapeLength = 2;
-            } else {
-                escapeLength = NumericEscape(escape, 'x', c, longForm ? 4 : 2);
-            }
-        } else if (c == '\\') {
-            escape[0] = escape[1] = '\\';
-            escapeLength = 2;
-        } else if (c >= 0x10000) {
-            escapeLength = NumericEscape(escape, 'U', c, longForm ? 8 : 1);
-        } else if ((c >= 128 && c <= 160) || isSpecial || ((flags & ESCF_NONASCII) && c >= 128) ||
-                   ((flags & ESCF_CONTROL) && IsControl(Unit(c)))) {
-            Unit named = (flags & ESCF_NAMED) ? NamedLetter(c) : 0;
-            if (named != 0) {
-                escape[0] = '\\';
-                escape[1] = named;
-                escapeLength = 2;
-            } else {
-                escapeLength = NumericEscape(escape, 'u', c, longForm ? 4 : 2);
-            }
+        // Written in place (at most 10 units, within the spare units), then
+        // checked.
+        int n = WriteEscape(out, c, classes.options, isSpecial, LongFormBefore(classes, text[i + width]));
+        count += n > 0;
+        if (n == 0) {
+            out[0] = text[i];
+            out[1] = text[i + 1];
+            n = int(width);
         }
-
-        // Append the escape, or the character as it is.
-        if (escapeLength > 0)
-            result.Append(escape, size_t(escapeLength));
-        else
-            result.Append(text + i, width);
-        count += escapeLength > 0;
+        if (n > end - out) {
+            overflow = true;
+            break;
+        }
+        out += n;
         i += width;
     }
 
-    if (!result.Overflowed())
-        std::memcpy(text + first, work, (result.Length() + 1) * sizeof(Unit));
+    if (!overflow) {
+        *out = 0;
+        std::memcpy(text + first, work, (size_t(out - work) + 1) * sizeof(Unit));
+    }
     ScratchFree(work);
-    return result.Overflowed() ? RESULT_OVERFLOW : count;
+    return overflow ? RESULT_OVERFLOW : count;
 }

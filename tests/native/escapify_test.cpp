@@ -101,6 +101,75 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{U16("\xD83D\xD83D\xDE00"), 1, nullptr, U16("\\ud83d\\U0001f600"), 2},
                       EscapeCase{U16("\xD83D"), 0, U16("\xD83D"), U16("\\ud83d"), 1}));
 
+// The escapes of the units below 256 come from a table made once, chosen by a
+// class table made per call: for every such unit, every flags value, in the
+// special set or not, before a hexadecimal digit, another unit or the end,
+// Escapify writes what WriteEscape writes for that one character.
+TEST(Escapify, TheTableAgreesWithWriteEscape)
+{
+    const Unit kFollowers[] = {U16('7'), U16('z'), 0};
+    int failures = 0;
+    for (uint32_t flags = 0; flags < 16; ++flags) {
+        const EscapeOptions options = ReadEscapeFlags(flags);
+        for (unsigned u = 1; u < 256 && failures < 10; ++u) {
+            for (const bool special : {false, true}) {
+                const Unit set[] = {special ? Unit(u) : U16('\x01'), 0};
+                for (const Unit follower : kFollowers) {
+                    if (special && follower == u)
+                        continue; // the follower would be escaped too
+                    Text text(1, Unit(u));
+                    if (follower != 0)
+                        text += follower;
+                    const bool longForm = follower == U16('7') || (follower == 0 && !(flags & ESCF_SHORT_AT_END));
+                    Unit form[10];
+                    const int n = WriteEscape(form, u, options, special, longForm);
+                    Text expected = n > 0 ? Text(form, size_t(n)) : Text(1, Unit(u));
+                    if (follower != 0)
+                        expected += follower;
+                    std::vector<Unit> buffer = InBuffer(text);
+                    const int count = Escapify(buffer.data(), flags, set);
+                    if (Text(buffer.data()) != expected || count != (n > 0 ? 1 : 0)) {
+                        ADD_FAILURE() << "unit " << u << " flags " << flags << (special ? " special" : "")
+                                      << ": " << Show(buffer.data()) << ", expected " << Show(expected);
+                        ++failures;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A unit that needs a look at every position from 0 to 70 of a text, and as
+// the last unit of a text whose escaped form fills the buffer: the scans read
+// eight units one by one, then blocks of sixteen, and every edge of theirs is
+// crossed. Each must come out as it does alone.
+TEST(Escapify, EveryPositionOfTheScans)
+{
+    const Text kCases[] = {U16("\\"), U16("\t"), U16("%"), U16("\U0001F600"), U16("\u00e9"), U16("\u0100"),
+                           U16("\xD83D")};
+    const Unit kSpecials[] = U16("\"%&<>[]^`|\u0100");
+    for (const Text& unit : kCases) {
+        SCOPED_TRACE("unit " + Show(unit));
+        std::vector<Unit> alone = InBuffer(unit + U16("zz"));
+        ASSERT_GT(Escapify(alone.data(), ESCF_NONASCII, kSpecials), 0);
+        const Text form(alone.data());
+        for (size_t position = 0; position <= 70; ++position) {
+            std::vector<Unit> buffer = InBuffer(Text(position, U16('q')) + unit + U16("zz") + Text(40, U16('q')));
+            EXPECT_EQ(Escapify(buffer.data(), ESCF_NONASCII, kSpecials), 1) << "at " << position;
+            EXPECT_EQ(Show(buffer.data()), Show(Text(position, U16('q')) + form + Text(40, U16('q'))))
+                << "at " << position;
+        }
+        // At the end of the text the long form is taken.
+        std::vector<Unit> atEnd = InBuffer(unit);
+        ASSERT_EQ(Escapify(atEnd.data(), ESCF_NONASCII, kSpecials), 1);
+        const Text endForm(atEnd.data());
+        const size_t fill = size_t(MAX_TEXT_LEN) - endForm.size();
+        std::vector<Unit> full = InBuffer(Text(fill, U16('q')) + unit);
+        EXPECT_EQ(Escapify(full.data(), ESCF_NONASCII, kSpecials), 1);
+        EXPECT_EQ(Show(full.data()), Show(Text(fill, U16('q')) + endForm));
+    }
+}
+
 TEST(Escapify, NullTextIsMissing) { EXPECT_EQ(Escapify(nullptr, 0, nullptr), RESULT_MISSING); }
 
 TEST(Escapify, APairIsNeverTakenForItsSpecialUnits)
