@@ -16,15 +16,16 @@ namespace {
 
 // Writes "\" letter and the code point in lower-case hexadecimal, at least
 // `minDigits` digits, into `out` (room for 10 units). Returns the length.
+constexpr Unit kHexUnits[16] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+
 int NumericEscape(Unit* out, Unit letter, uint32_t codePoint, int minDigits)
 {
-    static const char kHex[] = "0123456789abcdef";
     const int significant = (32 - __builtin_clz(codePoint | 1) + 3) / 4;
     const int digits = significant > minDigits ? significant : minDigits;
     out[0] = '\\';
     out[1] = letter;
     for (int k = digits + 1; k >= 2; --k, codePoint >>= 4)
-        out[k] = Unit(kHex[codePoint & 0xF]);
+        out[k] = kHexUnits[codePoint & 0xF];
     return 2 + digits;
 }
 
@@ -94,7 +95,7 @@ constexpr uint8_t kEscaped = 1;  // escaped, from the table
 constexpr uint8_t kEnd = 2;      // the NUL
 
 // What the units below 256 need, worked out once for all calls.
-constexpr int kAsIs = 2; // the third form: the unit itself
+constexpr unsigned kAsIs = 2; // the third form: the unit itself
 
 struct EscapeTable {
     // forms[named][form][u]: the escape of u, were it escaped, in its short
@@ -248,20 +249,19 @@ size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i)
     return i;
 }
 
-// Appends text[start, stop) at *out unless it would pass `end`; a run of
-// at most 8 units that lies within the buffer is copied with one 16-byte
-// copy (the work buffer has the units to spare).
-bool CopyRun(const Unit* text, size_t start, size_t stop, Unit** out, Unit* end)
+// Appends text[start, stop) at `out` and returns the new end, or null when
+// it would pass `end`. A run of at most 8 units that lies within the buffer
+// is copied with one 16-byte copy (the work buffer has the units to spare).
+Unit* CopyRun(const Unit* text, size_t start, size_t stop, Unit* out, const Unit* end)
 {
     const size_t n = stop - start;
-    if (n > size_t(end - *out))
-        return false;
+    if (n > size_t(end - out))
+        return nullptr;
     if (n <= 8 && start + 8 <= size_t(MAX_ARG_LEN))
-        std::memcpy(*out, text + start, 8 * sizeof(Unit));
+        std::memcpy(out, text + start, 8 * sizeof(Unit));
     else
-        std::memcpy(*out, text + start, n * sizeof(Unit));
-    *out += n;
-    return true;
+        std::memcpy(out, text + start, n * sizeof(Unit));
+    return out + n;
 }
 
 } // namespace
@@ -291,39 +291,46 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     if (work == nullptr)
         return RESULT_NO_MEMORY;
     Unit* out = work;
-    Unit* const end = work + (size_t(MAX_TEXT_LEN) - first);
-    const auto& forms = Table().forms[classes.options.named ? 1 : 0];
+    const Unit* const end = work + (size_t(MAX_TEXT_LEN) - first);
+    // Held in locals, which the copies into the work buffer cannot touch.
+    const Unit* const forms = &Table().forms[classes.options.named ? 1 : 0][0][0][0];
+    const uint8_t* const below = classes.below256;
+    const uint8_t* const longAfter = classes.longAfter;
     int count = 0;
     bool overflow = false;
 
     // Ordinary units just copied one by one; after a few, the rest of their
     // run is left to the scan.
-    int ordinaryRun = 0;
+    unsigned ordinaryRun = 0;
     for (size_t i = first;;) {
         const Unit u = text[i];
         if (u < 256) {
-            const uint8_t kind = classes.below256[u];
+            const unsigned kind = below[u];
             if (kind == kEnd)
                 break;
             // The common case: an escape of at most 7 units from the table,
-            // or a unit copied as it is, with one 16-byte copy either way and
-            // no branch between them.
-            const int form = kind == kEscaped ? (LongFormBefore(classes, text[i + 1]) ? 1 : 0) : kAsIs;
-            const Unit* units = forms[form][u];
-            if (units[7] > end - out) {
+            // or a unit copied as it is, with one 16-byte copy either way.
+            // The form is worked out without a branch: kind is kEscaped (1)
+            // or kOrdinary (0), and an ordinary unit takes kAsIs (2).
+            const unsigned next = text[i + 1];
+            const unsigned longForm = unsigned(next < 128) & longAfter[next & 127];
+            const unsigned form = kAsIs - (kind << 1) + (kind & longForm);
+            const Unit* units = forms + ((form << 8) + u) * 8;
+            const unsigned n = units[7];
+            if (out + n > end) {
                 overflow = true;
                 break;
             }
             std::memcpy(out, units, 8 * sizeof(Unit));
-            out += units[7];
-            count += units[7] > 1;
+            out += n;
+            count += kind;
             ++i;
-            ordinaryRun = kind == kOrdinary ? ordinaryRun + 1 : 0;
+            ordinaryRun = (ordinaryRun + 1) & (kind - 1); // back to 0 after an escape
             if (ordinaryRun == 4) {
                 ordinaryRun = 0;
                 const size_t start = i;
                 i = SkipOrdinary(classes, text, i);
-                if (!CopyRun(text, start, i, &out, end)) {
+                if ((out = CopyRun(text, start, i, out, end)) == nullptr) {
                     overflow = true;
                     break;
                 }
@@ -333,39 +340,46 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
         if (IsOrdinaryUnit(classes, u)) {
             const size_t start = i;
             i = SkipOrdinary(classes, text, i + 1);
-            if (!CopyRun(text, start, i, &out, end)) {
+            if ((out = CopyRun(text, start, i, out, end)) == nullptr) {
                 overflow = true;
                 break;
             }
             continue;
         }
 
-        // Beyond the table: a surrogate pair, or a unit from 256 on that is
-        // escaped or a lone high surrogate.
-        uint32_t c = u;
-        size_t width = 1;
-        bool isSpecial = false; // a pair is one character, never a special unit
+        // Beyond the table: a surrogate pair, written here as \U and five,
+        // six or (the long form) eight digits, as WriteEscape would.
         if (IsHighSurrogate(u) && IsLowSurrogate(text[i + 1])) {
-            c = 0x10000 + (((c & 0x3FF) << 10) | (text[i + 1] & 0x3FFu));
-            width = 2;
-        } else {
-            isSpecial = InWideSet(classes, u);
+            uint32_t c = 0x10000 + (((u & 0x3FFu) << 10) | (text[i + 1] & 0x3FFu));
+            const int n = 2 + (LongFormBefore(classes, text[i + 2]) ? 8 : c >= 0x100000 ? 6 : 5);
+            if (out + n > end) {
+                overflow = true;
+                break;
+            }
+            out[0] = '\\';
+            out[1] = 'U';
+            for (int k = n - 1; k >= 2; --k, c >>= 4)
+                out[k] = kHexUnits[c & 0xF];
+            out += n;
+            ++count;
+            i += 2;
+            continue;
         }
-        // Written in place (at most 10 units, within the spare units), then
-        // checked.
-        int n = WriteEscape(out, c, classes.options, isSpecial, LongFormBefore(classes, text[i + width]));
+        // Or a unit from 256 on that is escaped, or a lone high surrogate
+        // copied as it is: written in place (at most 6 units, within the
+        // spare units), then checked.
+        int n = WriteEscape(out, u, classes.options, InWideSet(classes, u), LongFormBefore(classes, text[i + 1]));
         count += n > 0;
         if (n == 0) {
-            out[0] = text[i];
-            out[1] = text[i + 1];
-            n = int(width);
+            out[0] = u;
+            n = 1;
         }
-        if (n > end - out) {
+        if (out + n > end) {
             overflow = true;
             break;
         }
         out += n;
-        i += width;
+        ++i;
     }
 
     if (!overflow) {
