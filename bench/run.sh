@@ -5,7 +5,9 @@
 # wine of its width), and Python's unicode_escape codec, bash's
 # printf and fish's string escape/unescape. Prints the table and whether each
 # target is met, and writes bench/results.csv, bench/chart.png and the results
-# block of bench/BENCHMARKS.md. Run it after ./test.sh (which installs the
+# block of bench/BENCHMARKS.md; then splits one call of @escapify into its
+# parts, in each module, prints that and writes it into the breakdown block
+# of bench/BENCHMARKS.md. Run it after ./test.sh (which installs the
 # build tools); it installs its own peers when they are missing.
 #
 #   bench/run.sh [RUNS]     RUNS: timed runs per figure, the median is kept (7)
@@ -55,8 +57,8 @@ build_win() {
 
 # time_win PLATFORM: times the module's exports under the build's own wine,
 # with a wine server of that prefix for the run only. The results go to
-# $results (the 64-bit build names them f_exp-x64, ...), and what ran them to
-# $wine_used.
+# $results (the 64-bit build names them f_exp-x64, ...), where a call of
+# @escapify goes to $breakdown, and what ran them to $wine_used.
 time_win() {
     local dir loader
     dir=$(bench_win "$1")
@@ -65,6 +67,8 @@ time_win() {
     start_wine_server "$dir"
     (cd "$dir/bin" && "$dir/wine-run" ivro_wine_bench.exe "Z:$INPUTS" "$RUNS") | grep '^result,' >>"$results" ||
         status=1
+    (cd "$dir/bin" && "$dir/wine-run" ivro_wine_bench.exe --breakdown "Z:$INPUTS" "$RUNS") |
+        sed -n 's/^.*\(@escapify on\)/\1/; /^@escapify on/,$p' >>"$breakdown" || status=1
     stop_wine_server "$dir"
     loader=$(sed -n 's/^exec \([^ ]*\) .*/\1/p' "$dir/wine-run") # the wrapper's last line: exec LOADER "$@"
     wine_used+="${wine_used:+, }Ivro-$1.dll by $loader ($("$dir/wine-run" --version))"
@@ -95,6 +99,8 @@ echo "== native core (Google Benchmark)" >&2
     --benchmark_report_aggregates_only=true \
     --benchmark_out="$NATIVE/native.json" --benchmark_out_format=json >"$NATIVE/native.log" 2>&1 || status=1
 grep -q ERROR "$NATIVE/native.log" && { grep ERROR "$NATIVE/native.log" >&2; status=1; }
+breakdown=$NATIVE/breakdown.txt
+: >"$breakdown"
 wine_used=
 for platform in "${PLATFORMS[@]}"; do
     time_win "$platform"
@@ -112,5 +118,20 @@ echo >&2
 export IVRO_BENCH_LOAD="before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"
 export IVRO_BENCH_WINE=$wine_used
 $PY bench/report.py "$NATIVE/native.json" "$results" bench/results.csv bench/chart.png bench/BENCHMARKS.md
+echo
+echo "Where a call of @escapify goes:"
+cat "$breakdown"
+# The breakdown block of BENCHMARKS.md, in "Where a call of @escapify goes".
+$PY - "$breakdown" bench/BENCHMARKS.md <<'END'
+import re, sys
+figures = open(sys.argv[1], encoding="utf-8").read().rstrip("\n")
+path = sys.argv[2]
+doc = open(path, encoding="utf-8").read()
+block = ("<!-- breakdown: begin (bench/run.sh writes this block) -->\n```\n" + figures
+         + "\n```\n<!-- breakdown: end -->")
+new = re.sub(r"<!-- breakdown: begin.*?<!-- breakdown: end -->", lambda _: block, doc, flags=re.S)
+if new != doc:
+    open(path, "w", encoding="utf-8").write(new)
+END
 [ $status = 0 ] || echo "Some runner reported a problem (see above); its figures may be missing." >&2
 exit $status

@@ -3,6 +3,7 @@
 // times each export on the inputs that bench/inputs.py wrote.
 //
 //   ivro_wine_bench DIR [RUNS]
+//   ivro_wine_bench --breakdown DIR [RUNS]
 //
 // DIR holds cases-wine.txt and the .u16 inputs (a Windows path; under wine
 // Z:/... names a Linux folder). For every case the argument is copied into a
@@ -17,6 +18,17 @@
 // IMPL is the export's name; the 64-bit build adds "-x64" (f_exp-x64), so
 // that the figures of both modules stand in one table. The 32-bit module's
 // keep the plain names.
+//
+// --breakdown splits one call of @escapify on DIR/plain-1024.u16 into its
+// parts, each timed on its own in the same way, one line each (ns per call):
+// the whole call with its copy-in; the copy-in alone; the shell's expansion
+// of the two options the module reads, ExpandVariables called here on the
+// same text in a MAX_ARG_LEN buffer; GetEnvironmentVariableW of Ivro_Chars
+// and Ivro_Flags into 1024-unit buffers, as the module reads them; and the
+// call on an empty text, which reads the same settings but has nothing to
+// escapify. Escapify's share is the whole call less the copy-in and the empty
+// call; the module's own work is the empty call less the options and the
+// environment reads.
 #include <windows.h>
 
 #include <algorithm>
@@ -25,11 +37,13 @@
 #include <cstring>
 #include <cwchar>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "escape/text.h"
+#include "plugin/host.h"
 #include "plugin/protocol.h"
 #include "ivro_platform.h"
 
@@ -85,16 +99,119 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to, const LARGE_I
     return double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
 }
 
+// Times each of `parts` as the cases are timed: calls per run doubled until a
+// run takes 20 ms, `runs` rounds that each time one run of every part; the
+// median run, in ns per call.
+std::vector<double> TimeParts(const std::vector<std::function<void()>>& parts, int runs)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    auto timeRun = [&](const std::function<void()>& part, long calls) {
+        LARGE_INTEGER t0, t1;
+        QueryPerformanceCounter(&t0);
+        for (long i = 0; i < calls; ++i)
+            part();
+        QueryPerformanceCounter(&t1);
+        return Seconds(t0, t1, frequency);
+    };
+    std::vector<long> calls(parts.size(), 1);
+    for (size_t p = 0; p < parts.size(); ++p)
+        while (timeRun(parts[p], calls[p]) < 0.02)
+            calls[p] *= 2;
+    std::vector<std::vector<double>> perCall(parts.size());
+    for (int r = 0; r < runs; ++r)
+        for (size_t p = 0; p < parts.size(); ++p)
+            perCall[p].push_back(timeRun(parts[p], calls[p]) * 1e9 / double(calls[p]));
+    std::vector<double> medians;
+    for (std::vector<double>& figures : perCall) {
+        std::sort(figures.begin(), figures.end());
+        medians.push_back(figures[figures.size() / 2]);
+    }
+    return medians;
+}
+
+// --breakdown: where one call of @escapify on 1024 units of plain text goes.
+int Breakdown(HMODULE module, const std::string& dir, int runs)
+{
+    const std::wstring argument = Load(dir + "/plain-1024.u16");
+    const auto escapify = reinterpret_cast<BufferProc>(reinterpret_cast<void*>(GetProcAddress(module, "f_escapify")));
+    if (escapify == nullptr) {
+        std::fprintf(stderr, "the module exports no f_escapify\n");
+        return 2;
+    }
+    std::vector<wchar_t> buffer(MAX_ARG_LEN + 64, 0);
+    std::vector<wchar_t> option(MAX_ARG_LEN, 0);
+    wchar_t environment[1024];
+    const size_t bytes = (argument.size() + 1) * sizeof(wchar_t);
+
+    // What the parts do, checked once: plain text comes back as it was, and
+    // the options expand as the module expects them to.
+    std::memcpy(buffer.data(), argument.c_str(), bytes);
+    if (escapify(buffer.data()) != 0 || argument != buffer.data()) {
+        std::fprintf(stderr, "@escapify changed plain text\n");
+        return 1;
+    }
+    auto expandOption = [&](const wchar_t* expression) {
+        wmemcpy(option.data(), expression, wcslen(expression) + 1);
+        ExpandVariables(option.data(), 1);
+    };
+    const wchar_t* const separator = L"%@option[commandsep]";
+    const wchar_t* const escape = L"%@option[escapechar]";
+    expandOption(separator);
+    const std::wstring separatorValue = option.data();
+    expandOption(escape);
+    const std::wstring escapeValue = option.data();
+    if (separatorValue.size() != 1 || escapeValue.size() != 1) {
+        std::fprintf(stderr, "the options expand to %u and %u units, not one each\n", unsigned(separatorValue.size()),
+                     unsigned(escapeValue.size()));
+        return 1;
+    }
+
+    const std::vector<std::function<void()>> parts = {
+        [&] {
+            std::memcpy(buffer.data(), argument.c_str(), bytes);
+            escapify(buffer.data());
+        },
+        [&] { std::memcpy(buffer.data(), argument.c_str(), bytes); },
+        [&] {
+            buffer[0] = 0;
+            escapify(buffer.data());
+        },
+        [&] { expandOption(separator); },
+        [&] { expandOption(escape); },
+        [&] { GetEnvironmentVariableW(L"Ivro_Chars", environment, 1024); },
+        [&] { GetEnvironmentVariableW(L"Ivro_Flags", environment, 1024); },
+    };
+    const std::vector<double> ns = TimeParts(parts, runs);
+    const double whole = ns[0], copy = ns[1], empty = ns[2];
+    const double options = ns[3] + ns[4], reads = ns[5] + ns[6];
+    std::printf("@escapify on %u units of plain text, %s, ns per call (median of %d runs):\n",
+                unsigned(argument.size()), IVRO_FILE_NAME, runs);
+    auto line = [](const char* what, double figure) { std::printf("  %-62s %8.1f\n", what, figure); };
+    line("whole call: copy-in and f_escapify", whole);
+    line("copy-in of the argument (memcpy)", copy);
+    line("option expansion, ExpandVariables of %@option[commandsep]", ns[3]);
+    line("option expansion, ExpandVariables of %@option[escapechar]", ns[4]);
+    line("environment read, GetEnvironmentVariableW of Ivro_Chars", ns[5]);
+    line("environment read, GetEnvironmentVariableW of Ivro_Flags", ns[6]);
+    line("Escapify in the module: whole call - copy-in - empty call", whole - copy - empty);
+    line("module's own work: empty call - options - environment reads", empty - options - reads);
+    line("(empty call: f_escapify on an empty text)", empty);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DIR [RUNS]\n", argv[0]);
+    const bool breakdown = argc > 1 && std::string(argv[1]) == "--breakdown";
+    const int first = breakdown ? 2 : 1; // DIR
+    if (argc < first + 1) {
+        std::fprintf(stderr, "usage: %s [--breakdown] DIR [RUNS]\n", argv[0]);
         return 2;
     }
-    const std::string dir = argv[1];
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const std::string dir = argv[first];
+    const int runs = argc > first + 1 ? std::max(1, std::atoi(argv[first + 1])) : 5;
 
     if (HostLoadModule(L"" IVRO_FILE_NAME) != 0)
         return 2;
@@ -102,6 +219,11 @@ int main(int argc, char** argv)
     if (module == nullptr)
         return 2;
     std::fflush(stdout);
+    if (breakdown) {
+        const int status = Breakdown(module, dir, runs);
+        HostUnloadModule();
+        return status;
+    }
 
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);

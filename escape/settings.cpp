@@ -9,11 +9,12 @@
 
 namespace {
 
-// The one unit an option expands to, or `fallback`.
+// The one unit an option expands to, or `fallback`. Three units tell one
+// unit from none and from more.
 Unit ReadOptionChar(const wchar_t* expression, Unit fallback)
 {
-    wchar_t value[1024];
-    ExpandShellText(expression, value, 1024);
+    wchar_t value[3];
+    ExpandShellText(expression, value, 3);
     return value[0] != 0 && value[1] == 0 ? value[0] : fallback;
 }
 
@@ -75,7 +76,7 @@ void GetEscapeSettings(Unit* special, uint32_t* flags)
 
 int EscapifyForShell(Unit* text, const wchar_t* overflowMessage)
 {
-    wchar_t special[SPECIAL_CHARS_LEN] = {};
+    wchar_t special[SPECIAL_CHARS_LEN]; // filled by GetEscapeSettings, read up to its NUL
     uint32_t flags = 0;
     GetEscapeSettings(special, &flags);
     if (Escapify(text, flags, special) == RESULT_OVERFLOW)
