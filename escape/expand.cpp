@@ -9,38 +9,77 @@
 
 namespace {
 
-// The index of the first backslash or NUL at or after `i`. Whole blocks are
-// read only below MAX_ARG_LEN, where the buffer is known to exist (the caller's
-// buffer holds MAX_ARG_LEN units, or the whole text and its NUL when longer).
+#if IVRO_USE_SSE2
+// Sixteen units as sixteen bytes. Packing with signed saturation keeps 0 and
+// '\\' as they are and turns every other unit into another byte (0x80 to
+// 0x7FFF become 0x7F, units from 0x8000 up bytes from 0x80 up), so a byte
+// compare of the packed units is exact.
+inline __m128i PackUnits(const Unit* at)
+{
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8));
+    return _mm_packs_epi16(low, high);
+}
+
+// One bit per unit of the sixteen packed units: set for a NUL, and with
+// Backslash for a backslash too.
+template <bool Backslash>
+inline unsigned StopMask(__m128i packed)
+{
+    __m128i stop = _mm_cmpeq_epi8(packed, _mm_setzero_si128());
+    if (Backslash)
+        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(packed, _mm_set1_epi8('\\')));
+    return unsigned(_mm_movemask_epi8(stop));
+}
+#endif
+
+// The index of the first backslash or NUL at or after `i` (without Backslash,
+// of the NUL alone). Whole blocks are read only below MAX_ARG_LEN, where the
+// buffer is known to exist (the caller's buffer holds MAX_ARG_LEN units, or
+// the whole text and its NUL when longer).
 template <bool Backslash = true>
 inline size_t FindBackslashOrEnd(const Unit* in, size_t i)
 {
 #if IVRO_USE_SSE2
-    // Without Backslash, the NUL alone is looked for (NUL compared twice).
-    const __m128i backslash = _mm_set1_epi16(Backslash ? '\\' : 0);
-    const __m128i zero = _mm_setzero_si128();
+    // 32 units a step, one test of the two halves' bits together.
     while (i + 32 <= size_t(MAX_ARG_LEN)) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16));
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 24));
-        const __m128i ma = _mm_or_si128(_mm_cmpeq_epi16(a, backslash), _mm_cmpeq_epi16(a, zero));
-        const __m128i mb = _mm_or_si128(_mm_cmpeq_epi16(b, backslash), _mm_cmpeq_epi16(b, zero));
-        const __m128i mc = _mm_or_si128(_mm_cmpeq_epi16(c, backslash), _mm_cmpeq_epi16(c, zero));
-        const __m128i md = _mm_or_si128(_mm_cmpeq_epi16(d, backslash), _mm_cmpeq_epi16(d, zero));
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(ma, mb), _mm_or_si128(mc, md))) != 0) {
-            unsigned m = unsigned(_mm_movemask_epi8(ma)) | unsigned(_mm_movemask_epi8(mb)) << 16;
-            if (m != 0)
-                return i + size_t(__builtin_ctz(m) >> 1);
-            m = unsigned(_mm_movemask_epi8(mc)) | unsigned(_mm_movemask_epi8(md)) << 16;
-            return i + 16 + size_t(__builtin_ctz(m) >> 1);
-        }
+        const unsigned stops = StopMask<Backslash>(PackUnits(in + i)) |
+                               StopMask<Backslash>(PackUnits(in + i + 16)) << 16;
+        if (stops != 0)
+            return i + size_t(__builtin_ctz(stops));
         i += 32;
     }
 #endif
     while (in[i] != 0 && (!Backslash || in[i] != '\\'))
         ++i;
     return i;
+}
+
+// The same for the opening scan, which most often runs over the whole text:
+// 64 units a step, tested together, up to the step that holds a stop; the
+// steps above find the stop in it. The runs between escapes are short, and
+// there the 32-unit steps alone are faster (mixed text took 7 % longer).
+template <bool Backslash = true>
+inline size_t FindFirstBackslashOrEnd(const Unit* in, size_t i)
+{
+#if IVRO_USE_SSE2
+    // A NUL is the one unit that packs to 0, so a byte minimum of 0 finds it.
+    while (i + 64 <= size_t(MAX_ARG_LEN)) {
+        const __m128i a = PackUnits(in + i), b = PackUnits(in + i + 16);
+        const __m128i c = PackUnits(in + i + 32), d = PackUnits(in + i + 48);
+        __m128i any = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(a, b), _mm_setzero_si128()),
+                                   _mm_cmpeq_epi8(_mm_min_epu8(c, d), _mm_setzero_si128()));
+        if (Backslash) {
+            const __m128i bs = _mm_set1_epi8('\\');
+            any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, bs), _mm_cmpeq_epi8(b, bs)),
+                                                 _mm_or_si128(_mm_cmpeq_epi8(c, bs), _mm_cmpeq_epi8(d, bs))));
+        }
+        if (_mm_movemask_epi8(any) != 0)
+            break;
+        i += 64;
+    }
+#endif
+    return FindBackslashOrEnd<Backslash>(in, i);
 }
 
 // What the unit after a backslash begins, for the ASCII units; every other
@@ -253,8 +292,8 @@ int ExpandEscapes(Unit* text, int32_t* map)
         return 0;
 
     // The run before the first backslash expands to itself.
-    const size_t first = FindBackslashOrEnd(text, 0);
-    const size_t length = text[first] == 0 ? first : FindBackslashOrEnd<false>(text, first);
+    const size_t first = FindFirstBackslashOrEnd(text, 0);
+    const size_t length = text[first] == 0 ? first : FindFirstBackslashOrEnd<false>(text, first);
 
     if (length <= size_t(MAX_TEXT_LEN)) {
         // Expansion never lengthens a text, so a text that fits cannot

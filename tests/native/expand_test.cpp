@@ -454,6 +454,47 @@ TEST(ExpandEscapes, LimitsAtTheEndOfTheBuffer)
     }
 }
 
+// Each item expands as it does alone wherever it lies: after 0 to 70 ordinary
+// units and before 40 more (so that it meets every block edge of the scans
+// and of the reads of an escape's digits), and at the very end of a text of
+// 8191 units. The expectation is the item's own expansion, moved.
+TEST(ExpandEscapes, ItemsExpandAsAloneAtEveryPosition)
+{
+    const Text items[] = {
+        U16("\\t"), U16("\\x41"), U16("\\x0041"), U16("\\u20ac"), U16("\\U1F600"), U16("\\101"),
+        U16("\\#65"), U16("\\xg"), U16("\\\\"), U16("\xD83D\xDE00"), U16("\\"),
+    };
+    // No hexadecimal digit, so nothing here lengthens an escape.
+    auto filler = [](size_t n) {
+        Text t;
+        for (size_t k = 0; k < n; ++k)
+            t += Unit('p' + k % 10);
+        return t;
+    };
+    for (const Text& item : items) {
+        std::vector<Unit> alone = TextBuffer(item);
+        Map aloneMap = MapBuffer();
+        const int count = ExpandEscapes(alone.data(), aloneMap.data());
+        const Text output(alone.data());
+        const bool trailing = item == U16("\\"); // dropped only at the end
+        auto expectAt = [&](size_t before, size_t after) {
+            const Text input = filler(before) + item + filler(after);
+            Map map;
+            for (size_t k = 0; k < before; ++k)
+                map.push_back(int32_t(k));
+            for (size_t k = 0; k < output.size(); ++k)
+                map.push_back(int32_t(before) + aloneMap[k]);
+            for (size_t k = 0; k < after; ++k)
+                map.push_back(int32_t(before + item.size() + k));
+            const Text expected = filler(before) + output + filler(after);
+            return Expands(input, expected, count, map);
+        };
+        for (size_t before = 0; before <= 70; ++before)
+            EXPECT_TRUE(expectAt(before, trailing ? 0 : 40)) << "  after " << before << " units";
+        EXPECT_TRUE(expectAt(size_t(MAX_TEXT_LEN) - item.size(), 0)) << "  at the end of 8191 units";
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Every unit and every code point
 
