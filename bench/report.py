@@ -198,12 +198,13 @@ def check_targets(fig):
             allowed = 10 * (big / SMALL) / (BIG / SMALL)
             lines.append(f"  {impl:16} {inp:21}: {r:5.2f}x for {big}/1024 units (allowed {allowed:.2f}x, "
                          f"8191 units do not fit escaped)  {verdict(r <= allowed)}")
-    lines.append("Plain expansion within 4x of the memcpy floor (the figure includes the copy-in):")
-    for units in (SMALL, BIG):
+    lines.append("Plain expansion within 3x of the memcpy floor at 1024 units, 2x at 8191 "
+                 "(the figure includes the copy-in):")
+    for units, allowed in ((SMALL, 3), (BIG, 2)):
         a, m = fig.get(("ExpandEscapes", "plain", units)), fig.get(("memcpy", "plain", units))
         if a and m:
             lines.append(f"  plain {units:5}: {fmt_ns(a)} ns vs memcpy {fmt_ns(m)} ns = {a / m:.1f}x "
-                         f"(without the copy {(a - m) / m:.1f}x)  {verdict(a / m <= 4)}")
+                         f"(without the copy {(a - m) / m:.1f}x)  {verdict(a / m <= allowed)}")
     lines.append(f"{met} met, {missed} missed")
     return "\n".join(lines)
 
