@@ -14,6 +14,7 @@ packages=(
     wine wine32:i386 wine64                            # running them: 32- and 64-bit wine
     xvfb xauth                                         # windows that must appear
     fp-utils libchm-bin python3                        # the help file: compiler, reader, checks
+    chromium                                           # the help pages drawn by a browser
     gcovr                                              # the coverage map (scripts/coverage.sh)
 )
 

@@ -16,17 +16,39 @@
       The pages show the 32-bit module's version line; with --platform, its
       "(x86)" stands for the platform given.
 
+  check_help.py browser (--chm Ivro.chm [--extract extract_chmLib] | --dir DIR) [--browser chromium]
+      Takes the pages out of the compiled file (or uses a directory of pages
+      already taken out) and opens each in a headless browser: every page
+      must load, with its stylesheets and images; the browser must report no
+      error on it (console errors, script exceptions, failed requests); every
+      link must lead to a page the browser can open, and to an element of
+      that page when it names an anchor; every entry of the contents (.hhc)
+      and of the index (.hhk) likewise.
+
+  check_help.py pictures --chm Ivro.chm [--extract extract_chmLib] --out DIR [--size WxH]
+      Draws the @exp page and the first page of the contents with the same
+      browser and saves them as DIR/help-exp.png and DIR/help-contents.png
+      (for the README; run by hand).
+
 Exit status 0 when everything holds, 1 otherwise, with one line per fault.
 """
 import argparse
+import base64
+import fcntl
 import html.parser
+import json
 import os
 import posixpath
 import re
+import select
+import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import time
+import urllib.parse
+import urllib.request
 
 # Pages every help file has besides the topics of the module's names.
 FIXED_PAGES = ["index.html", "escapes.html", "escaped-form.html"]
@@ -136,14 +158,18 @@ def read_system(data):
     return entries
 
 
+def extract(extractor, chm, out):
+    """Takes the files out of a compiled help file into the directory out."""
+    run = subprocess.run([extractor, chm, out], capture_output=True)
+    if run.returncode != 0 or not os.path.isdir(out):
+        raise SystemExit("cannot open %s: %s" % (chm, run.stdout.decode() + run.stderr.decode()))
+
+
 def check_chm(args):
     faults = []
     with tempfile.TemporaryDirectory() as work:
         out = os.path.join(work, "files")
-        run = subprocess.run([args.extract, args.chm, out], capture_output=True)
-        if run.returncode != 0 or not os.path.isdir(out):
-            print("cannot open %s: %s" % (args.chm, run.stdout.decode() + run.stderr.decode()))
-            return 1
+        extract(args.extract, args.chm, out)
         files = {}
         for root, _dirs, names in os.walk(out):
             for name in names:
@@ -316,6 +342,309 @@ def check_examples(args):
     return 1 if faults or count == 0 else 0
 
 
+class BrowserError(Exception):
+    pass
+
+
+class Browser:
+    """A headless Chromium, driven over the DevTools protocol on a pipe
+    (--remote-debugging-pipe): JSON messages, each ended by a NUL byte, go in
+    on the browser's descriptor 3 and come out on its descriptor 4. It runs
+    in a fresh profile, with one page (tab) that the calls below act on."""
+
+    def __init__(self, program, width=900, height=700, timeout=10):
+        self.timeout = timeout
+        self._profile = tempfile.TemporaryDirectory()
+        self._log = tempfile.TemporaryFile()
+        command_read, self._command = os.pipe()
+        self._reply, reply_write = os.pipe()
+        args = [program, "--headless=new", "--remote-debugging-pipe",
+                "--user-data-dir=" + self._profile.name, "--no-first-run", "--disable-gpu",
+                "--disable-extensions", "--disable-background-networking", "--disable-component-update",
+                "--disable-sync", "--disable-default-apps", "--hide-scrollbars", "--mute-audio",
+                "--window-size=%d,%d" % (width, height), "about:blank"]
+        if os.geteuid() == 0:
+            args.insert(1, "--no-sandbox")  # Chromium refuses to run as root inside its sandbox
+
+        def plumb():
+            # In the child: the two pipe ends become descriptors 3 and 4, and
+            # nothing else of this process is inherited.
+            ends = [fcntl.fcntl(fd, fcntl.F_DUPFD, 16) for fd in (command_read, reply_write)]
+            os.dup2(ends[0], 3)
+            os.dup2(ends[1], 4)
+            os.closerange(5, 1 << 16)
+
+        self._process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log, stderr=self._log,
+                                         close_fds=False, preexec_fn=plumb)
+        os.close(command_read)
+        os.close(reply_write)
+        self._buffer = b""
+        self._next = 0
+        self.events = []
+        try:
+            target = self.call("Target.createTarget", url="about:blank")["targetId"]
+            self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+            for domain in ("Page", "Runtime", "Log", "Network"):
+                self.page(domain + ".enable")
+            self.page("Emulation.setDeviceMetricsOverride", width=width, height=height,
+                      deviceScaleFactor=1, mobile=False)
+        except BaseException:
+            self.close()
+            raise
+
+    def _receive(self, deadline):
+        while b"\0" not in self._buffer:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self._reply], [], [], left)[0]:
+                raise BrowserError("the browser did not answer within %d s" % self.timeout)
+            data = os.read(self._reply, 1 << 20)
+            if not data:
+                raise BrowserError("the browser ended:\n" + self.output())
+            self._buffer += data
+        message, _, self._buffer = self._buffer.partition(b"\0")
+        return json.loads(message)
+
+    def call(self, method, session=None, **params):
+        self._next += 1
+        message = {"id": self._next, "method": method, "params": params}
+        if session:
+            message["sessionId"] = session
+        os.write(self._command, json.dumps(message).encode() + b"\0")
+        deadline = time.monotonic() + self.timeout
+        while True:
+            reply = self._receive(deadline)
+            if reply.get("id") == self._next:
+                if "error" in reply:
+                    raise BrowserError("%s: %s" % (method, reply["error"].get("message")))
+                return reply.get("result", {})
+            if "method" in reply:
+                self.events.append(reply)
+
+    def page(self, method, **params):
+        return self.call(method, self.session, **params)
+
+    def wait(self, method):
+        """The next event of the page by that name (earlier events stay in self.events)."""
+        deadline = time.monotonic() + self.timeout
+        seen = 0
+        while True:
+            for event in self.events[seen:]:
+                if event["method"] == method:
+                    return event
+            seen = len(self.events)
+            event = self._receive(deadline)
+            if "method" in event:
+                self.events.append(event)
+
+    def open(self, url):
+        """Loads url and waits for its load event. Returns the browser's
+        error text when the page could not be loaded, else None."""
+        self.events = []
+        result = self.page("Page.navigate", url=url)
+        try:
+            self.wait("Page.loadEventFired")
+        except BrowserError:
+            if not result.get("errorText"):
+                raise
+        return result.get("errorText")
+
+    def evaluate(self, expression):
+        result = self.page("Runtime.evaluate", expression=expression, returnByValue=True)
+        if "exceptionDetails" in result:
+            raise BrowserError("script failed: %s" % result["exceptionDetails"].get("text"))
+        return result["result"].get("value")
+
+    def screenshot(self):
+        return base64.b64decode(self.page("Page.captureScreenshot", format="png")["data"])
+
+    def output(self):
+        self._log.seek(0)
+        return self._log.read().decode("utf-8", "replace")
+
+    def close(self):
+        try:
+            if self._process.poll() is None:
+                try:
+                    self.call("Browser.close")
+                except (BrowserError, OSError):
+                    pass
+                try:
+                    self._process.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    self._process.kill()
+                    self._process.wait()
+        finally:
+            for fd in (self._command, self._reply):
+                try:
+                    os.close(fd)
+                except OSError:
+                    pass
+            self._profile.cleanup()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_exc):
+        self.close()
+
+
+# What the browser made of a page: its links, anchors, stylesheets and images.
+PAGE_SCRIPT = r"""(() => {
+    const links = [];
+    for (const e of document.querySelectorAll('[href]')) links.push([e.getAttribute('href'), String(e.href)]);
+    for (const e of document.querySelectorAll('[src]')) links.push([e.getAttribute('src'), String(e.src)]);
+    const anchors = [];
+    for (const e of document.querySelectorAll('[id]')) anchors.push(e.id);
+    for (const e of document.querySelectorAll('a[name]')) anchors.push(e.name);
+    return {
+        type: document.contentType,
+        title: document.title,
+        links: links,
+        anchors: anchors,
+        sheets: document.querySelectorAll('link[rel~="stylesheet" i]').length,
+        images: [...document.images].map(i => [i.getAttribute('src'), i.complete && i.naturalWidth > 0]),
+    };
+})()"""
+
+
+def browser_program(name):
+    program = shutil.which(name)
+    if not program:
+        raise SystemExit("no browser %r (Debian package chromium)" % name)
+    return program
+
+
+def page_errors(events):
+    """The errors the browser reported while a page loaded."""
+    errors = []
+    requests = {}
+    for event in events:
+        method, params = event["method"], event.get("params", {})
+        if method == "Network.requestWillBeSent":
+            requests[params.get("requestId")] = params.get("request", {}).get("url")
+        if method == "Runtime.consoleAPICalled" and params.get("type") in ("error", "assert"):
+            text = " ".join(str(a.get("value", a.get("description", ""))) for a in params.get("args", []))
+            errors.append("console error: %s" % text)
+        elif method == "Runtime.exceptionThrown":
+            details = params.get("exceptionDetails", {})
+            errors.append("script exception: %s" % details.get("exception", {}).get("description", details.get("text")))
+        elif method == "Log.entryAdded" and params.get("entry", {}).get("level") == "error":
+            entry = params["entry"]
+            errors.append("browser error: %s%s" % (entry.get("text"), " (%s)" % entry["url"] if entry.get("url") else ""))
+        elif method == "Network.loadingFailed" and not params.get("canceled"):
+            errors.append("request failed: %s: %s" % (requests.get(params.get("requestId")), params.get("errorText")))
+    return errors
+
+
+def check_browser(args):
+    faults = []
+    with tempfile.TemporaryDirectory() as work:
+        if args.dir:
+            root = os.path.abspath(args.dir)
+        else:
+            root = os.path.join(work, "files")
+            extract(args.extract, args.chm, root)
+        base = urllib.parse.urljoin("file:", urllib.request.pathname2url(root) + "/")
+
+        def name_of(url):
+            """The file inside the help file a URL names, or None."""
+            if not url.startswith(base):
+                return None
+            return urllib.parse.unquote(url[len(base):])
+
+        pages = sorted(n for n in os.listdir(root) if n.lower().endswith((".html", ".htm")))
+        sitemaps = sorted(n for n in os.listdir(root) if n.lower().endswith((".hhc", ".hhk")))
+        for kind in (".hhc", ".hhk"):
+            if not any(n.lower().endswith(kind) for n in sitemaps):
+                faults.append("no %s file in the help file" % kind)
+        if not pages:
+            faults.append("no pages in the help file")
+
+        # Each reference: (where it stands, as written, the URL it resolves to).
+        references = []
+        for name in sitemaps:
+            with open(os.path.join(root, name), "rb") as f:
+                sitemap = parse(f.read())
+            entries = [v for k, v in sitemap.params if k.lower() == "local"]
+            if not entries:
+                faults.append("%s: no entries" % name)
+            for value in entries:
+                references.append(("%s: entry" % name, value, urllib.parse.urljoin(base + name, value)))
+
+        seen = {}  # file name -> what the browser found on it (None: not loaded)
+        queue = [base + urllib.parse.quote(n) for n in pages]
+        queue += [url.partition("#")[0] for _where, _value, url in references]
+        started = time.monotonic()
+        with Browser(browser_program(args.browser), timeout=args.timeout) as browser:
+            while queue:
+                url = queue.pop(0)
+                name = name_of(url)
+                if name is None or name in seen:
+                    continue
+                error = browser.open(url)
+                if error:
+                    seen[name] = None
+                    continue
+                found = browser.evaluate(PAGE_SCRIPT)
+                seen[name] = found
+                for fault in page_errors(browser.events):
+                    faults.append("%s: %s" % (name, fault))
+                if not found["type"].startswith("text/html"):
+                    continue
+                if not found["title"].strip():
+                    faults.append("%s: no title" % name)
+                # A stylesheet that does not load is a failed request above.
+                if not found["sheets"]:
+                    faults.append("%s: no stylesheet" % name)
+                for src, shown in found["images"]:
+                    if not shown:
+                        faults.append("%s: image %s did not load" % (name, src))
+                for value, target in found["links"]:
+                    references.append(("%s: link" % name, value, target))
+                    queue.append(target.partition("#")[0])
+        elapsed = time.monotonic() - started
+
+        for where, value, url in references:
+            target, _, fragment = url.partition("#")
+            name = name_of(target)
+            if name is None:
+                faults.append("%s %s leads out of the help file" % (where, value))
+            elif seen.get(name) is None:
+                faults.append("%s %s: %s does not load" % (where, value, name))
+            elif fragment and urllib.parse.unquote(fragment) not in seen[name]["anchors"]:
+                faults.append("%s %s: no anchor %r on %s" % (where, value, fragment, name))
+
+    for fault in sorted(set(faults), key=faults.index):
+        print(fault)
+    loaded = sum(1 for v in seen.values() if v is not None)
+    print("%s: %d files opened in the browser in %.1f s, %d links and entries followed, %d faults" % (
+        args.dir or args.chm, loaded, elapsed, len(references), len(set(faults))))
+    return 1 if faults or not loaded else 0
+
+
+def draw_pictures(args):
+    width, height = (int(n) for n in args.size.lower().split("x"))
+    with tempfile.TemporaryDirectory() as work:
+        root = os.path.join(work, "files")
+        extract(args.extract, args.chm, root)
+        contents = sorted(n for n in os.listdir(root) if n.lower().endswith(".hhc"))
+        if not contents:
+            raise SystemExit("%s: no contents" % args.chm)
+        with open(os.path.join(root, contents[0]), "rb") as f:
+            first = next(v for k, v in parse(f.read()).params if k.lower() == "local")
+        base = urllib.parse.urljoin("file:", urllib.request.pathname2url(root) + "/")
+        with Browser(browser_program(args.browser), width, height, args.timeout) as browser:
+            for page, picture in ((topic_page("@exp"), "help-exp.png"), (first, "help-contents.png")):
+                error = browser.open(base + page)
+                if error:
+                    raise SystemExit("%s: %s" % (page, error))
+                path = os.path.join(args.out, picture)
+                with open(path, "wb") as f:
+                    f.write(browser.screenshot())
+                print("%s: %s" % (page, path))
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="command", required=True)
@@ -329,14 +658,32 @@ def main():
     ex.add_argument("--require", action="store_true", help="every topic page must have examples")
     ex.add_argument("--platform", default="x86", help="platform of the module the shell loads")
     ex.add_argument("--shell", nargs=argparse.REMAINDER, required=True)
+    browser = sub.add_parser("browser")
+    source = browser.add_mutually_exclusive_group(required=True)
+    source.add_argument("--chm", help="the compiled help file")
+    source.add_argument("--dir", help="a directory of pages taken out of it")
+    browser.add_argument("--extract", default="extract_chmLib")
+    browser.add_argument("--browser", default="chromium")
+    browser.add_argument("--timeout", type=int, default=10, help="seconds the browser may take for one step")
+    pictures = sub.add_parser("pictures")
+    pictures.add_argument("--chm", required=True)
+    pictures.add_argument("--extract", default="extract_chmLib")
+    pictures.add_argument("--out", required=True, help="directory the pictures go to")
+    pictures.add_argument("--size", default="900x700", help="window size, WIDTHxHEIGHT")
+    pictures.add_argument("--browser", default="chromium")
+    pictures.add_argument("--timeout", type=int, default=10)
     args = parser.parse_args()
-    if args.shell:
+    if getattr(args, "shell", None):
         # The examples run in directories of their own.
         args.shell = [os.path.abspath(a) if os.path.exists(a) else a for a in args.shell]
     if args.command == "chm":
         if not args.names and not args.shell:
             parser.error("give --names or --shell")
         return check_chm(args)
+    if args.command == "browser":
+        return check_browser(args)
+    if args.command == "pictures":
+        return draw_pictures(args)
     return check_examples(args)
 
 
