@@ -125,7 +125,8 @@ constexpr DigitTable kDigits;
 inline unsigned DigitOf(Unit u) { return u < 128 ? kDigits.value[u] : 0xFFu; }
 
 // The one digit reader behind the four named ones, made for each rule.
-template <unsigned Base, int MaxDigits, uint32_t MaxValue, bool RejectSurrogates>
+// Without Checked the caller knows that the units fit (see ExpandInto).
+template <unsigned Base, int MaxDigits, uint32_t MaxValue, bool RejectSurrogates, bool Checked = true>
 inline int ReadNumber(const Unit* digits, Unit* units, int& length)
 {
     // A first unit that is no digit of the set reads no digit and comes out
@@ -142,11 +143,11 @@ inline int ReadNumber(const Unit* digits, Unit* units, int& length)
     if (RejectSurrogates && value >= 0xD800 && value <= 0xDFFF)
         return 0;
     if (value <= 0xFFFF) {
-        if (length > MAX_TEXT_LEN - 1)
+        if (Checked && length > MAX_TEXT_LEN - 1)
             return RESULT_OVERFLOW;
         units[length++] = Unit(value);
     } else {
-        if (length > MAX_TEXT_LEN - 2)
+        if (Checked && length > MAX_TEXT_LEN - 2)
             return RESULT_OVERFLOW;
         uint32_t v = value - 0x10000;
         units[length++] = Unit(0xD800 | (v >> 10));
@@ -155,11 +156,16 @@ inline int ReadNumber(const Unit* digits, Unit* units, int& length)
     return n;
 }
 
-inline int ReadOctal(const Unit* d, Unit* u, int& n) { return ReadNumber<8, 3, 0777, false>(d, u, n); }
-inline int ReadDecimal(const Unit* d, Unit* u, int& n) { return ReadNumber<10, 5, 0xFFFF, false>(d, u, n); }
-inline int ReadHex(const Unit* d, Unit* u, int& n) { return ReadNumber<16, 4, 0xFFFF, false>(d, u, n); }
-inline int ReadCode4(const Unit* d, Unit* u, int& n) { return ReadNumber<16, 4, 0xFFFF, true>(d, u, n); }
-inline int ReadCode8(const Unit* d, Unit* u, int& n) { return ReadNumber<16, 8, 0x10FFFF, true>(d, u, n); }
+template <bool Checked = true>
+inline int ReadOctal(const Unit* d, Unit* u, int& n) { return ReadNumber<8, 3, 0777, false, Checked>(d, u, n); }
+template <bool Checked = true>
+inline int ReadDecimal(const Unit* d, Unit* u, int& n) { return ReadNumber<10, 5, 0xFFFF, false, Checked>(d, u, n); }
+template <bool Checked = true>
+inline int ReadHex(const Unit* d, Unit* u, int& n) { return ReadNumber<16, 4, 0xFFFF, false, Checked>(d, u, n); }
+template <bool Checked = true>
+inline int ReadCode4(const Unit* d, Unit* u, int& n) { return ReadNumber<16, 4, 0xFFFF, true, Checked>(d, u, n); }
+template <bool Checked = true>
+inline int ReadCode8(const Unit* d, Unit* u, int& n) { return ReadNumber<16, 8, 0x10FFFF, true, Checked>(d, u, n); }
 
 // Calls a reader on an ExpandOutput, for the public readers.
 int OnOutput(int (*read)(const Unit*, Unit*, int&), const Unit* digits, ExpandOutput* out)
@@ -179,21 +185,53 @@ int OnOutput(int (*read)(const Unit*, Unit*, int&), const Unit* digits, ExpandOu
 // already read, and a digit reader has read all its digits before it appends.
 // Returns the count of escapes, or RESULT_OVERFLOW (out and map then hold
 // partial results, which the caller must not publish).
-template <bool WithMap>
+//
+// Without Checked the text, NUL included, must fit MAX_ARG_LEN units and the
+// output start no further than the input (as when expanding in place). Then
+// nothing can overflow: an escape of k units yields at most k - 1, so after
+// one that ends at index e the output holds at most e - 1 <= 8190 units; and
+// the limits tested below are left out.
+template <bool WithMap, bool Checked>
 int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map)
 {
     Unit* const units = out->units;
     int length = out->length;
     int count = 0;
     size_t i = from;
+    // A numeric escape at i, and each that follows it directly with the same
+    // letter (hex-encoded text is long runs of them), without going back to
+    // the dispatch. An invalid one gives up only its backslash, and its
+    // letter is read again as text. Returns 0 or RESULT_OVERFLOW.
+    const auto Numbers = [&](int (*read)(const Unit*, Unit*, int&)) -> int {
+        const Unit letter = in[i + 1];
+        do {
+            const size_t at = i;
+            const int before = length;
+            const int n = read(&in[i + 2], units, length);
+            if (Checked && (n < 0 || length >= MAX_TEXT_LEN))
+                return n < 0 ? n : RESULT_OVERFLOW;
+            if (n == 0) {
+                ++i;
+                return 0;
+            }
+            if (WithMap)
+                for (int k = before; k < length; ++k)
+                    map[k] = int32_t(at);
+            i += 2 + size_t(n);
+            ++count;
+        } while (in[i] == '\\' && in[i + 1] == letter);
+        return 0;
+    };
     for (;;) {
         // A run of ordinary units: moved down as a whole (or left where it
         // is while nothing has been taken out yet). Escapes that follow each
         // other need no scan.
-        if (in[i] != '\\' && in[i] != 0) {
+        if (in[i] != '\\') {
+            if (in[i] == 0)
+                break;
             const size_t end = FindBackslashOrEnd(in, i + 1);
             const size_t run = end - i;
-            if (run > size_t(MAX_TEXT_LEN - length))
+            if (Checked && run > size_t(MAX_TEXT_LEN - length))
                 return RESULT_OVERFLOW;
             if (WithMap)
                 for (size_t k = 0; k < run; ++k)
@@ -202,86 +240,85 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map)
                 std::memmove(units + length, in + i, run * sizeof(Unit));
             length += int(run);
             i = end;
+            if (in[i] == 0)
+                break;
         }
-        if (in[i] == 0)
-            break;
 
-        const Unit next = in[i + 1];
+        // An escape at i. Each kind appends what it yields and moves i past
+        // what it read. A named or literal unit may take the last place of
+        // MAX_TEXT_LEN, a number's units may not; and after 8191 units even
+        // an escape that yields nothing overflows.
+        const size_t at = i;
         const int before = length;
-        Unit produced = 0;
-        size_t consumed = 2;
-        int n = 0;
+        const Unit next = in[i + 1];
         const uint8_t kind = next < 128 ? kEscapes.kind[next] : uint8_t(kItself);
+        int n = 0;
         switch (kind) {
         case kNamed:
-            produced = kEscapes.named[next];
+            if (Checked && length >= MAX_TEXT_LEN)
+                return RESULT_OVERFLOW;
+            units[length++] = kEscapes.named[next];
             ++count;
+            i += 2;
             break;
         case kOctal:
             // The digits all 0: the backslash and the first 0 go, and further
             // digits are read again as text.
-            n = ReadOctal(&in[i + 1], units, length);
-            if (n > 0) {
-                consumed = 1 + size_t(n);
+            n = ReadOctal<Checked>(&in[i + 1], units, length);
+            if (Checked && (n < 0 || length >= MAX_TEXT_LEN))
+                return n < 0 ? n : RESULT_OVERFLOW;
+            if (n > 0)
                 ++count;
-            }
+            i += n > 0 ? 1 + size_t(n) : 2;
             break;
-        case kDecimal: n = ReadDecimal(&in[i + 2], units, length); break;
-        case kHex: n = ReadHex(&in[i + 2], units, length); break;
-        case kCode4: n = ReadCode4(&in[i + 2], units, length); break;
-        case kCode8: n = ReadCode8(&in[i + 2], units, length); break;
+        case kDecimal: n = Numbers(ReadDecimal<Checked>); break;
+        case kHex: n = Numbers(ReadHex<Checked>); break;
+        case kCode4: n = Numbers(ReadCode4<Checked>); break;
+        case kCode8: n = Numbers(ReadCode8<Checked>); break;
         default:
-            if (next == 0)
-                consumed = 1; // a trailing backslash is dropped
-            else
-                produced = next; // \\, \z, \8 ... stand for the character itself
-        }
-        if (n < 0)
-            return n;
-        if (kind >= kDecimal) {
-            // A letter before the digits: an invalid escape gives up only its
-            // backslash, and the letter is read again as text.
-            if (n > 0) {
-                consumed = 2 + size_t(n);
-                ++count;
+            if (Checked && length >= MAX_TEXT_LEN)
+                return RESULT_OVERFLOW;
+            if (next == 0) {
+                ++i; // a trailing backslash is dropped
             } else {
-                consumed = 1;
+                units[length++] = next; // \\, \z, \8 ... stand for the character itself
+                i += 2;
             }
         }
-
-        if (length >= MAX_TEXT_LEN)
-            return RESULT_OVERFLOW;
-        if (WithMap) {
-            for (int k = before; k < length; ++k)
-                map[k] = int32_t(i);
-            if (produced != 0)
-                map[length] = int32_t(i);
+        if (kind >= kDecimal) {
+            if (n < 0)
+                return n;
+            continue; // marked in the map already
         }
-        if (produced != 0)
-            units[length++] = produced;
-        i += consumed;
+        if (WithMap)
+            for (int k = before; k < length; ++k)
+                map[k] = int32_t(at);
     }
     out->length = length;
     return count;
 }
 
-// Expands with or without a map, each without a test for it per unit.
-int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map)
+// Expands with or without a map, each without a test for it per unit, and
+// without the limit tests where the text fits.
+int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, bool fits)
 {
-    return map != nullptr ? ExpandInto<true>(in, from, out, map) : ExpandInto<false>(in, from, out, nullptr);
+    if (fits)
+        return map != nullptr ? ExpandInto<true, false>(in, from, out, map)
+                              : ExpandInto<false, false>(in, from, out, nullptr);
+    return map != nullptr ? ExpandInto<true, true>(in, from, out, map) : ExpandInto<false, true>(in, from, out, nullptr);
 }
 
 } // namespace
 
-int ReadOctalEscape(const Unit* digits, ExpandOutput* out) { return OnOutput(ReadOctal, digits, out); }
+int ReadOctalEscape(const Unit* digits, ExpandOutput* out) { return OnOutput(ReadOctal<>, digits, out); }
 
-int ReadDecimalEscape(const Unit* digits, ExpandOutput* out) { return OnOutput(ReadDecimal, digits, out); }
+int ReadDecimalEscape(const Unit* digits, ExpandOutput* out) { return OnOutput(ReadDecimal<>, digits, out); }
 
-int ReadHexEscape(const Unit* digits, ExpandOutput* out) { return OnOutput(ReadHex, digits, out); }
+int ReadHexEscape(const Unit* digits, ExpandOutput* out) { return OnOutput(ReadHex<>, digits, out); }
 
 int ReadCodePointEscape(const Unit* digits, ExpandOutput* out, int maxDigits)
 {
-    return OnOutput(maxDigits > 4 ? ReadCode8 : ReadCode4, digits, out);
+    return OnOutput(maxDigits > 4 ? ReadCode8<> : ReadCode4<>, digits, out);
 }
 
 int ExpandEscapes(Unit* text, int32_t* map)
@@ -302,7 +339,7 @@ int ExpandEscapes(Unit* text, int32_t* map)
             for (size_t k = 0; k < first; ++k)
                 map[k] = int32_t(k);
         ExpandOutput out{text, int(first)};
-        int count = first == length ? 0 : ExpandInto(text, first, &out, map);
+        int count = first == length ? 0 : ExpandInto(text, first, &out, map, true);
         text[out.length] = 0;
         if (map)
             map[out.length] = 0;
@@ -323,7 +360,7 @@ int ExpandEscapes(Unit* text, int32_t* map)
         }
     }
     ExpandOutput out{units, 0};
-    int count = ExpandInto(text, 0, &out, scratchMap);
+    int count = ExpandInto(text, 0, &out, scratchMap, false);
     if (count >= 0) {
         units[out.length] = 0;
         std::memcpy(text, units, (size_t(out.length) + 1) * sizeof(Unit));

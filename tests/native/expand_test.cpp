@@ -260,6 +260,7 @@ TEST(ExpandEscapes, HexEscapes)
         {U16("\\xD800"), U16("\xD800"), 1, {0}}, // x writes units, so lone surrogates are allowed
         {U16("\\xdc00"), U16("\xDC00"), 1, {0}},
         {U16("\\x41\\x42"), U16("AB"), 2, {0, 4}},
+        {U16("\\x41\\xg\\x42"), U16("AxgB"), 2, {0, 5, 6, 7}}, // an invalid one amid a run
         {U16("\\x1\uFF10"), U16("\u0001\uFF10"), 1, {0, 3}}, // fullwidth 0 is no digit
     });
 }
@@ -414,6 +415,8 @@ TEST(ExpandEscapes, LimitsAtTheEndOfTheBuffer)
         {8188, U16("\\x41"), 1, U16("A"), {0}, "8192 units ending in a numeric escape"},
         {8189, U16("\\x41"), 1, U16("A"), {0}, "a numeric escape may bring the text to 8190 units"},
         {8190, U16("\\x41"), RESULT_OVERFLOW, U16(""), {}, "a numeric escape may not reach 8191 units"},
+        {8188, U16("\\x41\\x42"), 2, U16("AB"), {0, 4}, "escapes in a row up to 8190 units"},
+        {8189, U16("\\x41\\x42"), RESULT_OVERFLOW, U16(""), {}, "... the second of them not to 8191"},
         {8189, U16("\\101"), 1, U16("A"), {0}, "octal: up to 8190 units"},
         {8190, U16("\\101"), RESULT_OVERFLOW, U16(""), {}, "octal: not to 8191"},
         {8189, U16("\\#65"), 1, U16("A"), {0}, "decimal: up to 8190 units"},
