@@ -88,26 +88,24 @@ int WriteEscape(Unit* out, uint32_t c, const EscapeOptions& options, bool specia
 
 namespace {
 
-// How a unit below 256 is treated, for one call's flags and special
-// characters.
-constexpr uint8_t kOrdinary = 0; // copied as it is
-constexpr uint8_t kEscaped = 1;  // escaped, from the table
-constexpr uint8_t kEnd = 2;      // the NUL
+// What a unit needs, for one call's flags and special characters: no bit
+// set for a unit copied as it is, else bits of
+constexpr uint8_t kEscaped = 1;    // escaped, from the table
+constexpr uint8_t kEnd = 2;        // the NUL
+constexpr uint8_t kBeyond = 4;     // a unit from 256 on, not in the table
+constexpr uint8_t kLongBefore = 8; // a numeric escape before it takes its long form
+constexpr uint8_t kNeeds = kEscaped | kEnd | kBeyond;
 
 // What the units below 256 need, worked out once for all calls.
-constexpr unsigned kAsIs = 2; // the third form: the unit itself
-
 struct EscapeTable {
-    // forms[named][form][u]: the escape of u, were it escaped, in its short
-    // (form 0) or long form (1), or u itself (kAsIs), in units 0 to 6 and the
-    // length in unit 7, so that one 16-byte copy writes any of them.
+    // forms[named][form][u]: u itself (form 0), or the escape of u in its
+    // short (1) or long form (2), in units 0 to 6 and the length in unit 7,
+    // so that one 16-byte copy writes any of them.
     Unit forms[2][3][256][8];
-    // classes[nonAscii][control][u]: kOrdinary, kEscaped or kEnd before the
-    // call's special characters are added.
-    uint8_t classes[2][2][256];
-    // longAfter[shortAtEnd][u]: whether a numeric escape before u takes its
-    // long form (a hexadecimal digit; the end of the text unless shortAtEnd).
-    uint8_t longAfter[2][128];
+    // classes[nonAscii][control][shortAtEnd][u]: the class bits before the
+    // call's special characters are added. kLongBefore marks the hexadecimal
+    // digits, and the NUL unless shortAtEnd.
+    uint8_t classes[2][2][2][256];
 };
 
 EscapeTable MakeEscapeTable()
@@ -116,28 +114,24 @@ EscapeTable MakeEscapeTable()
     for (int named = 0; named < 2; ++named)
         for (int longForm = 0; longForm < 2; ++longForm)
             for (uint32_t u = 1; u < 256; ++u) {
-                Unit* form = t.forms[named][longForm][u];
+                Unit* form = t.forms[named][1 + longForm][u];
                 const EscapeOptions options{false, false, named != 0, false};
                 form[7] = Unit(WriteEscape(form, u, options, true, longForm != 0));
-                Unit* asIs = t.forms[named][kAsIs][u];
+                Unit* asIs = t.forms[named][0][u];
                 asIs[0] = Unit(u);
                 asIs[7] = 1;
             }
     for (int nonAscii = 0; nonAscii < 2; ++nonAscii)
-        for (int control = 0; control < 2; ++control) {
-            uint8_t* classes = t.classes[nonAscii][control];
-            for (unsigned u = 1; u < 256; ++u) {
-                const bool escaped = u < 32 || (u >= 127 && u <= 160) || u == '\\' || (u >= 128 && nonAscii) ||
-                                     (u > 160 && control && IsControl(Unit(u)));
-                classes[u] = escaped ? kEscaped : kOrdinary;
+        for (int control = 0; control < 2; ++control)
+            for (int shortAtEnd = 0; shortAtEnd < 2; ++shortAtEnd) {
+                uint8_t* classes = t.classes[nonAscii][control][shortAtEnd];
+                for (unsigned u = 1; u < 256; ++u) {
+                    const bool escaped = u < 32 || (u >= 127 && u <= 160) || u == '\\' ||
+                                         (u >= 128 && nonAscii) || (u > 160 && control && IsControl(Unit(u)));
+                    classes[u] = uint8_t((escaped ? kEscaped : 0) | (IsHexDigit(Unit(u)) ? kLongBefore : 0));
+                }
+                classes[0] = uint8_t(kEnd | (shortAtEnd ? 0 : kLongBefore));
             }
-            classes[0] = kEnd;
-        }
-    for (int shortAtEnd = 0; shortAtEnd < 2; ++shortAtEnd) {
-        for (unsigned u = 1; u < 128; ++u)
-            t.longAfter[shortAtEnd][u] = IsHexDigit(Unit(u)) ? 1 : 0;
-        t.longAfter[shortAtEnd][0] = shortAtEnd ? 0 : 1;
-    }
     return t;
 }
 
@@ -149,8 +143,7 @@ const EscapeTable& Table()
 
 struct UnitClasses {
     EscapeOptions options;
-    uint8_t below256[256];    // kOrdinary, kEscaped or kEnd
-    const uint8_t* longAfter; // EscapeTable::longAfter for the flags
+    uint8_t below256[256]; // the class bits of the units below 256
     bool wide;
     uint32_t wideBits[0x10000 / 32]; // the special units from 256 on; valid only when wide
     // The printable ASCII units that need a look (the backslash and the
@@ -167,11 +160,11 @@ void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
     classes->options = options;
     classes->wide = false;
     uint8_t* below = classes->below256;
-    std::memcpy(below, table.classes[options.nonAscii][options.control], sizeof classes->below256);
-    classes->longAfter = table.longAfter[options.shortAtEnd];
+    std::memcpy(below, table.classes[options.nonAscii][options.control][options.shortAtEnd],
+                sizeof classes->below256);
     for (const Unit* s = special; s != nullptr && *s != 0; ++s) {
         if (*s < 256) {
-            below[*s] = kEscaped;
+            below[*s] |= kEscaped;
             continue;
         }
         if (!classes->wide)
@@ -182,7 +175,7 @@ void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
 
     classes->printableCount = 0;
     for (unsigned u = 0x20; u < 0x7F && classes->printableCount >= 0; ++u) {
-        if (below[u] == kOrdinary)
+        if ((below[u] & kNeeds) == 0)
             continue;
         if (classes->printableCount == 16)
             classes->printableCount = -1;
@@ -201,12 +194,18 @@ bool InWideSet(const UnitClasses& classes, Unit u)
 bool IsOrdinaryUnit(const UnitClasses& classes, Unit u)
 {
     if (u < 256)
-        return classes.below256[u] == kOrdinary;
+        return (classes.below256[u] & kNeeds) == 0;
     const EscapeOptions& o = classes.options;
     return !o.nonAscii && !IsHighSurrogate(u) && !(o.control && IsControl(u)) && !InWideSet(classes, u);
 }
 
-bool LongFormBefore(const UnitClasses& classes, Unit next) { return next < 128 && classes.longAfter[next] != 0; }
+// The class bits of any unit: those of the table below 256, kBeyond above.
+unsigned ClassOf(const uint8_t* below256, Unit u) { return u < 256 ? below256[u] : kBeyond; }
+
+bool LongFormBefore(const UnitClasses& classes, Unit next)
+{
+    return (ClassOf(classes.below256, next) & kLongBefore) != 0;
+}
 
 
 // The index of the first unit at or after `i` that is not ordinary: a NUL,
@@ -295,26 +294,23 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     // Held in locals, which the copies into the work buffer cannot touch.
     const Unit* const forms = &Table().forms[classes.options.named ? 1 : 0][0][0][0];
     const uint8_t* const below = classes.below256;
-    const uint8_t* const longAfter = classes.longAfter;
     int count = 0;
     bool overflow = false;
 
-    // Ordinary units just copied one by one; after a few, the rest of their
-    // run is left to the scan.
-    unsigned ordinaryRun = 0;
-    for (size_t i = first;;) {
-        const Unit u = text[i];
-        if (u < 256) {
-            const unsigned kind = below[u];
-            if (kind == kEnd)
-                break;
-            // The common case: an escape of at most 7 units from the table,
-            // or a unit copied as it is, with one 16-byte copy either way.
-            // The form is worked out without a branch: kind is kEscaped (1)
-            // or kOrdinary (0), and an ordinary unit takes kAsIs (2).
-            const unsigned next = text[i + 1];
-            const unsigned longForm = unsigned(next < 128) & longAfter[next & 127];
-            const unsigned form = kAsIs - (kind << 1) + (kind & longForm);
+    for (size_t i = first; !overflow;) {
+        Unit u = text[i];
+        unsigned uClass = ClassOf(below, u);
+        // The common case: a unit below 256, copied as it is or escaped with
+        // one 16-byte copy from the table. The class of the next unit, which
+        // decides between the short and the long form, is carried over to
+        // the next round. After two ordinary units in a row the rest of their
+        // run is left to the scan (on text that is mostly escapes, a longer
+        // wait cost more in counting than it saved).
+        while ((uClass & (kEnd | kBeyond)) == 0) {
+            const Unit next = text[i + 1];
+            const unsigned nextClass = ClassOf(below, next);
+            const unsigned kind = uClass & kEscaped;
+            const unsigned form = kind + (kind & (nextClass >> 3)); // kLongBefore is bit 3
             const Unit* units = forms + ((form << 8) + u) * 8;
             const unsigned n = units[7];
             if (out + n > end) {
@@ -323,32 +319,36 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             }
             std::memcpy(out, units, 8 * sizeof(Unit));
             out += n;
-            count += kind;
+            count += int(kind);
             ++i;
-            ordinaryRun = (ordinaryRun + 1) & (kind - 1); // back to 0 after an escape
-            if (ordinaryRun == 4) {
-                ordinaryRun = 0;
+            const unsigned both = uClass | nextClass;
+            u = next;
+            uClass = nextClass;
+            if ((both & kNeeds) == 0) {
                 const size_t start = i;
                 i = SkipOrdinary(classes, text, i);
                 if ((out = CopyRun(text, start, i, out, end)) == nullptr) {
                     overflow = true;
                     break;
                 }
+                u = text[i];
+                uClass = ClassOf(below, u);
             }
-            continue;
         }
+        if (overflow || (uClass & kEnd) != 0)
+            break;
+
+        // A unit from 256 on.
         if (IsOrdinaryUnit(classes, u)) {
             const size_t start = i;
             i = SkipOrdinary(classes, text, i + 1);
-            if ((out = CopyRun(text, start, i, out, end)) == nullptr) {
+            if ((out = CopyRun(text, start, i, out, end)) == nullptr)
                 overflow = true;
-                break;
-            }
             continue;
         }
 
-        // Beyond the table: a surrogate pair, written here as \U and five,
-        // six or (the long form) eight digits, as WriteEscape would.
+        // A surrogate pair, written here as \U and five, six or (the long
+        // form) eight digits, as WriteEscape would.
         if (IsHighSurrogate(u) && IsLowSurrogate(text[i + 1])) {
             uint32_t c = 0x10000 + (((u & 0x3FFu) << 10) | (text[i + 1] & 0x3FFu));
             const int n = 2 + (LongFormBefore(classes, text[i + 2]) ? 8 : c >= 0x100000 ? 6 : 5);
@@ -365,9 +365,9 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             i += 2;
             continue;
         }
-        // Or a unit from 256 on that is escaped, or a lone high surrogate
-        // copied as it is: written in place (at most 6 units, within the
-        // spare units), then checked.
+        // Or a unit that is escaped, or a lone high surrogate copied as it
+        // is: written in place (at most 6 units, within the spare units),
+        // then checked.
         int n = WriteEscape(out, u, classes.options, InWideSet(classes, u), LongFormBefore(classes, text[i + 1]));
         count += n > 0;
         if (n == 0) {
