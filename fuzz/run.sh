@@ -14,6 +14,6 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(expand split roundtrip numbers functions)
 for t in "${targets[@]}"; do
     echo "== $t for ${seconds}s"
-    "$FUZZ_BUILD/fuzz/${t}_fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+    "$FUZZ_BUILD/fuzz/${t}_fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=16384 -print_final_stats=1 \
         "$FUZZ_BUILD/fuzz/corpus/$t" "fuzz/corpus/$t"
 done
