@@ -298,20 +298,20 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     bool overflow = false;
 
     for (size_t i = first; !overflow;) {
-        Unit u = text[i];
-        unsigned uClass = ClassOf(below, u);
+        unsigned uClass = ClassOf(below, text[i]);
         // The common case: a unit below 256, copied as it is or escaped with
         // one 16-byte copy from the table. The class of the next unit, which
         // decides between the short and the long form, is carried over to
         // the next round. After two ordinary units in a row the rest of their
         // run is left to the scan (on text that is mostly escapes, a longer
-        // wait cost more in counting than it saved).
+        // wait cost more in counting than it saved). A pointer walks the text
+        // here, which leaves the 32-bit build a register more.
+        const Unit* at = text + i;
         while ((uClass & (kEnd | kBeyond)) == 0) {
-            const Unit next = text[i + 1];
-            const unsigned nextClass = ClassOf(below, next);
+            const unsigned nextClass = ClassOf(below, at[1]);
             const unsigned kind = uClass & kEscaped;
             const unsigned form = kind + (kind & (nextClass >> 3)); // kLongBefore is bit 3
-            const Unit* units = forms + ((form << 8) + u) * 8;
+            const Unit* units = forms + ((form << 8) + at[0]) * 8;
             const unsigned n = units[7];
             if (out + n > end) {
                 overflow = true;
@@ -320,21 +320,22 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             std::memcpy(out, units, 8 * sizeof(Unit));
             out += n;
             count += int(kind);
-            ++i;
+            ++at;
             const unsigned both = uClass | nextClass;
-            u = next;
             uClass = nextClass;
             if ((both & kNeeds) == 0) {
-                const size_t start = i;
-                i = SkipOrdinary(classes, text, i);
-                if ((out = CopyRun(text, start, i, out, end)) == nullptr) {
+                const size_t start = size_t(at - text);
+                const size_t stop = SkipOrdinary(classes, text, start);
+                if ((out = CopyRun(text, start, stop, out, end)) == nullptr) {
                     overflow = true;
                     break;
                 }
-                u = text[i];
-                uClass = ClassOf(below, u);
+                at = text + stop;
+                uClass = ClassOf(below, *at);
             }
         }
+        i = size_t(at - text);
+        const Unit u = *at;
         if (overflow || (uClass & kEnd) != 0)
             break;
 
