@@ -89,6 +89,7 @@ echo "== Windows x86: the module and its tests under wine ($COV_WIN)"
 cmake -S "$ROOT" -B "$COV_WIN" -G Ninja "${coverage_flags[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$(win_toolchain x86)" >/dev/null
 build windows "$COV_WIN"
+cmake --build "$COV_WIN" --target dist >/dev/null # the archive test reads it
 prepare_wine_prefix "$COV_WIN"
 if [ "$(readlink "$COV_WIN/wine-prefix/dosdevices/z:")" != / ]; then
     echo "coverage: drive Z: of $COV_WIN/wine-prefix is not /; the module's counts would go astray" >&2
