@@ -96,7 +96,8 @@ protected:
     std::vector<Launch> Launches(size_t atLeast)
     {
         std::vector<Launch> launches;
-        for (int wait = 0; wait < 100; ++wait) {
+        // Up to 20 s: a viewer process may be slow to start when the machine is busy.
+        for (int wait = 0; wait < 400; ++wait) {
             launches.clear();
             std::string bytes = ReadFileBytes(log_);
             std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
@@ -118,7 +119,7 @@ protected:
         std::atomic<bool> done{false};
         // Reads and dismisses a message box, should one appear.
         std::thread watcher([&] {
-            for (int wait = 0; wait < 400 && !done; ++wait) {
+            for (int wait = 0; wait < 1200 && !done; ++wait) {
                 if (HWND box = FindWindowW(nullptr, L"Missing Help File")) {
                     wchar_t text[2048] = {};
                     GetDlgItemTextW(box, 0xFFFF, text, 2048);
@@ -269,7 +270,7 @@ TEST_F(HelpViewer, ASecondRequestReplacesTheViewerAndShutdownEndsIt)
     Output output = Capture([&] { result = ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0); });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(output.out + output.err, "");
-    for (int wait = 0; wait < 100 && Alive(launches[1].pid); ++wait)
+    for (int wait = 0; wait < 500 && Alive(launches[1].pid); ++wait)
         Sleep(20);
     EXPECT_FALSE(Alive(launches[1].pid));
 }
