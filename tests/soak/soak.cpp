@@ -198,7 +198,7 @@ int wmain(int argc, wchar_t** argv)
     for (size_t at = 0, nl; (nl = entries.find(L'\n', at)) != std::wstring::npos; at = nl + 1) {
         ++viewers;
         DWORD pid = DWORD(wcstoul(entries.c_str() + at, nullptr, 10));
-        for (int wait = 0; wait < 50 && Alive(pid); ++wait)
+        for (int wait = 0; wait < 250 && Alive(pid); ++wait) // up to 5 s on a busy machine
             Sleep(20);
         running += Alive(pid);
     }
