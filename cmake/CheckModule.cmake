@@ -1,6 +1,8 @@
 # Checks the built module's import and export tables with objdump -p: it may
 # import only Windows' own libraries and TakeCmd.dll (so it loads in a shell
-# with nothing beside it), and it must export every name of its .def plainly.
+# with nothing beside it), none of the threads runtime's calls (which would
+# take a TLS slot and handles at every load and keep them after unloading),
+# and it must export every name of its .def plainly.
 #   cmake -DOBJDUMP=<objdump> -DMODULE=<dll> -DDEF=<Ivro.def> -P CheckModule.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -16,6 +18,12 @@ foreach(line IN LISTS imports)
     string(STRIP "${name}" name)
     if(NOT name IN_LIST allowed)
         message(SEND_ERROR "the module imports ${name}")
+    endif()
+endforeach()
+
+foreach(name TlsAlloc CreateThread _beginthreadex CreateSemaphoreA CreateSemaphoreW)
+    if(dump MATCHES "[ \t]${name}\n")
+        message(SEND_ERROR "the module imports ${name}: the threads runtime is linked in")
     endif()
 endforeach()
 

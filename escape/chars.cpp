@@ -22,7 +22,7 @@ bool TableIsSpace(Unit u)
 
 bool TableIsControl(Unit u)
 {
-    if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+    if (IsLatin1Control(u))
         return true;
     // Above Latin-1 the runtime also calls the format characters controls.
     static const struct { Unit first, last; } ranges[] = {

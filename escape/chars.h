@@ -9,9 +9,9 @@
 
 #include "escape/text.h"
 
-inline bool IsDecimalDigit(Unit u) { return u >= '0' && u <= '9'; }
-inline bool IsOctalDigit(Unit u) { return u >= '0' && u <= '7'; }
-inline bool IsHexDigit(Unit u)
+constexpr bool IsDecimalDigit(Unit u) { return u >= '0' && u <= '9'; }
+constexpr bool IsOctalDigit(Unit u) { return u >= '0' && u <= '7'; }
+constexpr bool IsHexDigit(Unit u)
 {
     return IsDecimalDigit(u) || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f');
 }
@@ -23,6 +23,10 @@ inline unsigned HexDigitValue(Unit u)
 
 inline bool IsHighSurrogate(Unit u) { return u >= 0xD800 && u <= 0xDBFF; }
 inline bool IsLowSurrogate(Unit u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// The control characters below 256: C0, DEL and C1, in every runtime's
+// classification (the table test under wine checks the runtime's).
+constexpr bool IsLatin1Control(Unit u) { return u < 0x20 || (u >= 0x7F && u <= 0x9F); }
 
 // The runtime's own classification copied as tables, for platforms without it.
 bool TableIsSpace(Unit u);

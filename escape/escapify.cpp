@@ -18,7 +18,7 @@ namespace {
 // `minDigits` digits, into `out` (room for 10 units). Returns the length.
 constexpr Unit kHexUnits[16] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
 
-int NumericEscape(Unit* out, Unit letter, uint32_t codePoint, int minDigits)
+constexpr int NumericEscape(Unit* out, Unit letter, uint32_t codePoint, int minDigits)
 {
     const int significant = (32 - __builtin_clz(codePoint | 1) + 3) / 4;
     const int digits = significant > minDigits ? significant : minDigits;
@@ -30,7 +30,7 @@ int NumericEscape(Unit* out, Unit letter, uint32_t codePoint, int minDigits)
 }
 
 // The letter of the control-character escapes that need no number.
-Unit ControlLetter(uint32_t c)
+constexpr Unit ControlLetter(uint32_t c)
 {
     switch (c) {
     case 7: return 'a';
@@ -45,7 +45,7 @@ Unit ControlLetter(uint32_t c)
 }
 
 // The named escape that stands in for a \u escape under ESCF_NAMED.
-Unit NamedLetter(uint32_t c)
+constexpr Unit NamedLetter(uint32_t c)
 {
     switch (c) {
     case '"': return 'q';
@@ -55,16 +55,17 @@ Unit NamedLetter(uint32_t c)
     }
 }
 
-int TwoUnits(Unit* out, Unit letter)
+constexpr int TwoUnits(Unit* out, Unit letter)
 {
     out[0] = '\\';
     out[1] = letter;
     return 2;
 }
 
-} // namespace
-
-int WriteEscape(Unit* out, uint32_t c, const EscapeOptions& options, bool special, bool longForm)
+// WriteEscape, which also builds the table below at compile time. The
+// platform's control classification is asked only under options.control,
+// which the table never sets.
+constexpr int EscapeOf(Unit* out, uint32_t c, const EscapeOptions& options, bool special, bool longForm)
 {
     if (c < 32 || c == 127) {
         if (Unit letter = ControlLetter(c))
@@ -86,6 +87,13 @@ int WriteEscape(Unit* out, uint32_t c, const EscapeOptions& options, bool specia
     return NumericEscape(out, 'u', c, longForm ? 4 : 2);
 }
 
+} // namespace
+
+int WriteEscape(Unit* out, uint32_t c, const EscapeOptions& options, bool special, bool longForm)
+{
+    return EscapeOf(out, c, options, special, longForm);
+}
+
 namespace {
 
 // What a unit needs, for one call's flags and special characters: no bit
@@ -96,19 +104,21 @@ constexpr uint8_t kBeyond = 4;     // a unit from 256 on, not in the table
 constexpr uint8_t kLongBefore = 8; // a numeric escape before it takes its long form
 constexpr uint8_t kNeeds = kEscaped | kEnd | kBeyond;
 
-// What the units below 256 need, worked out once for all calls.
+// What the units below 256 need, built at compile time: the module then has
+// no initialisation to run, and nothing to guard, when it is loaded.
 struct EscapeTable {
     // forms[named][form][u]: u itself (form 0), or the escape of u in its
     // short (1) or long form (2), in units 0 to 6 and the length in unit 7,
     // so that one 16-byte copy writes any of them.
     Unit forms[2][3][256][8];
-    // classes[nonAscii][control][shortAtEnd][u]: the class bits before the
-    // call's special characters are added. kLongBefore marks the hexadecimal
-    // digits, and the NUL unless shortAtEnd.
-    uint8_t classes[2][2][2][256];
+    // classes[nonAscii][shortAtEnd][u]: the class bits before the call's
+    // special characters are added. kLongBefore marks the hexadecimal digits,
+    // and the NUL unless shortAtEnd. ESCF_CONTROL changes nothing here: every
+    // control character below 256 is escaped anyway.
+    uint8_t classes[2][2][256];
 };
 
-EscapeTable MakeEscapeTable()
+constexpr EscapeTable MakeEscapeTable()
 {
     EscapeTable t{};
     for (int named = 0; named < 2; ++named)
@@ -116,30 +126,27 @@ EscapeTable MakeEscapeTable()
             for (uint32_t u = 1; u < 256; ++u) {
                 Unit* form = t.forms[named][1 + longForm][u];
                 const EscapeOptions options{false, false, named != 0, false};
-                form[7] = Unit(WriteEscape(form, u, options, true, longForm != 0));
+                form[7] = Unit(EscapeOf(form, u, options, true, longForm != 0));
                 Unit* asIs = t.forms[named][0][u];
                 asIs[0] = Unit(u);
                 asIs[7] = 1;
             }
     for (int nonAscii = 0; nonAscii < 2; ++nonAscii)
-        for (int control = 0; control < 2; ++control)
-            for (int shortAtEnd = 0; shortAtEnd < 2; ++shortAtEnd) {
-                uint8_t* classes = t.classes[nonAscii][control][shortAtEnd];
-                for (unsigned u = 1; u < 256; ++u) {
-                    const bool escaped = u < 32 || (u >= 127 && u <= 160) || u == '\\' ||
-                                         (u >= 128 && nonAscii) || (u > 160 && control && IsControl(Unit(u)));
-                    classes[u] = uint8_t((escaped ? kEscaped : 0) | (IsHexDigit(Unit(u)) ? kLongBefore : 0));
-                }
-                classes[0] = uint8_t(kEnd | (shortAtEnd ? 0 : kLongBefore));
+        for (int shortAtEnd = 0; shortAtEnd < 2; ++shortAtEnd) {
+            uint8_t* classes = t.classes[nonAscii][shortAtEnd];
+            for (unsigned u = 1; u < 256; ++u) {
+                const bool escaped =
+                    IsLatin1Control(Unit(u)) || (u >= 128 && u <= 160) || u == '\\' || (u >= 128 && nonAscii);
+                classes[u] = uint8_t((escaped ? kEscaped : 0) | (IsHexDigit(Unit(u)) ? kLongBefore : 0));
             }
+            classes[0] = uint8_t(kEnd | (shortAtEnd ? 0 : kLongBefore));
+        }
     return t;
 }
 
-const EscapeTable& Table()
-{
-    static const EscapeTable table = MakeEscapeTable();
-    return table;
-}
+constexpr EscapeTable kEscapeTable = MakeEscapeTable();
+
+const EscapeTable& Table() { return kEscapeTable; }
 
 struct UnitClasses {
     EscapeOptions options;
@@ -160,7 +167,7 @@ void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
     classes->options = options;
     classes->wide = false;
     uint8_t* below = classes->below256;
-    std::memcpy(below, table.classes[options.nonAscii][options.control][options.shortAtEnd],
+    std::memcpy(below, table.classes[options.nonAscii][options.shortAtEnd],
                 sizeof classes->below256);
     for (const Unit* s = special; s != nullptr && *s != 0; ++s) {
         if (*s < 256) {

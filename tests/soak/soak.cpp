@@ -1,13 +1,17 @@
 // The soak: one process calls every export of the module, over and over, on
-// varied input, and watches its own handle count and memory.
-//   soak ITERATIONS
+// varied input, or loads and unloads the module over and over, and watches
+// its own handle count and memory.
+//   soak [ITERATIONS]          one load, every export called ITERATIONS times
+//   soak --reload [CYCLES]     CYCLES loads, each calling every export once
 // Runs in the help tests' folder, where a stand-in viewer answers the help
 // requests. Prints its figures; exits 1 when handles or memory grew, or when
 // a viewer was left running.
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -72,19 +76,48 @@ std::wstring Text(unsigned i, size_t n)
     return text.substr(0, n);
 }
 
-} // namespace
+// The module's exports, found again after every load.
+struct Exports {
+    GetPluginInfoProc info;
+    HelpProc help;
+    UsageProc usage;
+    BufferProc exp, escapify, escenv, escline, escread, expcmp, expreplace, expfind, expwrite, ivrover, expecho;
 
-int wmain(int argc, wchar_t** argv)
-{
-    const unsigned iterations = argc > 1 ? unsigned(_wtoi(argv[1])) : 100000;
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring dir = std::wstring(temp) + L"ivro-soak";
-    CreateDirectoryW(dir.c_str(), nullptr);
-    const std::wstring lines = dir + L"\\lines.txt";
-    const std::wstring written = dir + L"\\written.txt";
-    const std::wstring viewerLog = dir + L"\\viewer.log";
+    void Find()
     {
+        g_module = GetModuleHandleW(L"" IVRO_FILE_NAME);
+        info = ::Find<GetPluginInfoProc>("GetPluginInfo");
+        help = ::Find<HelpProc>("Help");
+        usage = ::Find<UsageProc>("Usage");
+        exp = ::Find<BufferProc>("f_exp");
+        escapify = ::Find<BufferProc>("f_escapify");
+        escenv = ::Find<BufferProc>("f_escenv");
+        escline = ::Find<BufferProc>("f_escline");
+        escread = ::Find<BufferProc>("f_escread");
+        expcmp = ::Find<BufferProc>("f_expcmp");
+        expreplace = ::Find<BufferProc>("f_expreplace");
+        expfind = ::Find<BufferProc>("f_expfind");
+        expwrite = ::Find<BufferProc>("f_expwrite");
+        ivrover = ::Find<BufferProc>("_ivrover");
+        expecho = ::Find<BufferProc>("expecho");
+    }
+};
+
+// The files and handles of a run, in a folder of their own.
+struct Workspace {
+    std::wstring dir, lines, written, viewerLog;
+    HANDLE file = INVALID_HANDLE_VALUE; // @expwrite writes here
+    std::wstring fileHandle, readHandle;
+
+    Workspace()
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        dir = std::wstring(temp) + L"ivro-soak";
+        CreateDirectoryW(dir.c_str(), nullptr);
+        lines = dir + L"\\lines.txt";
+        written = dir + L"\\written.txt";
+        viewerLog = dir + L"\\viewer.log";
         HANDLE f = CreateFileW(lines.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD n = 0;
         const char text[] = "one\ttwo\r\n\"three\"\r\nfour 100%\r\n";
@@ -93,10 +126,140 @@ int wmain(int argc, wchar_t** argv)
         HANDLE help = CreateFileW((dir + L"\\Ivro.chm").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         CloseHandle(help);
         DeleteFileW(viewerLog.c_str());
+        SetEnvironmentVariableW(L"IvroHelp", dir.c_str());
+        SetEnvironmentVariableW(L"IVRO_VIEWER_LOG", viewerLog.c_str());
+        SetEnvironmentVariableW(L"IVRO_SOAK", L"tab\there \"quoted\"");
+        file = CreateFileW(written.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
+                           nullptr);
+        fileHandle = std::to_wstring(reinterpret_cast<uintptr_t>(file));
     }
-    SetEnvironmentVariableW(L"IvroHelp", dir.c_str());
-    SetEnvironmentVariableW(L"IVRO_VIEWER_LOG", viewerLog.c_str());
-    SetEnvironmentVariableW(L"IVRO_SOAK", L"tab\there \"quoted\"");
+
+    // The shell's own file handles, which outlive the module.
+    void OpenForReading()
+    {
+        wchar_t expression[MAX_ARG_LEN];
+        swprintf(expression, MAX_ARG_LEN, L"%%@fileopen[%ls,read]", lines.c_str());
+        ExpandVariables(expression, 1);
+        readHandle = expression;
+    }
+    void CloseReading()
+    {
+        wchar_t expression[MAX_ARG_LEN];
+        swprintf(expression, MAX_ARG_LEN, L"%%@fileclose[%ls]", readHandle.c_str());
+        ExpandVariables(expression, 1);
+    }
+
+    // The viewers' log: one line for each viewer started.
+    std::wstring ViewerLog() const
+    {
+        HANDLE log = CreateFileW(viewerLog.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+        std::wstring entries;
+        if (log != INVALID_HANDLE_VALUE) {
+            wchar_t chunk[4096];
+            DWORD got = 0;
+            while (ReadFile(log, chunk, sizeof chunk, &got, nullptr) && got > 0)
+                entries.append(chunk, got / sizeof(wchar_t));
+            CloseHandle(log);
+        }
+        return entries;
+    }
+
+    // Waits up to 20 s for the viewer of the last help request to have
+    // started: one ended before it got going would not be counted.
+    void WaitForViewer()
+    {
+        ++helpRequests;
+        for (int wait = 0; wait < 400; ++wait) {
+            const std::wstring entries = ViewerLog();
+            if (size_t(std::count(entries.begin(), entries.end(), L'\n')) >= helpRequests)
+                return;
+            Sleep(50);
+        }
+    }
+    size_t helpRequests = 0;
+
+    // How many viewers were started, and how many of them still run.
+    void CountViewers(int* viewers, int* running) const
+    {
+        *viewers = *running = 0;
+        const std::wstring entries = ViewerLog();
+        for (size_t at = 0, nl; (nl = entries.find(L'\n', at)) != std::wstring::npos; at = nl + 1) {
+            ++*viewers;
+            DWORD pid = DWORD(wcstoul(entries.c_str() + at, nullptr, 10));
+            for (int wait = 0; wait < 250 && Alive(pid); ++wait) // up to 5 s on a busy machine
+                Sleep(20);
+            *running += Alive(pid);
+        }
+    }
+
+    ~Workspace()
+    {
+        CloseHandle(file);
+        DeleteFileW(lines.c_str());
+        DeleteFileW(written.c_str());
+        DeleteFileW(viewerLog.c_str());
+        DeleteFileW((dir + L"\\Ivro.chm").c_str());
+        RemoveDirectoryW(dir.c_str());
+    }
+};
+
+// One round: every export but the protocol's start and end, on text chosen
+// by `i`, and a real help request when `help` is set. Returns the calls made.
+unsigned CallEveryExport(const Exports& x, Workspace& w, unsigned i, bool realHelp)
+{
+    const size_t n = (i * 37) % 600;
+    const std::wstring text = Text(i, n);
+    x.info();
+    Call(x.exp, text);
+    Call(x.escapify, text);
+    Call(x.escenv, i % 3 ? L"IVRO_SOAK" : L"%IVRO_NOT_SET");
+    Call(x.escline, w.lines + L"," + std::to_wstring(i % 4));
+    if (Call(x.escread, w.readHandle) == L"**EOF**") {
+        w.CloseReading();
+        w.OpenForReading();
+    }
+    Call(x.expcmp, text + L"," + Text(i + 1, n) + L"," + std::to_wstring(i % 2));
+    Call(x.expreplace, L"a,\\t," + std::to_wstring(i % 8) + L"," + text);
+    Call(x.expfind, text + L",a," + std::to_wstring(int(i % 5) - 2) + L"," + std::to_wstring(i % 16) + L"," +
+                        std::to_wstring(i % 7) + L"+1");
+    Call(x.expwrite, w.fileHandle + L"," + text.substr(0, 80));
+    Call(x.ivrover, L"");
+    Call(x.expecho, L" " + text);
+    wchar_t name[] = L"expecho";
+    wchar_t out[1024];
+    x.usage(name, out);
+    wchar_t noName[] = L"@nosuch";
+    x.help(noName);
+    if (!realHelp)
+        return 14;
+    // The stand-in viewer starts; the next request or the unloading ends it.
+    wchar_t topic[] = L"@exp";
+    x.help(topic);
+    w.WaitForViewer();
+    // The written file grows; start it again now and then.
+    SetFilePointer(w.file, 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(w.file);
+    return 15;
+}
+
+void Report(HANDLE report, const char* line)
+{
+    DWORD done = 0;
+    WriteFile(report, line, DWORD(strlen(line)), &done, nullptr);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const bool reload = argc > 1 && wcscmp(argv[1], L"--reload") == 0;
+    const wchar_t* count = argc > (reload ? 2 : 1) ? argv[reload ? 2 : 1] : nullptr;
+    const unsigned iterations = count ? unsigned(_wtoi(count)) : reload ? 2000 : 100000;
+    // Measured after every kind of call, a help request included, has run
+    // (in a reload run, after the first ten cycles).
+    const unsigned settled = reload ? 10 : 1000;
+    Workspace w;
 
     // Whatever the module prints goes nowhere; the figures go to this
     // program's own standard output, kept aside.
@@ -106,121 +269,67 @@ int wmain(int argc, wchar_t** argv)
     SetStdHandle(STD_OUTPUT_HANDLE, null);
     SetStdHandle(STD_ERROR_HANDLE, null);
 
-    if (HostLoadModule(L"" IVRO_FILE_NAME) != 0)
-        return 2;
-    g_module = GetModuleHandleW(L"" IVRO_FILE_NAME);
-    auto info = Find<GetPluginInfoProc>("GetPluginInfo");
-    auto help = Find<HelpProc>("Help");
-    auto usage = Find<UsageProc>("Usage");
-    BufferProc exp = Find<BufferProc>("f_exp"), escapify = Find<BufferProc>("f_escapify"),
-               escenv = Find<BufferProc>("f_escenv"), escline = Find<BufferProc>("f_escline"),
-               escread = Find<BufferProc>("f_escread"), expcmp = Find<BufferProc>("f_expcmp"),
-               expreplace = Find<BufferProc>("f_expreplace"), expfind = Find<BufferProc>("f_expfind"),
-               expwrite = Find<BufferProc>("f_expwrite"), ivrover = Find<BufferProc>("_ivrover"),
-               expecho = Find<BufferProc>("expecho");
-
-    HANDLE file = CreateFileW(written.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              0, nullptr);
-    const std::wstring fileHandle = std::to_wstring(reinterpret_cast<uintptr_t>(file));
-    std::wstring readHandle;
-    auto openForReading = [&] {
-        wchar_t expression[MAX_ARG_LEN];
-        swprintf(expression, MAX_ARG_LEN, L"%%@fileopen[%ls,read]", lines.c_str());
-        ExpandVariables(expression, 1);
-        readHandle = expression;
-    };
-    openForReading();
+    Exports x{};
+    if (!reload) {
+        if (HostLoadModule(L"" IVRO_FILE_NAME) != 0)
+            return 2;
+        x.Find();
+    }
+    w.OpenForReading();
 
     Figures start{};
     DWORD begun = GetTickCount();
     unsigned long calls = 0;
     for (unsigned i = 0; i < iterations; ++i) {
-        if (i == 1000) // after every kind of call, a help request included, has run once
+        if (i == settled)
             start = Measure();
-        const size_t n = (i * 37) % 600;
-        const std::wstring text = Text(i, n);
-        info();
-        Call(exp, text);
-        Call(escapify, text);
-        Call(escenv, i % 3 ? L"IVRO_SOAK" : L"%IVRO_NOT_SET");
-        Call(escline, lines + L"," + std::to_wstring(i % 4));
-        if (Call(escread, readHandle) == L"**EOF**") {
-            wchar_t expression[MAX_ARG_LEN];
-            swprintf(expression, MAX_ARG_LEN, L"%%@fileclose[%ls]", readHandle.c_str());
-            ExpandVariables(expression, 1);
-            openForReading();
-        }
-        Call(expcmp, text + L"," + Text(i + 1, n) + L"," + std::to_wstring(i % 2));
-        Call(expreplace, L"a,\\t," + std::to_wstring(i % 8) + L"," + text);
-        Call(expfind, text + L",a," + std::to_wstring(int(i % 5) - 2) + L"," + std::to_wstring(i % 16) + L"," +
-                          std::to_wstring(i % 7) + L"+1");
-        Call(expwrite, fileHandle + L"," + text.substr(0, 80));
-        Call(ivrover, L"");
-        Call(expecho, L" " + text);
-        wchar_t name[] = L"expecho";
-        wchar_t out[1024];
-        usage(name, out);
-        wchar_t noName[] = L"@nosuch";
-        help(noName);
-        calls += 14;
-        if (i % 1000 == 999) {
-            // A real help request now and then: the stand-in viewer starts,
-            // and the next request or the unloading ends it.
-            wchar_t topic[] = L"@exp";
-            help(topic);
+        if (reload) {
+            // HostLoadModule calls GetPluginInfo and InitializePlugin,
+            // HostUnloadModule ShutdownPlugin: every export once a cycle,
+            // and a real help request every hundredth.
+            if (HostLoadModule(L"" IVRO_FILE_NAME) != 0)
+                return 2;
+            x.Find();
+            calls += 2 + CallEveryExport(x, w, i, i % 100 == 99);
+            HostUnloadModule();
             ++calls;
-            // The written file grows; start it again now and then.
-            SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-            SetEndOfFile(file);
+        } else {
+            calls += CallEveryExport(x, w, i, i % 1000 == 999);
         }
     }
     const Figures end = Measure();
     const DWORD elapsed = GetTickCount() - begun;
+    w.CloseReading();
+    if (!reload)
+        HostUnloadModule();
 
-    wchar_t expression[MAX_ARG_LEN];
-    swprintf(expression, MAX_ARG_LEN, L"%%@fileclose[%ls]", readHandle.c_str());
-    ExpandVariables(expression, 1);
-    CloseHandle(file);
-    HostUnloadModule();
-
-    // Every viewer the soak caused must have been ended.
-    int running = 0, viewers = 0;
-    HANDLE log = CreateFileW(viewerLog.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-    std::wstring entries;
-    if (log != INVALID_HANDLE_VALUE) {
-        wchar_t chunk[4096];
-        DWORD got = 0;
-        while (ReadFile(log, chunk, sizeof chunk, &got, nullptr) && got > 0)
-            entries.append(chunk, got / sizeof(wchar_t));
-        CloseHandle(log);
-    }
-    for (size_t at = 0, nl; (nl = entries.find(L'\n', at)) != std::wstring::npos; at = nl + 1) {
-        ++viewers;
-        DWORD pid = DWORD(wcstoul(entries.c_str() + at, nullptr, 10));
-        for (int wait = 0; wait < 250 && Alive(pid); ++wait) // up to 5 s on a busy machine
-            Sleep(20);
-        running += Alive(pid);
-    }
+    // Every viewer the run caused must have been ended.
+    int viewers = 0, running = 0;
+    w.CountViewers(&viewers, &running);
 
     const long handleGrowth = long(end.handles) - long(start.handles);
     const long long memoryGrowth = (long long)end.privateBytes - (long long)start.privateBytes;
     char line[512];
-    int length = snprintf(line, sizeof line,
-                          "soak: %u iterations, %lu calls in %lu ms (%.1f us a call)\r\n"
-                          "soak: next free handle slot %lu -> %lu (%+ld), private memory %lu KB -> %lu KB (%+lld KB)\r\n"
-                          "soak: %d help viewers started, %d still running\r\n",
-                          iterations, calls, elapsed, calls ? 1000.0 * elapsed / double(calls) : 0.0, start.handles,
-                          end.handles, handleGrowth, (unsigned long)(start.privateBytes / 1024),
-                          (unsigned long)(end.privateBytes / 1024), memoryGrowth / 1024, viewers, running);
-    DWORD done = 0;
-    WriteFile(report, line, DWORD(length), &done, nullptr);
-
-    DeleteFileW(lines.c_str());
-    DeleteFileW(written.c_str());
-    DeleteFileW(viewerLog.c_str());
-    DeleteFileW((dir + L"\\Ivro.chm").c_str());
-    RemoveDirectoryW(dir.c_str());
-    // Flat means: no handle kept, less than a megabyte of memory gained.
-    return handleGrowth <= 2 && memoryGrowth < 1024 * 1024 && running == 0 ? 0 : 1;
+    snprintf(line, sizeof line, "soak: %u %s, %lu calls in %lu ms (%.1f us a call)\r\n", iterations,
+             reload ? "loads" : "iterations", calls, elapsed, calls ? 1000.0 * elapsed / double(calls) : 0.0);
+    Report(report, line);
+    snprintf(line, sizeof line,
+             "soak: next free handle slot %lu -> %lu (%+ld), private memory %lu KB -> %lu KB (%+lld KB)\r\n",
+             start.handles, end.handles, handleGrowth, (unsigned long)(start.privateBytes / 1024),
+             (unsigned long)(end.privateBytes / 1024), memoryGrowth / 1024);
+    Report(report, line);
+    snprintf(line, sizeof line, "soak: %d help viewers started, %d still running\r\n", viewers, running);
+    Report(report, line);
+    // Flat means: no handle kept, and less memory gained than one leaking
+    // load in twenty would add (a load that kept its threads runtime cost
+    // 19 KB and 8 handles); a long call soak may gain up to a megabyte of
+    // heap that the runtime keeps for reuse.
+    const long long memoryBound = reload ? 256 * 1024 : 1024 * 1024;
+    const bool flat = handleGrowth <= (reload ? 0 : 2) && memoryGrowth < memoryBound && running == 0;
+    if (!flat) {
+        snprintf(line, sizeof line, "soak: FAILED: allowed are %+d handles and less than %lld KB\r\n",
+                 reload ? 0 : 2, memoryBound / 1024);
+        Report(report, line);
+    }
+    return flat ? 0 : 1;
 }
