@@ -38,6 +38,15 @@ UINT GetOutputCodePage()
     return GetOEMCP();
 }
 
+// Writes `size` bytes with one call. A write that puts fewer bytes in the file
+// than asked (a full disk takes what fits and reports success) failed as
+// surely as one the platform refuses: the line is not in the file whole.
+bool WriteWhole(HANDLE handle, const void* bytes, DWORD size)
+{
+    DWORD done = 0;
+    return WriteFile(handle, bytes, size, &done, nullptr) != 0 && done == size;
+}
+
 // Writes the byte-order mark of UTF-16LE or UTF-8 when `handle` is an empty
 // file. False only when writing the mark failed.
 bool WriteByteOrderMark(UINT codePage, HANDLE handle)
@@ -50,8 +59,7 @@ bool WriteByteOrderMark(UINT codePage, HANDLE handle)
     static const char kUtf8Mark[] = "\xEF\xBB\xBF";
     static const char kUtf16Mark[] = "\xFF\xFE";
     const char* mark = codePage == kUtf8 ? kUtf8Mark : kUtf16Mark;
-    DWORD written = 0;
-    return WriteFile(handle, mark, DWORD(strlen(mark)), &written, nullptr) != 0;
+    return WriteWhole(handle, mark, DWORD(strlen(mark)));
 }
 
 } // namespace
@@ -60,7 +68,8 @@ extern "C" {
 
 // @expwrite[handle,text]: writes text, expanded, and CR LF to an open file
 // handle ("-" for standard output) in the shell's output encoding. Returns
-// the number of units (UTF-16) or bytes written, or -1 when writing failed.
+// the number of units (UTF-16) or bytes written, or -1 when writing failed
+// or put only part of the mark or the line in the file.
 int WINAPI f_expwrite(LPWSTR buffer)
 {
     if (buffer == nullptr)
@@ -86,9 +95,8 @@ int WINAPI f_expwrite(LPWSTR buffer)
 
     const UINT codePage = GetOutputCodePage();
     bool written = WriteByteOrderMark(codePage, handle);
-    DWORD done = 0;
     if (written && codePage == kUtf16) {
-        written = WriteFile(handle, line, length * sizeof(wchar_t), &done, nullptr) != 0;
+        written = WriteWhole(handle, line, length * sizeof(wchar_t));
     } else if (written) {
         char converted[kConversionBytes] = {};
         // A conversion that fails, for a code page the platform does not
@@ -96,7 +104,7 @@ int WINAPI f_expwrite(LPWSTR buffer)
         if (WideCharToMultiByte(codePage, 0, line, -1, converted, kConversionBytes, nullptr, nullptr) == 0)
             converted[0] = 0;
         length = DWORD(strnlen(converted, kConversionBytes));
-        written = WriteFile(handle, converted, length, &done, nullptr) != 0;
+        written = WriteWhole(handle, converted, length);
     }
     if (written)
         wsprintfW(buffer, L"%u", unsigned(length));

@@ -113,7 +113,9 @@ struct Workspace {
     {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
-        dir = std::wstring(temp) + L"ivro-soak";
+        // One folder a process: the call soak and the reload soak may run
+        // side by side.
+        dir = std::wstring(temp) + L"ivro-soak-" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(dir.c_str(), nullptr);
         lines = dir + L"\\lines.txt";
         written = dir + L"\\written.txt";
