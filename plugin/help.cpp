@@ -18,16 +18,23 @@ HANDLE g_helpViewer = nullptr;
 
 constexpr size_t kPathUnits = 32768;
 
-// The places the help file may be, in the order they are tried. Each %s is the
-// module's name; a location formatted from the first one starts with "%[".
-const wchar_t* const kLocations[] = {
-    L"%%[%sHelp]\\%s.chm",            // the directory named by IvroHelp
-    L"%%[PluginHelp]\\%s.chm",        // the directory named by PluginHelp
-    L"~\\%s.chm",                     // beside the module
-    L"~\\Help\\%s.chm",               // in its Help subdirectory
-    L"%%@path[%%_cmdspec]%s.chm",     // beside the shell
-    L"%%@path[%%_cmdspec]help\\%s.chm", // in its help subdirectory
-    L"%%windir\\help\\%s.chm",        // in the Windows help directory
+// The places the help file may be, in the order they are tried: a folder and
+// the file's path within it. Each %s is the module's name. The shell expands
+// the folder (a null folder is the module's own directory, which needs no
+// expansion); the file's path is appended after the expansion, so that
+// whatever the folder's name holds (%, ^, &, quotes, brackets, backquotes)
+// reaches the file system as it is and is never read by the shell again.
+const struct {
+    const wchar_t* folder;
+    const wchar_t* file;
+} kLocations[] = {
+    {L"%%[%sHelp]", L"\\%s.chm"},                // the directory named by IvroHelp
+    {L"%%[PluginHelp]", L"\\%s.chm"},            // the directory named by PluginHelp
+    {nullptr, L"\\%s.chm"},                      // beside the module
+    {nullptr, L"\\Help\\%s.chm"},                // in its Help subdirectory
+    {L"%%@path[%%_cmdspec]", L"%s.chm"},         // beside the shell
+    {L"%%@path[%%_cmdspec]", L"help\\%s.chm"},   // in its help subdirectory
+    {L"%%windir", L"\\help\\%s.chm"},            // in the Windows help directory
 };
 
 // Told when no location worked, with the module's name, the name in upper
@@ -49,37 +56,82 @@ struct HelpBuffers {
     wchar_t commandLine[kPathUnits];
 };
 
-// Starts the viewer on `location` (a formatted location text) at `topic`.
-// Returns 1 when a viewer was started, else 0.
-int TryHelpLocation(HelpBuffers* b, const wchar_t* location, const wchar_t* topic)
+// A file, not a directory or a device; a missing file has every bit set.
+bool IsFile(const wchar_t* path)
 {
-    TextCursor path(b->path, kPathUnits);
-    if (location[0] == L'~' && location[1] == L'\\') {
-        // "~\" stands for the module's own directory. The shell's expansion
-        // below turns %% into %, so each % of the directory's name is doubled
-        // to reach the file system as it is.
+    return (GetFileAttributesW(path) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+// Writes `folder` (of `length` units) and "\hh.exe" into `program`; true
+// when that names a file.
+bool ViewerIn(const wchar_t* folder, size_t length, wchar_t* program)
+{
+    TextCursor path(program, kPathUnits);
+    path.Append(folder, length);
+    path.Append(L"\\hh.exe");
+    return !path.Overflowed() && IsFile(program);
+}
+
+// Finds the help viewer, "hh.exe", where Windows keeps it: the Windows
+// directory, then the system directory, and only then the folders of PATH
+// that are full paths. Never the current directory, nor a folder of PATH
+// relative to it, nor the shell's own directory (the places a plain search
+// looks first): a script that changed into a downloaded folder would run
+// whatever hh.exe that folder holds. `scratch` receives PATH.
+bool FindViewer(wchar_t* program, wchar_t* scratch)
+{
+    UINT length = GetWindowsDirectoryW(scratch, kPathUnits);
+    if (length > 0 && length < kPathUnits && ViewerIn(scratch, length, program))
+        return true;
+    length = GetSystemDirectoryW(scratch, kPathUnits);
+    if (length > 0 && length < kPathUnits && ViewerIn(scratch, length, program))
+        return true;
+    DWORD size = GetEnvironmentVariableW(L"PATH", scratch, kPathUnits);
+    if (size == 0 || size >= kPathUnits)
+        return false;
+    for (const wchar_t* entry = scratch; *entry != 0;) {
+        size_t n = wcscspn(entry, L";");
+        const wchar_t* folder = entry;
+        entry += n;
+        if (*entry == L';')
+            ++entry;
+        if (n >= 2 && folder[0] == L'"' && folder[n - 1] == L'"') {
+            ++folder;
+            n -= 2;
+        }
+        const bool drive = n >= 3 && (folder[0] | 0x20) >= L'a' && (folder[0] | 0x20) <= L'z' && folder[1] == L':' &&
+                           (folder[2] == L'\\' || folder[2] == L'/');
+        const bool unc = n >= 2 && folder[0] == L'\\' && folder[1] == L'\\'; // \\server\share, \\?\...
+        if ((drive || unc) && ViewerIn(folder, n, program))
+            return true;
+    }
+    return false;
+}
+
+// Starts the viewer at `topic` on the help file `file` in `folder` (both
+// formatted location texts; a null folder is the module's own directory).
+// Returns 1 when a viewer was started, else 0.
+int TryHelpLocation(HelpBuffers* b, const wchar_t* folder, const wchar_t* file, const wchar_t* topic)
+{
+    // The folder goes into the program buffer first, which is free until
+    // the viewer is looked for.
+    if (folder == nullptr) {
         DWORD length = GetModuleFileNameW(g_moduleHandle, b->program, kPathUnits);
         wchar_t* slash = length > 0 && length < kPathUnits ? wcsrchr(b->program, L'\\') : nullptr;
         if (slash == nullptr)
             return 0;
         *slash = 0;
-        for (const wchar_t* c = b->program; *c != 0; ++c) {
-            path.Append(*c);
-            if (*c == L'%')
-                path.Append(L'%');
-        }
-        path.Append(location + 1);
     } else {
-        path.Append(location);
+        // A failed expansion (a value too long for the shell) skips the
+        // place, and so does an undefined or empty variable: the file's path
+        // alone would be taken from the current directory or drive.
+        if (ExpandShellText(folder, b->program, kPathUnits) != 0 || b->program[0] == 0)
+            return 0;
     }
+    TextCursor path(b->path, kPathUnits);
+    path.Append(b->program);
+    path.Append(file);
     if (path.Overflowed())
-        return 0;
-
-    // An undefined bracketed variable leaves a bare "\Ivro.chm", which must
-    // not be taken for a file on the current drive.
-    const bool bracketed = wcsncmp(b->path, L"%[", 2) == 0;
-    ExpandVariables(b->path, 1);
-    if (bracketed && b->path[0] == L'\\')
         return 0;
 
     b->commandLine[0] = 0;
@@ -87,19 +139,15 @@ int TryHelpLocation(HelpBuffers* b, const wchar_t* location, const wchar_t* topi
     if (b->commandLine[0] == 0)
         return 0;
 
-    // Not a directory, not a device; a missing file has every bit set.
-    DWORD attributes = GetFileAttributesW(b->commandLine);
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))
+    if (!IsFile(b->commandLine))
         return 0;
-
-    b->program[0] = 0;
-    SearchPathW(nullptr, L"hh.exe", nullptr, kPathUnits, b->program, nullptr);
-    if (b->program[0] == 0)
-        return 0;
-
-    // "program" "file::/topic.html"; the file's true name is moved into the
-    // path buffer to make room for the command line.
+    // The file's true name is moved into the path buffer, which frees the
+    // command-line buffer for PATH and then for the command line.
     wcscpy(b->path, b->commandLine);
+    if (!FindViewer(b->program, b->commandLine))
+        return 0;
+
+    // "program" "file::/topic.html"
     TextCursor line(b->commandLine, kPathUnits);
     for (const wchar_t* part : {L"\"", static_cast<const wchar_t*>(b->program), L"\" \"",
                                 static_cast<const wchar_t*>(b->path), L"::/", topic, L".html\""})
@@ -128,10 +176,12 @@ int OpenHelpTopic(const wchar_t* topic)
         return 1;
     }
     int opened = 0;
-    wchar_t location[1024];
-    for (const wchar_t* pattern : kLocations) {
-        wsprintfW(location, pattern, kModuleName, kModuleName);
-        if ((opened = TryHelpLocation(buffers, location, topic)) == 1)
+    wchar_t folder[1024], file[1024];
+    for (const auto& location : kLocations) {
+        if (location.folder != nullptr)
+            wsprintfW(folder, location.folder, kModuleName);
+        wsprintfW(file, location.file, kModuleName);
+        if ((opened = TryHelpLocation(buffers, location.folder ? folder : nullptr, file, topic)) == 1)
             break;
     }
     ScratchFree(buffers);

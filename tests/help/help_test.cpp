@@ -1,10 +1,11 @@
-// Help: which names have topics, where the help file is looked for, the
-// command line of the viewer, one viewer at a time, and the message box when
-// there is no help file. The program runs in a folder of its own with a
-// stand-in viewer hh.exe beside it, which the search for the viewer finds
-// first and which records how it was started.
+// Help: which names have topics, where the help file is looked for, where
+// the viewer is taken from, the command line of the viewer, one viewer at a
+// time, and the message box when there is no help file. The program runs in
+// a folder of its own with a stand-in viewer hh.exe beside it, which it puts
+// in the Windows directory for the run and which records how it was started.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -33,8 +34,17 @@ std::wstring FullPath(const std::wstring& path)
 
 struct Launch {
     DWORD pid;
+    std::wstring image; // the file of the program that ran
     std::wstring commandLine;
 };
+
+std::wstring Lower(std::wstring text)
+{
+    CharLowerBuffW(text.data(), DWORD(text.size()));
+    return text;
+}
+
+void CopyStandIn(const std::wstring& to) { CopyFileW((ExeDirectory() + L"\\hh.exe").c_str(), to.c_str(), FALSE); }
 
 // What Help did: its result, the viewers started, the text of a message box
 // it showed (which is read and dismissed), and its output.
@@ -60,8 +70,13 @@ protected:
         window_ = CreateWindowW(L"IvroHelpTest", L"Ivro help test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
                                 200, nullptr, nullptr, windowClass.hInstance, nullptr);
         SetForegroundWindow(window_);
+        standIn_ = new StandInViewer;
     }
-    static void TearDownTestSuite() { DestroyWindow(window_); }
+    static void TearDownTestSuite()
+    {
+        DestroyWindow(window_);
+        delete standIn_;
+    }
 
     void SetUp() override
     {
@@ -70,7 +85,7 @@ protected:
         SetEnvironmentVariableW(L"IVRO_VIEWER_LOG", log_.c_str());
         SetEnvironmentVariableW(L"IvroHelp", nullptr);
         SetEnvironmentVariableW(L"PluginHelp", nullptr);
-        viewer_ = FullPath(ExeDirectory() + L"\\hh.exe");
+        viewer_ = standIn_->Installed();
     }
 
     void TearDown() override
@@ -103,8 +118,9 @@ protected:
             std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
             for (size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
                 std::wstring line = text.substr(start, end - start);
-                size_t space = line.find(L' ');
-                launches.push_back({DWORD(std::stoul(line.substr(0, space))), line.substr(space + 1)});
+                size_t tab = line.find(L'\t'), next = line.find(L'\t', tab + 1);
+                launches.push_back({DWORD(std::stoul(line.substr(0, tab))), line.substr(tab + 1, next - tab - 1),
+                                    line.substr(next + 1)});
             }
             if (launches.size() >= atLeast)
                 break;
@@ -113,7 +129,8 @@ protected:
         return launches;
     }
 
-    HelpCall CallHelp(const std::wstring& name, size_t launchesExpected)
+    // Calls Help of the module under test, or `help` of another copy.
+    HelpCall CallHelp(const std::wstring& name, size_t launchesExpected, HelpProc help = nullptr)
     {
         HelpCall call;
         std::atomic<bool> done{false};
@@ -130,7 +147,8 @@ protected:
                 Sleep(25);
             }
         });
-        auto help = ExportAs<HelpProc>("Help");
+        if (help == nullptr)
+            help = ExportAs<HelpProc>("Help");
         std::wstring argument = name;
         call.output = Capture([&] { call.result = help(argument.data()); });
         done = true;
@@ -145,12 +163,14 @@ protected:
     }
 
     static HWND window_;
+    static StandInViewer* standIn_;
     std::wstring log_;
     std::wstring viewer_;
     std::vector<std::wstring> made_;
 };
 
 HWND HelpViewer::window_ = nullptr;
+StandInViewer* HelpViewer::standIn_ = nullptr;
 
 // The command line of the last viewer a call started, or nothing.
 std::wstring Last(const HelpCall& call)
@@ -234,17 +254,155 @@ TEST_F(HelpViewer, ADirectoryNamedLikeTheFileIsNotTheFile)
     EXPECT_EQ(Last(CallHelp(L"expecho", 1)), CommandLine(inB, L"expecho"));
 }
 
-TEST_F(HelpViewer, AnUndefinedVariableDoesNotPointAtTheRootOfTheDrive)
+// Each place reaches the file system as it is: the module's folder whatever
+// its name holds, a variable's value in any form Windows takes. A place the
+// shell cannot expand, or whose variable is undefined or empty, is skipped:
+// what is left of it would point at the current directory or drive, which
+// holds a decoy here.
+TEST_F(HelpViewer, EveryPlaceIsTakenAsItIs)
 {
-    // Without IvroHelp the first place would be "\Ivro.chm": the root of the
-    // current drive, which holds the file here and must not be taken.
     const std::wstring work = Make(L"C:\\ivro-help-work", true);
     SetCurrentDirectoryW(work.c_str());
     Make(L"C:\\Ivro.chm");
-    const std::wstring b = Make(TempDir() + L"\\b", true);
-    const std::wstring inB = Make(b + L"\\Ivro.chm");
-    SetEnvironmentVariableW(L"PluginHelp", b.c_str());
-    EXPECT_EQ(Last(CallHelp(L"@exp", 1)), CommandLine(inB, L"f_exp"));
+    Make(L"C:\\help", true);
+    Make(L"C:\\help\\Ivro.chm");
+    Make(work + L"\\%[IvroHelp]", true);
+    Make(work + L"\\%[IvroHelp]\\Ivro.chm");
+    const std::wstring fallback = Make(TempDir() + L"\\fallback", true);
+    const std::wstring inFallback = Make(fallback + L"\\Ivro.chm");
+    const std::wstring named = Make(TempDir() + L"\\named", true);
+    const std::wstring inNamed = Make(named + L"\\Ivro.chm");
+    // A share, as wine serves \\server\share from the prefix's dosdevices\unc.
+    wchar_t prefix[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH), 0u) << "runs under wine only";
+    std::wstring share = L"Z:" + std::wstring(prefix) + L"\\dosdevices\\unc";
+    std::replace(share.begin(), share.end(), L'/', L'\\');
+    for (const wchar_t* part : {L"", L"\\ivro-server", L"\\ivro-server\\share", L"\\ivro-server\\share\\help"})
+        Make(share + part, true);
+    Make(share + L"\\ivro-server\\share\\help\\Ivro.chm");
+
+    const struct {
+        const char* why;
+        bool defined;
+        std::wstring ivroHelp;
+        std::wstring opened; // the help file the viewer gets
+    } variables[] = {
+        {"a folder", true, named, inNamed},
+        {"a \\\\?\\ path", true, L"\\\\?\\" + named, L"\\\\?\\" + inNamed},
+        {"a share", true, L"\\\\ivro-server\\share\\help", L"\\\\ivro-server\\share\\help\\Ivro.chm"},
+        {"undefined: not the root of the drive", false, L"", inFallback},
+        {"empty: not the root of the drive", true, L"", inFallback},
+        {"too long for the shell: not %[IvroHelp] in the current directory", true, std::wstring(9000, L'x'),
+         inFallback},
+    };
+    size_t started = 0;
+    for (const auto& v : variables) {
+        SetEnvironmentVariableW(L"IvroHelp", v.defined ? v.ivroHelp.c_str() : nullptr);
+        SetEnvironmentVariableW(L"PluginHelp", fallback.c_str());
+        EXPECT_EQ(Show(Last(CallHelp(L"@exp", ++started))), Show(CommandLine(v.opened, L"f_exp"))) << v.why;
+    }
+
+    // With nothing set, no windir either, and nothing beside the module or
+    // the shell, the box: not C:\help\Ivro.chm, all that "%windir" leaves.
+    wchar_t windir[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"windir", windir, MAX_PATH);
+    SetEnvironmentVariableW(L"IvroHelp", nullptr);
+    SetEnvironmentVariableW(L"PluginHelp", nullptr);
+    SetEnvironmentVariableW(L"windir", nullptr);
+    HelpCall none = CallHelp(L"@exp", started);
+    SetEnvironmentVariableW(L"windir", windir);
+    EXPECT_EQ(none.launches.size(), started);
+    EXPECT_NE(none.box, L"");
+
+    // The module's own folder, with every character the shell might read.
+    wchar_t module[MAX_PATH];
+    GetModuleFileNameW(Module(), module, MAX_PATH);
+    const std::wstring moduleName = std::wstring(module).substr(std::wstring(module).find_last_of(L'\\'));
+    for (const wchar_t* name : {L"d^x", L"d%x%", L"d%%x", L"d&x", L"d`x", L"d[x]", L"d(x)", L"d'x", L"d!x"}) {
+        const std::wstring folder = Make(TempDir() + L"\\" + name, true);
+        const std::wstring chm = Make(folder + L"\\Ivro.chm");
+        const std::wstring copy = Make(folder + moduleName);
+        ASSERT_TRUE(CopyFileW(module, copy.c_str(), FALSE)) << Show(copy);
+        HMODULE other = LoadLibraryW(copy.c_str());
+        ASSERT_NE(other, nullptr) << Show(copy);
+        auto help = reinterpret_cast<HelpProc>(reinterpret_cast<void*>(GetProcAddress(other, "Help")));
+        EXPECT_EQ(Show(Last(CallHelp(L"@exp", ++started, help))), Show(CommandLine(chm, L"f_exp"))) << Show(name);
+        reinterpret_cast<ShutdownPluginProc>(reinterpret_cast<void*>(GetProcAddress(other, "ShutdownPlugin")))(0);
+        FreeLibrary(other);
+    }
+}
+
+// The viewer is taken from the Windows directory, else from the system
+// directory, else from a folder of PATH given in full; never from the
+// current directory, a relative folder of PATH or the program's own
+// directory (unless PATH names it in full), which hold stand-in viewers of
+// their own here.
+TEST_F(HelpViewer, TheViewerComesFromWhereWindowsKeepsIt)
+{
+    Make(TempDir() + L"\\Ivro.chm");
+    SetEnvironmentVariableW(L"IvroHelp", TempDir().c_str());
+    const std::wstring work = Make(TempDir() + L"\\work", true);
+    CopyStandIn(Make(work + L"\\hh.exe"));
+    SetCurrentDirectoryW(work.c_str());
+    const std::wstring tools = Make(TempDir() + L"\\tools", true);
+    CopyStandIn(Make(tools + L"\\hh.exe"));
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring inSystem = std::wstring(system) + L"\\hh.exe";
+    const std::wstring hidden = viewer_ + L".hidden";
+    // What a run that died half-way left behind is put right first.
+    MoveFileExW(hidden.c_str(), viewer_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (ReadFileBytes(inSystem) == ReadFileBytes(ExeDirectory() + L"\\hh.exe"))
+        DeleteFileW(inSystem.c_str());
+    ASSERT_EQ(GetFileAttributesW(inSystem.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the prefix has a viewer of its own in " << Show(inSystem) << ", which this test would replace";
+    // For a program in the system directory wine starts its own built-in one
+    // unless the process was started told to run the file.
+    wchar_t overrides[256] = {};
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 256);
+    ASSERT_NE(wcsstr(overrides, L"hh.exe=n"), nullptr) << "run with WINEDLLOVERRIDES=hh.exe=n, as CTest does";
+
+    wchar_t path[32768];
+    GetEnvironmentVariableW(L"PATH", path, 32768);
+    const struct {
+        bool inWindows, inSystem;
+        std::wstring path;
+        std::wstring started; // empty: none, and the box says where the file is
+    } rows[] = {
+        {true, true, L".;work;" + tools, viewer_},
+        {false, true, L".;work;" + tools, inSystem},
+        {false, false, L".;work;\"" + tools + L"\"", tools + L"\\hh.exe"},
+        {false, false, L".;work;" + ExeDirectory(), ExeDirectory() + L"\\hh.exe"},
+        {false, false, L".;work;..\\work", L""},
+    };
+    size_t started = 0;
+    for (const auto& row : rows) {
+        if (!row.inWindows)
+            MoveFileW(viewer_.c_str(), hidden.c_str());
+        if (row.inSystem)
+            CopyStandIn(inSystem);
+        SetEnvironmentVariableW(L"PATH", row.path.c_str());
+        HelpCall call = CallHelp(L"@exp", started + !row.started.empty());
+        SetEnvironmentVariableW(L"PATH", path);
+        // The viewer ends before its file can go.
+        ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
+        for (int wait = 0; wait < 250 && call.launches.size() > started && Alive(call.launches.back().pid); ++wait)
+            Sleep(20);
+        if (row.inSystem)
+            EXPECT_TRUE(DeleteFileW(inSystem.c_str()));
+        if (!row.inWindows)
+            EXPECT_TRUE(MoveFileW(hidden.c_str(), viewer_.c_str()));
+
+        if (row.started.empty()) {
+            EXPECT_EQ(call.launches.size(), started) << Show(row.path);
+            EXPECT_NE(call.box, L"") << Show(row.path);
+            continue;
+        }
+        ASSERT_EQ(call.launches.size(), ++started) << Show(row.path);
+        EXPECT_EQ(Show(Lower(call.launches.back().image)), Show(Lower(row.started))) << Show(row.path);
+        EXPECT_EQ(call.launches.back().commandLine.rfind(L"\"" + row.started + L"\" ", 0), 0u)
+            << Show(call.launches.back().commandLine);
+    }
 }
 
 TEST_F(HelpViewer, TheWindowsHelpDirectoryIsTheLastPlace)

@@ -3,9 +3,10 @@
 // its own handle count and memory.
 //   soak [ITERATIONS]          one load, every export called ITERATIONS times
 //   soak --reload [CYCLES]     CYCLES loads, each calling every export once
-// Runs in the help tests' folder, where a stand-in viewer answers the help
-// requests. Prints its figures; exits 1 when handles or memory grew, or when
-// a viewer was left running.
+// Runs in the help tests' folder, whose stand-in viewer it puts in the
+// Windows directory, where the module takes the viewer from, for the run.
+// Prints its figures; exits 1 when handles or memory grew, or when a viewer
+// was left running.
 #include <windows.h>
 #include <psapi.h>
 
@@ -261,6 +262,7 @@ int wmain(int argc, wchar_t** argv)
     // Measured after every kind of call, a help request included, has run
     // (in a reload run, after the first ten cycles).
     const unsigned settled = reload ? 10 : 1000;
+    StandInViewer viewer;
     Workspace w;
 
     // Whatever the module prints goes nowhere; the figures go to this
