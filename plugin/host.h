@@ -1,13 +1,16 @@
 // The operations of the shell's library, TakeCmd.dll, as the module calls them.
 //
 // All text is NUL-terminated UTF-16. No operation is told a buffer size: the
-// shell writes at most MAX_ARG_LEN (8192) units, NUL included, into the
+// shell writes at most PLUGIN_BUFFER_LEN (8192) units, NUL included, into the
 // buffers of ExpandVariables and Evaluate (a longer result fails with a
-// non-zero result) and at most 32768 units into that of QueryTrueName. The
-// module therefore hands the first two only buffers of MAX_ARG_LEN units.
+// non-zero result) and at most PLUGIN_TRUE_NAME_LEN (32768) units into that of
+// QueryTrueName (plugin/protocol.h). The module therefore hands the first two
+// only buffers of PLUGIN_BUFFER_LEN units.
 #pragma once
 
 #include <windows.h>
+
+#include "plugin/protocol.h"
 
 #ifndef TAKECMD_API
 #define TAKECMD_API __declspec(dllimport)
@@ -33,8 +36,8 @@ TAKECMD_API int __cdecl Qprintf(HANDLE handle, LPCWSTR format, ...);
 // Writes `text` to standard output as it is, with no end of line.
 TAKECMD_API int WINAPI QPuts(LPCWSTR text);
 
-// Writes the canonical full path of `name` into `out` (32768 units), or leaves
-// it empty when the name does not resolve.
+// Writes the canonical full path of `name` into `out` (PLUGIN_TRUE_NAME_LEN
+// units), or leaves it empty when the name does not resolve.
 TAKECMD_API int WINAPI QueryTrueName(LPCWSTR name, LPWSTR out);
 
 // Non-zero when the shell writes its output as UTF-16.

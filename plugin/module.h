@@ -4,6 +4,11 @@
 #include <windows.h>
 
 #include "escape/text.h"
+#include "plugin/protocol.h"
+
+// The engine sizes every buffer by MAX_ARG_LEN and hands them to the shell,
+// which fills them up to the size that the protocol fixes.
+static_assert(MAX_ARG_LEN == PLUGIN_BUFFER_LEN, "the engine's buffers are the shell's");
 
 // Instance handle of this library, stored on process attach.
 extern HINSTANCE g_moduleHandle;

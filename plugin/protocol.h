@@ -6,6 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
+// The buffer sizes the two sides agree on, in UTF-16 units with the
+// terminating NUL. No call passes a size, so each side relies on these:
+// a function's, variable's or command's buffer, and the text that the
+// shell's ExpandVariables and Evaluate rewrite in place, hold
+// PLUGIN_BUFFER_LEN units (a text of at most PLUGIN_TEXT_LEN); Usage's output
+// PLUGIN_USAGE_LEN; QueryTrueName's output PLUGIN_TRUE_NAME_LEN.
+constexpr int PLUGIN_BUFFER_LEN = 8192;
+constexpr int PLUGIN_TEXT_LEN = PLUGIN_BUFFER_LEN - 1;
+constexpr int PLUGIN_USAGE_LEN = 1024;
+constexpr int PLUGIN_TRUE_NAME_LEN = 32768;
+
 extern "C" {
 
 // Filled by the module's GetPluginInfo. The last two fields belong to the
@@ -38,10 +49,10 @@ typedef PluginInfo*(WINAPI* GetPluginInfoProc)(void);
 typedef int(WINAPI* InitializePluginProc)(void);
 typedef int(WINAPI* ShutdownPluginProc)(int unused);
 typedef int(WINAPI* HelpProc)(LPWSTR name);
-typedef int(WINAPI* UsageProc)(LPWSTR name, LPWSTR out); // out: 1024 units
+typedef int(WINAPI* UsageProc)(LPWSTR name, LPWSTR out); // out: PLUGIN_USAGE_LEN units
 // Variable functions (f_name), internal variables (_name) and commands all
-// take one buffer: the argument and result of MAX_ARG_LEN units, the result
-// buffer, the command's argument text.
+// take one buffer of PLUGIN_BUFFER_LEN units: the argument and result, the
+// result buffer, the command's argument text.
 typedef int(WINAPI* BufferProc)(LPWSTR buffer);
 
 } // extern "C"

@@ -406,7 +406,7 @@ int Cd(std::wstring_view args)
 {
     std::wstring directory = Unquote(args);
     if (directory.empty()) {
-        std::wstring current(kTrueNameLen, L'\0');
+        std::wstring current(PLUGIN_TRUE_NAME_LEN, L'\0');
         current.resize(GetCurrentDirectoryW(DWORD(current.size()), current.data()));
         WriteOut(current + kLineEnd);
         return 0;

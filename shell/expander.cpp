@@ -174,8 +174,8 @@ int ExpandText(std::wstring_view text, std::wstring& out)
             out += piece;
             i = next;
         }
-        if (out.size() > size_t(MAX_TEXT_LEN)) {
-            Message(L"Expansion too long (more than " + std::to_wstring(MAX_TEXT_LEN) + L" characters)");
+        if (out.size() > size_t(PLUGIN_TEXT_LEN)) {
+            Message(L"Expansion too long (more than " + std::to_wstring(PLUGIN_TEXT_LEN) + L" characters)");
             return 1;
         }
     }

@@ -23,7 +23,7 @@ namespace ivsh {
 // written) and 8 (no escape character) are honoured.
 // Returns 0; or, after a message (a failing module function has written its
 // own), the non-zero code of what failed, and `out` holds nothing useful. The
-// result never exceeds MAX_TEXT_LEN units: a longer one fails.
+// result never exceeds PLUGIN_TEXT_LEN units: a longer one fails.
 int ExpandText(std::wstring_view text, std::wstring& out);
 
 // Where the function call that begins at text[start] ("%@name[") ends: the

@@ -33,8 +33,8 @@ int Guarded(int failure, Body body)
     }
 }
 
-// Copies a result of at most MAX_TEXT_LEN units, with its NUL, into a caller's
-// buffer of MAX_ARG_LEN units.
+// Copies a result of at most PLUGIN_TEXT_LEN units, with its NUL, into a caller's
+// buffer of PLUGIN_BUFFER_LEN units.
 void CopyOut(const std::wstring& text, LPWSTR buffer)
 {
     std::copy(text.begin(), text.end(), buffer);
@@ -118,7 +118,7 @@ int WINAPI QueryTrueName(LPCWSTR name, LPWSTR out)
     if (name == nullptr || name[0] == L'\0')
         return 1;
     return Guarded(1, [&] {
-        std::vector<wchar_t> path(ivsh::kTrueNameLen);
+        std::vector<wchar_t> path(PLUGIN_TRUE_NAME_LEN);
         DWORD length = GetFullPathNameW(name, DWORD(path.size()), path.data(), nullptr);
         if (length == 0 || length >= path.size())
             return 1;

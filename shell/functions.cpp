@@ -19,8 +19,8 @@ int Fail(std::wstring_view function, const std::wstring& why)
 // A result longer than a buffer can hold fails instead of being cut.
 int Deliver(std::wstring_view function, std::wstring text, std::wstring& result)
 {
-    if (text.size() > size_t(MAX_TEXT_LEN))
-        return Fail(function, L"The result is longer than " + std::to_wstring(MAX_TEXT_LEN) + L" characters");
+    if (text.size() > size_t(PLUGIN_TEXT_LEN))
+        return Fail(function, L"The result is longer than " + std::to_wstring(PLUGIN_TEXT_LEN) + L" characters");
     result = std::move(text);
     return 0;
 }

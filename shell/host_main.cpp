@@ -22,7 +22,7 @@ constexpr wchar_t kUsage[] =
     L"  -o NAME=VALUE  set an option before the module loads (see OPTION)\r\n"
     L"  -c LINE        run LINE (the rest of the arguments, joined by blanks) and exit\r\n"
     L"  -i             read lines from standard input (the default without FILE)\r\n"
-    L"  FILE [ARG...]  run the batch file FILE with the arguments ARG as %1 to %9\r\n"
+    L"  FILE [ARG...]  run the batch file FILE: %0 is FILE, %1 to %9 and %* its ARGs\r\n"
     L"  -k             after FILE, go on reading lines as -i does\r\n";
 
 enum class Mode { Interactive, Line, File };
@@ -78,7 +78,7 @@ int RunInteractive()
     std::wstring line;
     for (bool first = true;; first = false) {
         if (console) {
-            std::wstring directory(kTrueNameLen, L'\0');
+            std::wstring directory(PLUGIN_TRUE_NAME_LEN, L'\0');
             directory.resize(GetCurrentDirectoryW(DWORD(directory.size()), directory.data()));
             WriteOut(directory + L"> ");
         }

@@ -14,7 +14,8 @@ namespace ivsh {
 namespace {
 
 constexpr wchar_t kDefaultModule[] = L"" IVRO_FILE_NAME;
-constexpr size_t kUsageLen = 1024;
+
+constexpr size_t kUsageLen = PLUGIN_USAGE_LEN;
 
 // Units after a module's buffer that must still hold kGuardUnit when the call
 // returns.
@@ -249,26 +250,26 @@ std::wstring ModuleFeatures()
 
 int CallBufferExport(BufferProc proc, std::wstring_view label, std::wstring_view input, std::wstring* result)
 {
-    if (input.size() > size_t(MAX_TEXT_LEN)) {
-        Message(L"The argument of " + std::wstring(label) + L" is longer than " + std::to_wstring(MAX_TEXT_LEN) +
+    if (input.size() > size_t(PLUGIN_TEXT_LEN)) {
+        Message(L"The argument of " + std::wstring(label) + L" is longer than " + std::to_wstring(PLUGIN_TEXT_LEN) +
                 L" characters");
         return 1;
     }
-    std::vector<wchar_t> buffer(MAX_ARG_LEN + kGuardUnits, kGuardUnit);
-    std::fill_n(buffer.begin(), MAX_ARG_LEN, L'\0');
+    std::vector<wchar_t> buffer(PLUGIN_BUFFER_LEN + kGuardUnits, kGuardUnit);
+    std::fill_n(buffer.begin(), PLUGIN_BUFFER_LEN, L'\0');
     std::copy(input.begin(), input.end(), buffer.begin());
 
     int code = proc(buffer.data());
 
-    if (!GuardIntact(buffer, MAX_ARG_LEN)) {
-        Message(std::wstring(label) + L" wrote past the end of its " + std::to_wstring(MAX_ARG_LEN) +
+    if (!GuardIntact(buffer, PLUGIN_BUFFER_LEN)) {
+        Message(std::wstring(label) + L" wrote past the end of its " + std::to_wstring(PLUGIN_BUFFER_LEN) +
                 L"-character buffer");
         return 1;
     }
     if (code != 0 || result == nullptr)
         return code;
-    size_t length = std::find(buffer.begin(), buffer.begin() + MAX_ARG_LEN, L'\0') - buffer.begin();
-    if (length == size_t(MAX_ARG_LEN)) {
+    size_t length = std::find(buffer.begin(), buffer.begin() + PLUGIN_BUFFER_LEN, L'\0') - buffer.begin();
+    if (length == size_t(PLUGIN_BUFFER_LEN)) {
         Message(std::wstring(label) + L" left no end mark in its result");
         return 1;
     }
@@ -278,7 +279,7 @@ int CallBufferExport(BufferProc proc, std::wstring_view label, std::wstring_view
 
 bool ModuleUsageText(std::wstring_view command, std::wstring& text)
 {
-    if (g_module.usage == nullptr || command.size() > size_t(MAX_TEXT_LEN))
+    if (g_module.usage == nullptr || command.size() > size_t(PLUGIN_TEXT_LEN))
         return false;
     UsageProc usage = g_module.usage;
     std::wstring name(command);

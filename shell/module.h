@@ -34,8 +34,8 @@ UsageProc ModuleUsage();
 std::wstring ModuleFeatures();
 
 // Calls a buffer export the way every module call is made: `input` copied
-// into a zeroed buffer of exactly MAX_ARG_LEN units (input longer than
-// MAX_TEXT_LEN units is refused). Returns the export's result; on 0 `result`
+// into a zeroed buffer of exactly PLUGIN_BUFFER_LEN units (input longer than
+// PLUGIN_TEXT_LEN units is refused). Returns the export's result; on 0 `result`
 // (when given) receives the buffer's text. Returns 1 after a message when the
 // input is too long, or when the export left no NUL in its buffer or wrote
 // past it (the buffer is followed by a guard that is checked afterwards).

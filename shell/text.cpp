@@ -138,7 +138,7 @@ std::wstring FullPath(const std::wstring& name)
 {
     if (name.empty())
         return name;
-    std::wstring path(kTrueNameLen, L'\0');
+    std::wstring path(PLUGIN_TRUE_NAME_LEN, L'\0');
     DWORD length = GetFullPathNameW(name.c_str(), DWORD(path.size()), path.data(), nullptr);
     if (length == 0 || length >= path.size())
         return name;
@@ -148,7 +148,7 @@ std::wstring FullPath(const std::wstring& name)
 
 std::wstring ModuleFileName(HMODULE module)
 {
-    std::wstring path(kTrueNameLen, L'\0');
+    std::wstring path(PLUGIN_TRUE_NAME_LEN, L'\0');
     DWORD length = GetModuleFileNameW(module, path.data(), DWORD(path.size()));
     path.resize(length < path.size() ? length : 0);
     return path;
@@ -221,8 +221,8 @@ namespace {
 constexpr LONGLONG kMaxTextFile = 64LL * 1024 * 1024;
 
 // A line of more than this many bytes cannot decode to a result that fits in
-// MAX_ARG_LEN units; ReadHandleLine gives up on it instead of reading on.
-constexpr size_t kMaxLineBytes = 4 * size_t(MAX_ARG_LEN);
+// PLUGIN_BUFFER_LEN units; ReadHandleLine gives up on it instead of reading on.
+constexpr size_t kMaxLineBytes = 4 * size_t(PLUGIN_BUFFER_LEN);
 
 // Position of the first LF unit in `bytes` from unit `from` on, or npos.
 size_t FindLineFeed(const std::string& bytes, size_t from, size_t unit)

@@ -9,14 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "escape/text.h"
+// The buffer sizes of the shell's contract with modules.
+#include "plugin/protocol.h"
 
 namespace ivsh {
-
-// The buffer sizes of the shell's contract with modules, in UTF-16 units with
-// the terminating NUL: argument and result buffers hold MAX_ARG_LEN units
-// (escape/text.h), QueryTrueName's output kTrueNameLen.
-constexpr size_t kTrueNameLen = 32768;
 
 // Whitespace as iswspace defines it.
 bool IsBlank(wchar_t c);

@@ -35,7 +35,7 @@ const EvalCase kValues[] = {
 TEST(Evaluate, ComputesValues)
 {
     for (const EvalCase& c : kValues) {
-        std::vector<wchar_t> buffer(MAX_ARG_LEN, L'\0');
+        std::vector<wchar_t> buffer(PLUGIN_BUFFER_LEN, L'\0');
         std::wstring expression = c.expression;
         std::copy(expression.begin(), expression.end(), buffer.begin());
         int code = 1;
@@ -75,7 +75,7 @@ const BadCase kErrors[] = {
 TEST(Evaluate, ErrorsReportAndLeaveTheBuffer)
 {
     for (const BadCase& c : kErrors) {
-        std::vector<wchar_t> buffer(MAX_ARG_LEN, L'\0');
+        std::vector<wchar_t> buffer(PLUGIN_BUFFER_LEN, L'\0');
         std::wstring expression = c.expression;
         std::copy(expression.begin(), expression.end(), buffer.begin());
         int code = 0;
@@ -90,13 +90,13 @@ TEST(Evaluate, DeepParenthesesFailWithoutCrashing)
 {
     std::wstring expression = std::wstring(4000, L'(') + L"1" + std::wstring(4000, L')');
     std::vector<wchar_t> buffer(expression.begin(), expression.end());
-    buffer.resize(MAX_ARG_LEN);
+    buffer.resize(PLUGIN_BUFFER_LEN);
     int code = 0;
     Capture([&] { code = Evaluate(buffer.data()); });
     EXPECT_NE(code, 0);
     std::wstring nested = std::wstring(100, L'(') + L"1" + std::wstring(100, L')');
     buffer.assign(nested.begin(), nested.end());
-    buffer.resize(MAX_ARG_LEN);
+    buffer.resize(PLUGIN_BUFFER_LEN);
     EXPECT_EQ(Evaluate(buffer.data()), 0);
     EXPECT_EQ(std::wstring(buffer.data()), L"1");
 }

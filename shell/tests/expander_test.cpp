@@ -180,17 +180,17 @@ TEST_F(ExpanderTest, ResultIsCappedAt8191Units)
     constexpr size_t kGuard = 256;
     constexpr wchar_t kGuardUnit = 0xA5A5;
     for (const auto& c : cases) {
-        std::vector<wchar_t> buffer(MAX_ARG_LEN + kGuard, kGuardUnit);
-        std::fill_n(buffer.begin(), MAX_ARG_LEN, L'\0');
+        std::vector<wchar_t> buffer(PLUGIN_BUFFER_LEN + kGuard, kGuardUnit);
+        std::fill_n(buffer.begin(), PLUGIN_BUFFER_LEN, L'\0');
         std::wstring input = c.input;
         std::copy(input.begin(), input.end(), buffer.begin());
         int code = 0;
         Output output = Capture([&] { code = ExpandVariables(buffer.data(), 1); });
-        EXPECT_TRUE(std::all_of(buffer.begin() + MAX_ARG_LEN, buffer.end(), [](wchar_t u) { return u == kGuardUnit; }))
+        EXPECT_TRUE(std::all_of(buffer.begin() + PLUGIN_BUFFER_LEN, buffer.end(), [](wchar_t u) { return u == kGuardUnit; }))
             << Show(input) << " wrote past 8192 units";
         if (c.fits) {
             EXPECT_EQ(code, 0) << Show(input) << output.err;
-            EXPECT_EQ(wcsnlen(buffer.data(), MAX_ARG_LEN), c.length) << Show(input);
+            EXPECT_EQ(wcsnlen(buffer.data(), PLUGIN_BUFFER_LEN), c.length) << Show(input);
         } else {
             EXPECT_NE(code, 0) << Show(input);
             EXPECT_EQ(std::wstring(buffer.data()), input) << "buffer changed for " << Show(input);

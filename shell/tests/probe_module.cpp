@@ -8,7 +8,6 @@
 #include <cwctype>
 #include <string>
 
-#include "escape/text.h"
 #define TAKECMD_API __declspec(dllimport)
 #include "plugin/host.h"
 #include "plugin/protocol.h"
@@ -25,7 +24,7 @@ PluginInfo g_info;
 
 int SetResult(LPWSTR buffer, const std::wstring& text)
 {
-    if (text.size() >= size_t(MAX_ARG_LEN)) {
+    if (text.size() >= size_t(PLUGIN_BUFFER_LEN)) {
         Qprintf(GetStdHandle(STD_ERROR_HANDLE), L"probe: result too long\r\n");
         return -1;
     }
@@ -94,7 +93,7 @@ int WINAPI Usage(LPWSTR name, LPWSTR out)
 int WINAPI f_probe(LPWSTR buffer)
 {
     size_t length = wcslen(buffer);
-    for (size_t i = length; i < size_t(MAX_ARG_LEN); ++i)
+    for (size_t i = length; i < size_t(PLUGIN_BUFFER_LEN); ++i)
         if (buffer[i] != 0)
             return SetResult(buffer, L"buffer not zeroed");
     return SetResult(buffer, L"<" + std::wstring(buffer) + L">");
@@ -122,7 +121,7 @@ int WINAPI f_fill(LPWSTR buffer)
 // Writes eight units past the end of the buffer.
 int WINAPI f_overrun(LPWSTR buffer)
 {
-    for (size_t i = 0; i < size_t(MAX_ARG_LEN) + 8; ++i)
+    for (size_t i = 0; i < size_t(PLUGIN_BUFFER_LEN) + 8; ++i)
         buffer[i] = L'y';
     return 0;
 }
@@ -130,7 +129,7 @@ int WINAPI f_overrun(LPWSTR buffer)
 // Fills the whole buffer and leaves no NUL.
 int WINAPI f_noend(LPWSTR buffer)
 {
-    for (size_t i = 0; i < size_t(MAX_ARG_LEN); ++i)
+    for (size_t i = 0; i < size_t(PLUGIN_BUFFER_LEN); ++i)
         buffer[i] = L'z';
     return 0;
 }
@@ -147,7 +146,7 @@ int WINAPI f_reenter(LPWSTR buffer)
     wchar_t off[] = L"*setdos /x-1478+3";
     Command(off, 0);
     std::wstring expression(buffer);
-    expression.resize(MAX_ARG_LEN);
+    expression.resize(PLUGIN_BUFFER_LEN);
     int code = ExpandVariables(expression.data(), 1);
     std::wstring restore = L"setdos /X" + std::wstring(saved);
     Command(restore.data(), 0);

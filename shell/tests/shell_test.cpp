@@ -91,7 +91,7 @@ std::string ReadBytes(const std::wstring& path)
 
 Expansion Expand(const std::wstring& text)
 {
-    std::vector<wchar_t> buffer(std::max(size_t(MAX_ARG_LEN), text.size() + 1), L'\0');
+    std::vector<wchar_t> buffer(std::max(size_t(PLUGIN_BUFFER_LEN), text.size() + 1), L'\0');
     std::copy(text.begin(), text.end(), buffer.begin());
     Expansion expansion;
     expansion.output = Capture([&] { expansion.code = ExpandVariables(buffer.data(), 1); });

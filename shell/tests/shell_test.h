@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "escape/text.h"
 #include "plugin/host.h"
 #include "shell/host_api.h"
 
@@ -34,7 +33,7 @@ struct Expansion {
     std::wstring text;
     Output output;
 };
-// ExpandVariables on a copy of `text` in a buffer of MAX_ARG_LEN units (or
+// ExpandVariables on a copy of `text` in a buffer of PLUGIN_BUFFER_LEN units (or
 // larger, for longer input).
 Expansion Expand(const std::wstring& text);
 
