@@ -40,6 +40,11 @@ configure_file(cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
+# Python runs the release's steps and the scripted tests: Debian's, ahead of
+# any other on the path.
+find_program(IVRO_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+find_program(IVRO_PYTHON3 python3 REQUIRED)
+
 set(IVRO_WARNINGS -Wall -Wextra)
 # The module is held to the core's warnings, and every function with external
 # linkage is declared in a header first.

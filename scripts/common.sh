@@ -43,6 +43,22 @@ configure_windows() {
             -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 }
 
+# quiet_build BUILD TARGET...: builds the targets and shows the build's
+# output only when it fails.
+quiet_build() {
+    local dir=$1 log
+    shift
+    if ! log=$(cmake --build "$dir" --target "$@" 2>&1); then
+        printf '%s\n' "$log" >&2
+        return 1
+    fi
+}
+
+# The version the build in BUILD is of, which names its release archive.
+build_version() {
+    sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt"
+}
+
 configure_native() {
     [ -f "$NATIVE_BUILD/build.ninja" ] ||
         cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
