@@ -3,7 +3,8 @@
 # unit tests of the portable core under the sanitizers (with and without the
 # engine's SSE2 paths), a short run of each
 # fuzz target, then for 32-bit and for 64-bit Windows the module, the
-# stand-in shell, the core's tests and the end-to-end tests under wine.
+# stand-in shell, the core's tests and the end-to-end tests under wine, and
+# last the release, built twice from the commit and compared byte for byte.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/common.sh
@@ -20,9 +21,9 @@ for platform in "${PLATFORMS[@]}"; do
     dir=$(win_build "$platform")
     configure_windows "$platform"
     cmake --build "$dir"
-    cmake --build "$dir" --target dist
     prepare_wine_prefix "$dir"
 done
+scripts/release.sh
 
 status=0
 echo "== native tests"
@@ -33,4 +34,6 @@ echo "== fuzz targets, 10 seconds each (fuzz/run.sh runs them longer)"
 (cd "$FUZZ_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
 echo "== Windows tests under wine, with an X server of their own"
 xvfb-run -a -s "-screen 0 1280x1024x24" scripts/windows-tests.sh || status=1
+echo "== the release of the commit, built twice in two clones and compared"
+scripts/check-reproducible.sh || status=1
 exit $status

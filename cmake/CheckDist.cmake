@@ -1,18 +1,23 @@
-# cmake -DZIP=... -DFILES="a;b" -DWORK=... -P CheckDist.cmake: the release
-# archive holds exactly FILES and SHA256SUMS, and SHA256SUMS gives the right
-# SHA-256 for each of FILES.
+# cmake -DZIP=... -DFOLDER=... -DFILES="a;b" -DWORK=... -P CheckDist.cmake: the
+# release archive unpacks into the one folder FOLDER, which holds exactly FILES
+# and SHA256SUMS, and SHA256SUMS gives the right SHA-256 for each of FILES.
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 file(ARCHIVE_EXTRACT INPUT "${ZIP}" DESTINATION "${WORK}")
-file(GLOB held RELATIVE "${WORK}" "${WORK}/*")
+file(GLOB top RELATIVE "${WORK}" "${WORK}/*")
+if(NOT top STREQUAL FOLDER OR NOT IS_DIRECTORY "${WORK}/${FOLDER}")
+    message(FATAL_ERROR "${ZIP} unpacks into ${top}; expected the one folder ${FOLDER}")
+endif()
+set(dir "${WORK}/${FOLDER}")
+file(GLOB held RELATIVE "${dir}" "${dir}/*")
 set(expected ${FILES} SHA256SUMS)
 list(SORT held)
 list(SORT expected)
 if(NOT held STREQUAL expected)
     message(FATAL_ERROR "${ZIP} holds ${held}; expected ${expected}")
 endif()
-file(STRINGS "${WORK}/SHA256SUMS" sums)
+file(STRINGS "${dir}/SHA256SUMS" sums)
 list(LENGTH sums count)
 list(LENGTH FILES wanted)
 if(NOT count EQUAL wanted)
@@ -27,7 +32,7 @@ foreach(line IN LISTS sums)
     if(NOT name IN_LIST FILES)
         message(FATAL_ERROR "SHA256SUMS names ${name}, which the archive should not hold")
     endif()
-    file(SHA256 "${WORK}/${name}" actual)
+    file(SHA256 "${dir}/${name}" actual)
     if(NOT sum STREQUAL actual)
         message(FATAL_ERROR "SHA256SUMS: ${name} has ${actual}, the file says ${sum}")
     endif()

@@ -80,7 +80,9 @@ add_custom_command(OUTPUT ${TAKECMD_IMPORT_LIB}
 add_custom_target(takecmd_import DEPENDS ${TAKECMD_IMPORT_LIB})
 
 # The module: exports by plain name (Ivro.def), C and C++ runtimes linked in,
-# so that it imports nothing but Windows and TakeCmd.dll.
+# so that it imports nothing but Windows and TakeCmd.dll. It carries no time
+# stamp (the linker would write the time of the link into its header and its
+# export table), so that one commit always gives the same bytes.
 set(IVRO_MODULE_SOURCES
     plugin/error.cpp
     plugin/help.cpp
@@ -100,7 +102,7 @@ set_target_properties(ivro PROPERTIES OUTPUT_NAME ${IVRO_MODULE_NAME} PREFIX "")
 target_include_directories(ivro PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(ivro PRIVATE ${IVRO_MODULE_WARNINGS} ${IVRO_MODULE_CODE_FLAGS})
 target_link_libraries(ivro PRIVATE ivro_core ${TAKECMD_IMPORT_LIB})
-target_link_options(ivro PRIVATE -static -s)
+target_link_options(ivro PRIVATE -static -s -Wl,--no-insert-timestamp)
 add_dependencies(ivro takecmd_import)
 
 # GoogleTest for the Windows test programs, from the same Debian sources.

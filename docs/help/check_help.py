@@ -9,12 +9,13 @@
       formed and every link, in pages, contents and index, reaches a page
       (and an anchor) that exists.
 
-  check_help.py examples --pages DIR [--platform x86|x64] --shell CMD...
+  check_help.py examples [--pages DIR] [--text FILE]... [--platform x86|x64] --shell CMD...
       Runs every example of the pages (<pre class="example">: <kbd> lines
-      are typed, the other lines are what the shell prints) in the shell, one
-      example block per shell, in a fresh directory, and compares the output.
-      The pages show the 32-bit module's version line; with --platform, its
-      "(x86)" stands for the platform given.
+      are typed, the other lines are what the shell prints) and of the text
+      files (indented by four blanks: lines after "> " are typed) in the
+      shell, one example block per shell, in a fresh directory, and compares
+      the output. The platform in a version line, "(x86)" or "(x64)", stands
+      for the one given with --platform.
 
   check_help.py browser (--chm Ivro.chm [--extract extract_chmLib] | --dir DIR) [--browser chromium]
       Takes the pages out of the compiled file (or uses a directory of pages
@@ -307,12 +308,36 @@ def normalise(text):
     return "\n".join(line.rstrip(" ") for line in lines).rstrip("\n")
 
 
+def text_examples(text):
+    """The example blocks of a plain-text file, as Examples gives those of a
+    page: a line that starts with four blanks and "> " is typed and begins a
+    block, which goes on over the lines indented by four blanks (what the
+    shell prints) and blank lines."""
+    blocks = []
+    lines = text.replace("\r\n", "\n").split("\n")
+    i = 0
+    while i < len(lines):
+        if not lines[i].startswith("    > "):
+            i += 1
+            continue
+        start, block = i, []
+        while i < len(lines) and (lines[i].startswith("    ") or not lines[i].strip()):
+            line = lines[i][4:]
+            block.append((True, line[2:]) if line.startswith("> ") else (False, line))
+            i += 1
+        while not block[-1][0] and not block[-1][1].strip():
+            block.pop()
+        blocks.append((start + 1, block))
+    return blocks
+
+
 def check_examples(args):
     faults = 0
     count = 0
     env = {k: v for k, v in os.environ.items() if not k.lower().startswith("ivro")}
     env["noloadmsg"] = "1"
-    for name in sorted(os.listdir(args.pages)):
+    sources = []  # (file name, example blocks)
+    for name in sorted(os.listdir(args.pages)) if args.pages else []:
         if not name.endswith(".html"):
             continue
         parser = Examples()
@@ -322,10 +347,15 @@ def check_examples(args):
         if args.require and re.match(r"^(f_.*|v_.*|expecho)\.html$", name) and not parser.blocks:
             print("%s: no examples" % name)
             faults += 1
-        for line, block in parser.blocks:
+        sources.append((name, parser.blocks))
+    for path in args.text or []:
+        with open(path, encoding="utf-8-sig") as f:
+            sources.append((os.path.basename(path), text_examples(f.read())))
+    for name, blocks in sources:
+        for line, block in blocks:
             typed = [text for is_kbd, text in block if is_kbd]
             expected = "\n".join(text for is_kbd, text in block if not is_kbd)
-            expected = expected.replace("(x86)", "(%s)" % args.platform)
+            expected = re.sub(r"\((x86|x64)\)", "(%s)" % args.platform, expected)
             with tempfile.TemporaryDirectory() as work:
                 run = subprocess.run(args.shell + ["-o", "utf8output=yes", "-i"],
                                      input="\n".join(typed).encode("utf-8") + b"\n",
@@ -654,7 +684,8 @@ def main():
     chm.add_argument("--names", help="the module's names, comma-separated, instead of asking the shell")
     chm.add_argument("--shell", nargs=argparse.REMAINDER, help="command that runs the shell")
     ex = sub.add_parser("examples")
-    ex.add_argument("--pages", required=True)
+    ex.add_argument("--pages", help="directory of the help pages")
+    ex.add_argument("--text", action="append", help="a plain-text file with examples (repeatable)")
     ex.add_argument("--require", action="store_true", help="every topic page must have examples")
     ex.add_argument("--platform", default="x86", help="platform of the module the shell loads")
     ex.add_argument("--shell", nargs=argparse.REMAINDER, required=True)
@@ -684,6 +715,8 @@ def main():
         return check_browser(args)
     if args.command == "pictures":
         return draw_pictures(args)
+    if not args.pages and not args.text:
+        parser.error("give --pages or --text")
     return check_examples(args)
 
 

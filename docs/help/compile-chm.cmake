@@ -1,15 +1,16 @@
 # Compiles the help project into Ivro.chm.
 #
 #   cmake -DCHMCMD=<chmcmd> -DSOURCE_DIR=<dir> -DFILES=<name|name...> -DPROJECT_FILE=<name.hhp>
-#         -DSTAGE_DIR=<dir> -DOUTPUT=<file.chm> -P compile-chm.cmake
+#         -DSTAGE_DIR=<dir> -DOUTPUT=<file.chm> -DPIN_TIME=<command;...> -P compile-chm.cmake
 #
 # chmcmd writes the compiled file into its working directory and reads the
 # sources from there, so they are copied into a fresh stage directory first.
 # chmcmd may leave a half-written file behind and exit 0 after a warning
 # (a page missing, a link to a page that does not exist): a warning fails the
-# build, and so does a missing or empty result. The result is copied to
-# OUTPUT only when it is whole.
-foreach(var CHMCMD SOURCE_DIR FILES PROJECT_FILE STAGE_DIR OUTPUT)
+# build, and so does a missing or empty result. chmcmd writes the time of day
+# into its result; PIN_TIME, run with the result's path, replaces it by the
+# release's. The result is copied to OUTPUT only when it is whole.
+foreach(var CHMCMD SOURCE_DIR FILES PROJECT_FILE STAGE_DIR OUTPUT PIN_TIME)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "compile-chm: ${var} is not set")
     endif()
@@ -52,6 +53,11 @@ endif()
 file(SIZE "${built}" size)
 if(size EQUAL 0)
     message(FATAL_ERROR "compile-chm: ${compiled} is empty")
+endif()
+
+execute_process(COMMAND ${PIN_TIME} "${built}" RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "compile-chm: cannot set the time of ${compiled}")
 endif()
 
 file(COPY_FILE "${built}" "${OUTPUT}.part")
