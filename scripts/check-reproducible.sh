@@ -3,8 +3,9 @@
 # checked-out commit in folders of different names, a few seconds apart, and
 # compares every release file byte for byte: both archives, the SHA256SUMS
 # beside them, and each file inside the archives. When the working tree is
-# that commit, unchanged, its own build/release must be the same too.
-# Uncommitted changes are not in the clones: commit first to check them.
+# that commit, unchanged, the release built in it (build/release, made again
+# here) must be the same too. Uncommitted changes are not in the clones:
+# commit first to check them.
 #   scripts/check-reproducible.sh
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
@@ -58,12 +59,17 @@ status=0
 compare "${trees[0]}.files" "${trees[1]}.files" || status=1
 count=$(find "${trees[0]}.files" -type f | wc -l)
 
-if [ -z "$(git -C "$ROOT" status --porcelain)" ] && [ -f "$ROOT/build/release/SHA256SUMS" ]; then
+if [ -z "$(git -C "$ROOT" status --porcelain)" ]; then
+    if ! "$ROOT/scripts/release.sh" >"$work/here.log" 2>&1; then
+        cat "$work/here.log" >&2
+        echo "check-reproducible: the release does not build in $ROOT" >&2
+        exit 1
+    fi
     collect "$ROOT/build/release" "$work/here.files"
     compare "${trees[0]}.files" "$work/here.files" || status=1
-    also=", and $ROOT/build/release"
+    also=" and in $ROOT"
 else
-    also=" (the working tree has changes or no build/release, so its release is left out)"
+    also=" (the working tree has changes, so its own release is left out)"
 fi
 if [ $status = 0 ]; then
     echo "The release of $commit, $count files, is the same byte for byte in two clones$also."
