@@ -45,6 +45,13 @@ def fail(message):
     sys.exit(1)
 
 
+def write_whole(path, data):
+    """Writes path so that no reader ever sees it half-written."""
+    with open(path + ".part", "wb") as f:
+        f.write(data)
+    os.replace(path + ".part", path)
+
+
 def release_time(source):
     value = os.environ.get("SOURCE_DATE_EPOCH")
     if value is not None:
@@ -74,9 +81,7 @@ def write_epoch(args):
                 return 0
     except FileNotFoundError:
         pass
-    with open(args.out + ".part", "w", encoding="ascii") as f:
-        f.write(text)
-    os.replace(args.out + ".part", args.out)
+    write_whole(args.out, text.encode("ascii"))
     return 0
 
 
@@ -134,18 +139,16 @@ def pin_chm(args):
         data = bytearray(f.read())
     try:
         system = find_uncompressed(bytes(data), b"/#SYSTEM")
-    except ValueError as error:
-        fail("%s: %s" % (args.chm, error))
-    # #SYSTEM: a version, then entries of code, length and data; the help
-    # compiler writes the time as the first entry, code 10 of 4 bytes.
-    version, code, length = struct.unpack_from("<IHH", data, system)
+        # #SYSTEM: a version, then entries of code, length and data; the
+        # help compiler writes the time as the first entry, code 10 of 4 bytes.
+        version, code, length = struct.unpack_from("<IHH", data, system)
+    except (ValueError, struct.error) as error:
+        fail("%s: %s" % (args.chm, error or "cut short"))
     if code != 10 or length != 4:
         fail("%s: #SYSTEM (version %d) does not start with the time entry" % (args.chm, version))
     struct.pack_into("<I", data, system + 8, stamp)
     struct.pack_into(">I", data, 0x10, stamp)  # the header's, big-endian
-    with open(args.chm + ".part", "wb") as f:
-        f.write(data)
-    os.replace(args.chm + ".part", args.chm)
+    write_whole(args.chm, bytes(data))
     return 0
 
 
@@ -199,9 +202,7 @@ def pack(args):
         for name, data in files:
             archive.writestr(entry(args.folder + "/" + name, 0o100644), data,
                              compress_type=zipfile.ZIP_DEFLATED, compresslevel=9)
-    with open(args.out + ".part", "wb") as f:
-        f.write(buffer.getvalue())
-    os.replace(args.out + ".part", args.out)
+    write_whole(args.out, buffer.getvalue())
     return 0
 
 
