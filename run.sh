@@ -44,7 +44,7 @@ if [ ${#args[@]} -eq 0 ]; then
 fi
 # What the shell does with its arguments, read as it reads them: does it go
 # on to read lines from standard input?
-reads_input=1
+reads_input=1 keep=0
 for ((i = 0; i < ${#args[@]}; i++)); do
     case "${args[i]}" in
     -m) i=$((i + 1)); [ $i -lt ${#args[@]} ] && args[i]=$(windows_name "${args[i]}") ;;
@@ -55,7 +55,7 @@ for ((i = 0; i < ${#args[@]}; i++)); do
     -*) reads_input=0; break ;; # usage, or a usage error
     *)
         args[i]=$(windows_name "${args[i]}")
-        [ "${keep:-0}" = 1 ] || reads_input=0
+        [ $keep = 1 ] || reads_input=0
         break
         ;;
     esac
@@ -71,17 +71,18 @@ shell=("$dir/wine-run" "$dir/bin/ivsh.exe" -o utf8output=yes)
 # unit in each cell of its screen and sends each cell to the terminal alone:
 # a character beyond U+FFFF, two units, arrives as two replacement
 # characters. Through a pipe, the shell writes the UTF-8 bytes that
-# utf8output asks for and cat hands them to the terminal whole. Standard error
-# stays on the terminal while the shell reads lines from it: the console
-# shows what is typed there.
-to_terminal_err=0
-[ -t 2 ] && ! { [ $reads_input = 1 ] && [ -t 0 ]; } && to_terminal_err=1
+# utf8output asks for and cat hands them to the terminal whole. Standard
+# error takes the same way (into the same pipe when both go to the
+# terminal, which keeps their order), except while the shell reads typed
+# lines: then it stays on the console, which shows what is typed.
+pipe_err=0
+[ -t 2 ] && ! { [ $reads_input = 1 ] && [ -t 0 ]; } && pipe_err=1
 set +e # the shell's exit status is run.sh's (pipefail passes it on)
-if [ -t 1 ] && [ $to_terminal_err = 1 ]; then
+if [ -t 1 ] && [ $pipe_err = 1 ]; then
     "${shell[@]}" "${args[@]}" 2>&1 | cat
 elif [ -t 1 ]; then
     "${shell[@]}" "${args[@]}" | cat
-elif [ $to_terminal_err = 1 ]; then
+elif [ $pipe_err = 1 ]; then
     { "${shell[@]}" "${args[@]}" 2>&1 1>&3 3>&- | cat >&2; } 3>&1
 else
     exec "${shell[@]}" "${args[@]}"
