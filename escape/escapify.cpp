@@ -14,10 +14,11 @@ EscapeOptions ReadEscapeFlags(uint32_t flags)
 
 namespace {
 
-// Writes "\" letter and the code point in lower-case hexadecimal, at least
-// `minDigits` digits, into `out` (room for 10 units). Returns the length.
 constexpr Unit kHexUnits[16] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
 
+// The one writer of numeric escapes, \x, \u and \U alike: "\" letter and the
+// code point in lower-case hexadecimal, at least `minDigits` digits, into
+// `out` (room for 10 units). Returns the length.
 constexpr int NumericEscape(Unit* out, Unit letter, uint32_t codePoint, int minDigits)
 {
     const int significant = (32 - __builtin_clz(codePoint | 1) + 3) / 4;
@@ -62,11 +63,22 @@ constexpr int TwoUnits(Unit* out, Unit letter)
     return 2;
 }
 
-// WriteEscape, which also builds the table below at compile time. The
-// platform's control classification is asked only under options.control,
-// which the table never sets.
+// The one rule of what is escaped: whether the character c (a code point, not
+// 0) is written as an escape. The reference writer below, the table of the
+// units below 256 and the scan over ordinary units all take it. The platform's
+// control classification is asked only under options.control, which the table
+// never sets.
+constexpr bool NeedsEscape(uint32_t c, const EscapeOptions& options, bool special)
+{
+    return c < 32 || c == 127 || c == '\\' || c >= 0x10000 || (c >= 128 && c <= 160) || special ||
+           (options.nonAscii && c >= 128) || (options.control && IsControl(Unit(c)));
+}
+
+// WriteEscape, which also builds the table below at compile time.
 constexpr int EscapeOf(Unit* out, uint32_t c, const EscapeOptions& options, bool special, bool longForm)
 {
+    if (!NeedsEscape(c, options, special))
+        return 0;
     if (c < 32 || c == 127) {
         if (Unit letter = ControlLetter(c))
             return TwoUnits(out, letter);
@@ -78,10 +90,6 @@ constexpr int EscapeOf(Unit* out, uint32_t c, const EscapeOptions& options, bool
         return TwoUnits(out, '\\');
     if (c >= 0x10000)
         return NumericEscape(out, 'U', c, longForm ? 8 : 1);
-    const bool escaped = (c >= 128 && c <= 160) || special || (options.nonAscii && c >= 128) ||
-                         (options.control && IsControl(Unit(c)));
-    if (!escaped)
-        return 0;
     if (Unit named = options.named ? NamedLetter(c) : 0)
         return TwoUnits(out, named);
     return NumericEscape(out, 'u', c, longForm ? 4 : 2);
@@ -103,10 +111,14 @@ constexpr uint8_t kEnd = 2;        // the NUL
 constexpr uint8_t kBeyond = 4;     // a unit from 256 on, not in the table
 constexpr uint8_t kLongBefore = 8; // a numeric escape before it takes its long form
 constexpr uint8_t kNeeds = kEscaped | kEnd | kBeyond;
+// The table loop picks a form with arithmetic on these bits: the escaped bit
+// is the form's index (0 as it is, 1 short), and the next unit's kLongBefore
+// shifted down to it adds one more (2 long).
+static_assert(kEscaped == 1 && kLongBefore == 8, "the form index is built from these bit positions");
 
 // What the units below 256 need, built at compile time: the module then has
 // no initialisation to run, and nothing to guard, when it is loaded.
-struct EscapeTable {
+struct EscapeForms {
     // forms[named][form][u]: u itself (form 0), or the escape of u in its
     // short (1) or long form (2), in units 0 to 6 and the length in unit 7,
     // so that one 16-byte copy writes any of them.
@@ -118,9 +130,9 @@ struct EscapeTable {
     uint8_t classes[2][2][256];
 };
 
-constexpr EscapeTable MakeEscapeTable()
+constexpr EscapeForms MakeEscapeForms()
 {
-    EscapeTable t{};
+    EscapeForms t{};
     for (int named = 0; named < 2; ++named)
         for (int longForm = 0; longForm < 2; ++longForm)
             for (uint32_t u = 1; u < 256; ++u) {
@@ -135,8 +147,8 @@ constexpr EscapeTable MakeEscapeTable()
         for (int shortAtEnd = 0; shortAtEnd < 2; ++shortAtEnd) {
             uint8_t* classes = t.classes[nonAscii][shortAtEnd];
             for (unsigned u = 1; u < 256; ++u) {
-                const bool escaped =
-                    IsLatin1Control(Unit(u)) || (u >= 128 && u <= 160) || u == '\\' || (u >= 128 && nonAscii);
+                const EscapeOptions options{nonAscii != 0, false, false, false};
+                const bool escaped = NeedsEscape(u, options, false);
                 classes[u] = uint8_t((escaped ? kEscaped : 0) | (IsHexDigit(Unit(u)) ? kLongBefore : 0));
             }
             classes[0] = uint8_t(kEnd | (shortAtEnd ? 0 : kLongBefore));
@@ -144,9 +156,9 @@ constexpr EscapeTable MakeEscapeTable()
     return t;
 }
 
-constexpr EscapeTable kEscapeTable = MakeEscapeTable();
+constexpr EscapeForms kEscapeForms = MakeEscapeForms();
 
-const EscapeTable& Table() { return kEscapeTable; }
+const EscapeForms& Table() { return kEscapeForms; }
 
 struct UnitClasses {
     EscapeOptions options;
@@ -163,7 +175,7 @@ struct UnitClasses {
 void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
 {
     const EscapeOptions options = ReadEscapeFlags(flags);
-    const EscapeTable& table = Table();
+    const EscapeForms& table = Table();
     classes->options = options;
     classes->wide = false;
     uint8_t* below = classes->below256;
@@ -202,8 +214,7 @@ bool IsOrdinaryUnit(const UnitClasses& classes, Unit u)
 {
     if (u < 256)
         return (classes.below256[u] & kNeeds) == 0;
-    const EscapeOptions& o = classes.options;
-    return !o.nonAscii && !IsHighSurrogate(u) && !(o.control && IsControl(u)) && !InWideSet(classes, u);
+    return !IsHighSurrogate(u) && !NeedsEscape(u, classes.options, InWideSet(classes, u));
 }
 
 // The class bits of any unit: those of the table below 256, kBeyond above.
@@ -355,28 +366,14 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             continue;
         }
 
-        // A surrogate pair, written here as \U and five, six or (the long
-        // form) eight digits, as WriteEscape would.
-        if (IsHighSurrogate(u) && IsLowSurrogate(text[i + 1])) {
-            uint32_t c = 0x10000 + (((u & 0x3FFu) << 10) | (text[i + 1] & 0x3FFu));
-            const int n = 2 + (LongFormBefore(classes, text[i + 2]) ? 8 : c >= 0x100000 ? 6 : 5);
-            if (out + n > end) {
-                overflow = true;
-                break;
-            }
-            out[0] = '\\';
-            out[1] = 'U';
-            for (int k = n - 1; k >= 2; --k, c >>= 4)
-                out[k] = kHexUnits[c & 0xF];
-            out += n;
-            ++count;
-            i += 2;
-            continue;
-        }
-        // Or a unit that is escaped, or a lone high surrogate copied as it
-        // is: written in place (at most 6 units, within the spare units),
-        // then checked.
-        int n = WriteEscape(out, u, classes.options, InWideSet(classes, u), LongFormBefore(classes, text[i + 1]));
+        // A surrogate pair, or a unit that is escaped, or a lone high
+        // surrogate copied as it is: written in place (at most 10 units,
+        // within the spare units), then checked.
+        const bool pair = IsHighSurrogate(u) && IsLowSurrogate(text[i + 1]);
+        const uint32_t c = pair ? 0x10000 + (((u & 0x3FFu) << 10) | (text[i + 1] & 0x3FFu)) : u;
+        const size_t taken = pair ? 2 : 1;
+        int n = WriteEscape(out, c, classes.options, !pair && InWideSet(classes, u),
+                            LongFormBefore(classes, text[i + taken]));
         count += n > 0;
         if (n == 0) {
             out[0] = u;
@@ -387,7 +384,7 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             break;
         }
         out += n;
-        ++i;
+        i += taken;
     }
 
     if (!overflow) {
