@@ -162,6 +162,7 @@ const EscapeForms& Table() { return kEscapeForms; }
 
 struct UnitClasses {
     EscapeOptions options;
+    ScanPath path; // the scans this call takes
     uint8_t below256[256]; // the class bits of the units below 256
     bool wide;
     uint32_t wideBits[0x10000 / 32]; // the special units from 256 on; valid only when wide
@@ -177,6 +178,7 @@ void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
     const EscapeOptions options = ReadEscapeFlags(flags);
     const EscapeForms& table = Table();
     classes->options = options;
+    classes->path = ActiveScanPath();
     classes->wide = false;
     uint8_t* below = classes->below256;
     std::memcpy(below, table.classes[options.nonAscii][options.shortAtEnd],
@@ -226,40 +228,85 @@ bool LongFormBefore(const UnitClasses& classes, Unit next)
 }
 
 
+#if IVRO_USE_SSE2
+// From `i`, blocks of sixteen units, read only below MAX_ARG_LEN, within the
+// caller's buffer: the index of the first unit of the first block that does
+// not pass (a block passes when all its units are printable ASCII that needs
+// nothing), or where the blocks end.
+inline size_t SkipOrdinaryBlocks(const UnitClasses& classes, const Unit* text, size_t i)
+{
+    __m128i printable[16];
+    for (int k = 0; k < classes.printableCount; ++k)
+        printable[k] = _mm_set1_epi8(char(classes.printable[k]));
+    const __m128i belowSpace = _mm_set1_epi8(0x1F);
+    const __m128i delete_ = _mm_set1_epi8(0x7F);
+    for (; i + 16 <= size_t(MAX_ARG_LEN); i += 16) {
+        // Sixteen units packed into bytes: units from 0x100 to 0x7FFF
+        // become 0xFF, from 0x8000 on 0x00, and neither is printable.
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
+        const __m128i bytes = _mm_packus_epi16(low, high);
+        // 0x20..0x7E, compared as signed bytes: 0x80 and up are negative.
+        __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi8(bytes, belowSpace), _mm_cmplt_epi8(bytes, delete_));
+        for (int k = 0; k < classes.printableCount; ++k)
+            ordinary = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, printable[k]), ordinary);
+        const unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
+        if (mask != 0xFFFF)
+            return i + size_t(__builtin_ctz(~mask));
+    }
+    return i;
+}
+#endif
+
+#if IVRO_USE_AVX2
+// The same test 32 units a step, for the opening scan, which on plain text
+// covers the whole text; the sixteen-unit blocks take what is left below
+// MAX_ARG_LEN. The packing works within each 128-bit half, so the packed
+// quarters are put back in the order of the text before the mask is taken.
+IVRO_TARGET_AVX2 size_t SkipOrdinaryBlocksAvx2(const UnitClasses& classes, const Unit* text, size_t i)
+{
+    __m256i printable[16];
+    for (int k = 0; k < classes.printableCount; ++k)
+        printable[k] = _mm256_set1_epi8(char(classes.printable[k]));
+    const __m256i belowSpace = _mm256_set1_epi8(0x1F);
+    const __m256i delete_ = _mm256_set1_epi8(0x7F);
+    for (; i + 32 <= size_t(MAX_ARG_LEN); i += 32) {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 16));
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), 0xD8);
+        __m256i ordinary =
+            _mm256_and_si256(_mm256_cmpgt_epi8(bytes, belowSpace), _mm256_cmpgt_epi8(delete_, bytes));
+        for (int k = 0; k < classes.printableCount; ++k)
+            ordinary = _mm256_andnot_si256(_mm256_cmpeq_epi8(bytes, printable[k]), ordinary);
+        const unsigned mask = unsigned(_mm256_movemask_epi8(ordinary));
+        if (mask != 0xFFFFFFFFu)
+            return i + size_t(__builtin_ctz(~mask));
+    }
+    return SkipOrdinaryBlocks(classes, text, i);
+}
+#endif
+
 // The index of the first unit at or after `i` that is not ordinary: a NUL,
 // or a unit that needs an escape or a look at what follows it. A run longer
-// than eight units goes on in blocks of sixteen, read only below MAX_ARG_LEN,
-// within the caller's buffer; a block passes when all its units are printable
-// ASCII that needs nothing.
-size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i)
+// than eight units goes on in blocks (when the path has them and the set of
+// printable units that need a look is small enough for them), `opening`
+// for the scan from the text's start, which may take the widest blocks.
+size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i, bool opening = false)
 {
     for (const size_t stop = i + 8; i < stop; ++i)
         if (!IsOrdinaryUnit(classes, text[i]))
             return i;
 #if IVRO_USE_SSE2
-    if (classes.printableCount >= 0) {
-        __m128i printable[16];
-        for (int k = 0; k < classes.printableCount; ++k)
-            printable[k] = _mm_set1_epi8(char(classes.printable[k]));
-        const __m128i belowSpace = _mm_set1_epi8(0x1F);
-        const __m128i delete_ = _mm_set1_epi8(0x7F);
-        for (; i + 16 <= size_t(MAX_ARG_LEN); i += 16) {
-            // Sixteen units packed into bytes: units from 0x100 to 0x7FFF
-            // become 0xFF, from 0x8000 on 0x00, and neither is printable.
-            const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-            const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
-            const __m128i bytes = _mm_packus_epi16(low, high);
-            // 0x20..0x7E, compared as signed bytes: 0x80 and up are negative.
-            __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi8(bytes, belowSpace), _mm_cmplt_epi8(bytes, delete_));
-            for (int k = 0; k < classes.printableCount; ++k)
-                ordinary = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, printable[k]), ordinary);
-            const unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
-            if (mask != 0xFFFF) {
-                i += size_t(__builtin_ctz(~mask));
-                break;
-            }
-        }
+    if (classes.path != ScanPath::kScalar && classes.printableCount >= 0) {
+#if IVRO_USE_AVX2
+        if (opening && classes.path == ScanPath::kAvx2)
+            i = SkipOrdinaryBlocksAvx2(classes, text, i);
+        else
+#endif
+            i = SkipOrdinaryBlocks(classes, text, i);
     }
+#else
+    (void)opening;
 #endif
     while (IsOrdinaryUnit(classes, text[i]))
         ++i;
@@ -295,7 +342,7 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
 
     // The text up to the first unit that needs a look stays where it is; a
     // text with no such unit is already in escaped form.
-    const size_t first = SkipOrdinary(classes, text, 0);
+    const size_t first = SkipOrdinary(classes, text, 0, true);
     if (text[first] == 0)
         return 0;
 
