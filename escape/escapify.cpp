@@ -365,17 +365,38 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     for (size_t i = first; !overflow;) {
         unsigned uClass = ClassOf(below, text[i]);
         // The common case: a unit below 256, copied as it is or escaped with
-        // one 16-byte copy from the table. The class of the next unit, which
-        // decides between the short and the long form, is carried over to
-        // the next round. After two ordinary units in a row the rest of their
-        // run is left to the scan (on text that is mostly escapes, a longer
-        // wait cost more in counting than it saved). A pointer walks the text
-        // here, which leaves the 32-bit build a register more.
+        // one 16-byte copy from the table, and surrogate pairs. The class of
+        // the next unit, which decides between the short and the long form,
+        // is carried over to the next round. After two ordinary units in a
+        // row the rest of their run is left to the scan (on text that is
+        // mostly escapes, a longer wait cost more in counting than it saved).
+        // A pointer walks the text here, which leaves the 32-bit build a
+        // register more.
         const Unit* at = text + i;
-        while ((uClass & (kEnd | kBeyond)) == 0) {
+        for (;;) {
+            if ((uClass & (kEnd | kBeyond)) != 0) {
+                // A surrogate pair is always escaped, and never special:
+                // written here by the one writer (at most 10 units, within
+                // the spare units), then checked. Any other unit from 256 on
+                // goes to the general case below.
+                if ((uClass & kEnd) != 0 || !IsHighSurrogate(at[0]) || !IsLowSurrogate(at[1]))
+                    break;
+                const uint32_t c = 0x10000 + (((at[0] & 0x3FFu) << 10) | (at[1] & 0x3FFu));
+                const unsigned nextClass = ClassOf(below, at[2]);
+                const int n = WriteEscape(out, c, classes.options, false, (nextClass & kLongBefore) != 0);
+                if (out + n > end) {
+                    overflow = true;
+                    break;
+                }
+                out += n;
+                ++count;
+                at += 2;
+                uClass = nextClass;
+                continue;
+            }
             const unsigned nextClass = ClassOf(below, at[1]);
             const unsigned kind = uClass & kEscaped;
-            const unsigned form = kind + (kind & (nextClass >> 3)); // kLongBefore is bit 3
+            const unsigned form = kind + (kind & (nextClass >> 3)); // see the static_assert on kLongBefore
             const Unit* units = forms + ((form << 8) + at[0]) * 8;
             const unsigned n = units[7];
             if (out + n > end) {
@@ -404,7 +425,7 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
         if (overflow || (uClass & kEnd) != 0)
             break;
 
-        // A unit from 256 on.
+        // A unit from 256 on that starts no pair.
         if (IsOrdinaryUnit(classes, u)) {
             const size_t start = i;
             i = SkipOrdinary(classes, text, i + 1);
@@ -413,14 +434,10 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             continue;
         }
 
-        // A surrogate pair, or a unit that is escaped, or a lone high
-        // surrogate copied as it is: written in place (at most 10 units,
-        // within the spare units), then checked.
-        const bool pair = IsHighSurrogate(u) && IsLowSurrogate(text[i + 1]);
-        const uint32_t c = pair ? 0x10000 + (((u & 0x3FFu) << 10) | (text[i + 1] & 0x3FFu)) : u;
-        const size_t taken = pair ? 2 : 1;
-        int n = WriteEscape(out, c, classes.options, !pair && InWideSet(classes, u),
-                            LongFormBefore(classes, text[i + taken]));
+        // A unit that is escaped, or a lone high surrogate copied as it is:
+        // written in place (at most 6 units, within the spare units), then
+        // checked.
+        int n = WriteEscape(out, u, classes.options, InWideSet(classes, u), LongFormBefore(classes, text[i + 1]));
         count += n > 0;
         if (n == 0) {
             out[0] = u;
@@ -431,7 +448,7 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             break;
         }
         out += n;
-        i += taken;
+        ++i;
     }
 
     if (!overflow) {
