@@ -114,6 +114,7 @@ echo >&2
 export IVRO_BENCH_LOAD="before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"
 export IVRO_BENCH_WINE=$wine_used
 $PY bench/report.py "$results" bench/results.csv bench/chart.png bench/BENCHMARKS.md README.md
+cp bench/chart.png docs/images/benchmarks.png # the README's picture
 echo
 echo "Where a call of @escapify goes:"
 cat "$breakdown"
