@@ -13,11 +13,11 @@
 # of bench/BENCHMARKS.md. Run it after ./test.sh (which installs the
 # build tools); it installs its own peers when they are missing.
 #
-#   bench/run.sh [RUNS]     RUNS: rounds of timed runs, the median is kept (15)
+#   bench/run.sh [RUNS]     RUNS: rounds of timed runs, the median is kept (25)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh # ROOT, PLATFORMS and the wine prefix and server helpers
-RUNS=${1:-15}
+RUNS=${1:-25}
 NATIVE=$ROOT/build/bench
 INPUTS=$NATIVE/inputs
 PY=/usr/bin/python3 # Debian's, whatever else is on PATH

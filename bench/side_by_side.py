@@ -26,10 +26,11 @@ the scan path a runner reports (the native core's),
 
     path,RUNNER,PATH
 
-and for each comparison the median of its rounds' ratios and the middle
-half of them (lower and upper quartile), the spread:
+and for each comparison the median of its rounds' ratios and their spread,
+the middle 80 % of them (from the 10th to the 90th percentile), followed by
+every round's ratio:
 
-    ratio,IMPL,INPUT,UNITS,PEER_IMPL,PEER_INPUT,PEER_UNITS,MEDIAN,LOW,HIGH,ROUNDS
+    ratio,IMPL,INPUT,UNITS,PEER_IMPL,PEER_INPUT,PEER_UNITS,MEDIAN,LOW,HIGH,ROUNDS,R1 R2 ...
 """
 
 import statistics
@@ -89,11 +90,15 @@ class Runner:
         self.process.wait()
 
 
-def quartiles(values):
+def spread(values):
+    """The 10th and the 90th percentile: the middle 80 % of the rounds. Two
+    runs minutes apart on an idle machine differed by more than the middle
+    half of either run's rounds (the machine as a whole ran at another
+    speed), so the spread takes in more than the middle half."""
     if len(values) < 2:
         return values[0], values[0]
-    q = statistics.quantiles(values, n=4, method="inclusive")
-    return q[0], q[2]
+    q = statistics.quantiles(values, n=10, method="inclusive")
+    return q[0], q[-1]
 
 
 def comparisons(cases):
@@ -172,9 +177,9 @@ def main():
         for (impl, inp, units), values in sorted(per_call.items()):
             f.write(f"result,{impl},{inp},{units},{statistics.median(values):.1f}\n")
         for (a, b), values in ratios.items():
-            low, high = quartiles(values)
+            low, high = spread(values)
             f.write(f"ratio,{a[0]},{a[1]},{a[2]},{b[0]},{b[1]},{b[2]},{statistics.median(values):.4f},"
-                    f"{low:.4f},{high:.4f},{len(values)}\n")
+                    f"{low:.4f},{high:.4f},{len(values)},{' '.join(f'{v:.4f}' for v in values)}\n")
 
 
 if __name__ == "__main__":
