@@ -87,6 +87,11 @@ $PY bench/inputs.py "$INPUTS" --special-fit "$fit"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 results=$NATIVE/results.txt
 status=0
+# From here on this script and all it starts, the wine servers and the
+# runners included, keep to one processor (the last), so that the two sides
+# of a ratio always run on the same one: the processors of a virtual machine
+# need not run at the same speed.
+taskset -cp "$(($(nproc) - 1))" $$ >/dev/null
 for platform in "${PLATFORMS[@]}"; do
     dir=$(bench_win "$platform")
     stop_wine_server "$dir" # one left from an interrupted run

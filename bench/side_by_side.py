@@ -12,13 +12,15 @@ CALLS calls of case K took, until "quit".
 
 A comparison is two cases: an Ivro call and a peer on the same input and
 size (Python, bash, fish, or memcpy of the same bytes), or the same Ivro call
-on 8191 and on 1024 units. In every round each comparison times one short
-run of each of its two cases right after the other (the first of the two
-alternating from round to round) and takes the ratio of their times per
-call: a burst of noise on the machine lands on both sides of a ratio, not on
-one. Runs are calibrated first to take about RUN_MS each.
+on 8191 and on 1024 units. In every round each comparison times short runs
+of its two cases in turn, RUNS_PER_SIDE of each (the first of the two
+alternating from round to round), and takes the ratio of the shortest run of
+each side: a burst of noise on the machine lands on both sides of a ratio,
+or on neither, not on one. Runs are calibrated first to take about RUN_MS
+each.
 
-RESULTS gets, for each case, the median time per call of all its runs:
+RESULTS gets, for each case, the median over the rounds of its time per call
+(the shortest of the round's runs):
 
     result,IMPL,INPUT,UNITS,NS_PER_CALL
 
@@ -38,7 +40,11 @@ import subprocess
 import sys
 import time
 
-RUN_MS = 3  # length of one timed run
+RUN_MS = 2  # length of one timed run
+# Runs of each side in a round, taken in turn (A B A B A B); the shortest of
+# each side's runs is its time in that round. Anything else on the machine
+# only adds time to a run, so the shortest is the least disturbed.
+RUNS_PER_SIDE = 3
 SMALL, BIG = 1024, 8191
 
 # Which peers an Ivro call is compared with, by its task.
@@ -156,15 +162,18 @@ def main():
         print(f"== {len(pairs)} comparisons, {rounds} rounds", file=sys.stderr, flush=True)
         for r in range(rounds):
             for pair in pairs:
-                times = {}
-                for key in (pair if r % 2 == 0 else pair[::-1]):
-                    runner, k = cases[key]
-                    times[key] = runner.run(k, calls[key]) / calls[key]
-                    per_call[key].append(times[key])
-                ratios[pair].append(times[pair[0]] / times[pair[1]])
+                times = {key: [] for key in pair}
+                for _ in range(RUNS_PER_SIDE):
+                    for key in (pair if r % 2 == 0 else pair[::-1]):
+                        runner, k = cases[key]
+                        times[key].append(runner.run(k, calls[key]) / calls[key])
+                least = {key: min(t) for key, t in times.items()}
+                for key in pair:
+                    per_call[key].append(least[key])
+                ratios[pair].append(least[pair[0]] / least[pair[1]])
             for key in alone:
                 runner, k = cases[key]
-                per_call[key].append(runner.run(k, calls[key]) / calls[key])
+                per_call[key].append(min(runner.run(k, calls[key]) / calls[key] for _ in range(RUNS_PER_SIDE)))
         print(f"== {time.monotonic() - started:.0f} s of rounds", file=sys.stderr, flush=True)
     finally:
         for runner in runners:
