@@ -5,12 +5,12 @@
 
 RESULTS_TXT is what bench/side_by_side.py wrote: each case's median time per
 call ("result,...") and each comparison's median ratio over the rounds with
-its spread, the middle 80 % of the rounds ("ratio,..."). Writes CSV
+its spread, the middle half of the rounds ("ratio,..."). Writes CSV
 (impl,input,units,ns_per_call), the chart, the blocks between the results and
 the processors markers of MARKDOWN and the table between the table markers of
 README; prints the table and the verdict on each target, judged by the median
 ratio: met, MISSED, or "within noise" where the target lies inside the
-spread (the middle 80 % of the rounds). Nothing here fails on a missed target: the figures are reported.
+spread (the middle half of the rounds). Nothing here fails on a missed target: the figures are reported.
 """
 
 import datetime
@@ -181,7 +181,7 @@ def check_targets(fig, ratios):
         v = verdict_of(r, target)
         verdicts[name] = v
         lines.append(f"  {what}: {fmt_ns(fig[key])} ns vs {fmt_ns(fig[peer])} ns, ratio {r[0]:.2f} "
-                     f"(middle 80 % of {r[3]} rounds {r[1]:.2f} to {r[2]:.2f})  {v}")
+                     f"(middle half of {r[3]} rounds {r[1]:.2f} to {r[2]:.2f})  {v}")
 
     lines.append("ExpandEscapes at least 2x faster than python-decode (Ivro/python <= 0.50):")
     for inp in ("plain", "dense", "mixed"):
@@ -208,7 +208,7 @@ def check_targets(fig, ratios):
         v = verdict_of(r, allowed)
         verdicts[f"linear {impl} {inp}"] = v
         size = "" if big == BIG else f" for {big}/1024 units (allowed {allowed:.2f}x, 8191 units do not fit escaped)"
-        lines.append(f"  {impl:16} {inp:21}: {r[0]:5.2f}x{size} (middle 80 % {r[1]:.2f} to {r[2]:.2f})  {v}")
+        lines.append(f"  {impl:16} {inp:21}: {r[0]:5.2f}x{size} (middle half {r[1]:.2f} to {r[2]:.2f})  {v}")
     lines.append("Plain expansion within 3x of the memcpy floor at 1024 units, 2x at 8191 "
                  "(the figure includes the copy-in):")
     for units, allowed in ((SMALL, 3.0), (BIG, 2.0)):

@@ -29,7 +29,7 @@ the scan path a runner reports (the native core's),
     path,RUNNER,PATH
 
 and for each comparison the median of its rounds' ratios and their spread,
-the middle 80 % of them (from the 10th to the 90th percentile), followed by
+the middle half of them (from the lower to the upper quartile), followed by
 every round's ratio:
 
     ratio,IMPL,INPUT,UNITS,PEER_IMPL,PEER_INPUT,PEER_UNITS,MEDIAN,LOW,HIGH,ROUNDS,R1 R2 ...
@@ -97,14 +97,11 @@ class Runner:
 
 
 def spread(values):
-    """The 10th and the 90th percentile: the middle 80 % of the rounds. Two
-    runs minutes apart on an idle machine differed by more than the middle
-    half of either run's rounds (the machine as a whole ran at another
-    speed), so the spread takes in more than the middle half."""
+    """The lower and the upper quartile: the middle half of the rounds."""
     if len(values) < 2:
         return values[0], values[0]
-    q = statistics.quantiles(values, n=10, method="inclusive")
-    return q[0], q[-1]
+    q = statistics.quantiles(values, n=4, method="inclusive")
+    return q[0], q[2]
 
 
 def comparisons(cases):
