@@ -59,8 +59,8 @@ inline size_t FindBackslashOrEnd(const Unit* in, size_t i, bool blocks)
 
 #if IVRO_USE_AVX2
 // The opening scan with AVX2: 128 units a step in eight 32-byte loads, up to
-// the step that holds a stop, which the 32-unit steps then find; the blocks
-// read are those of the SSE2 scan below, below MAX_ARG_LEN. Packed with
+// the step that holds a stop, which the 32-unit steps then find; like the
+// SSE2 scan's, every block read lies below MAX_ARG_LEN. Packed with
 // signed saturation as PackUnits does (within each 128-bit half, an order
 // that does not matter to whether a step holds a stop), a byte is a stop
 // where the unsigned minimum of it and of it xor '\\' is 0.
