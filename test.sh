@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the native
-# unit tests of the portable core under the sanitizers (with and without the
-# engine's SSE2 paths), a short run of each
+# unit tests of the portable core under the sanitizers (on each path of the
+# engine's scans, and built without its vector paths), a short run of each
 # fuzz target, then for 32-bit and for 64-bit Windows the module, the
 # stand-in shell, the core's tests and the end-to-end tests under wine, and
 # last the release, built twice from the commit and compared byte for byte.
@@ -17,6 +17,10 @@ configure_native_scalar
 cmake --build "$SCALAR_BUILD"
 configure_fuzz
 cmake --build "$FUZZ_BUILD"
+if ! has_avx2; then
+    configure_native_avx2
+    cmake --build "$AVX2_BUILD" --target core_tests
+fi
 for platform in "${PLATFORMS[@]}"; do
     dir=$(win_build "$platform")
     configure_windows "$platform"
@@ -30,6 +34,10 @@ echo "== native tests"
 (cd "$NATIVE_BUILD" && ctest --output-on-failure --timeout 300) || status=1
 echo "== native tests without the SSE2 paths"
 (cd "$SCALAR_BUILD" && ctest --output-on-failure --timeout 300) || status=1
+if ! has_avx2; then
+    echo "== native tests of the AVX2 path, under QEMU (this processor has no AVX2)"
+    (cd "$AVX2_BUILD" && ctest --output-on-failure --timeout 300 -R '^core_tests_avx2$') || status=1
+fi
 echo "== fuzz targets, 10 seconds each (fuzz/run.sh runs them longer)"
 (cd "$FUZZ_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
 echo "== Windows tests under wine, with an X server of their own"

@@ -3,6 +3,8 @@
 // same bytes as the floor.
 //
 //   ivro_native_bench DIR [benchmark options]   runs the cases of DIR/cases-native.txt
+//   ivro_native_bench --serve DIR               times runs of those cases on request
+//                                               (bench/side_by_side.py's protocol)
 //   ivro_native_bench --fit FILE.u16            prints the length of the longest
 //                                               prefix whose escaped form fits
 //   ivro_native_bench --loop IMPL FILE.u16 N    N calls of IMPL on FILE and
@@ -13,6 +15,7 @@
 // include that copy, whose own cost is the memcpy benchmark of the same input.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,7 @@
 #include "escape/args.h"
 #include "escape/escapify.h"
 #include "escape/expand.h"
+#include "escape/simd.h"
 
 // SplitArgs reports an overflow through this; no input here can overflow.
 void ReportSplitOverflow(int used, int capacity)
@@ -143,6 +147,81 @@ void RunMemcpy(benchmark::State& state, const Case* c)
     SetCounters(state, *c);
 }
 
+// One call of the case's routine as the benchmarks time it, the input copied
+// in first where the routine changes its text.
+inline void CallOnce(const Case& c, Unit* buffer, size_t bytes)
+{
+    if (c.impl == "SplitArgs") {
+        int r = SplitArgs(c.text.c_str(), &g_list);
+        benchmark::DoNotOptimize(r);
+        benchmark::ClobberMemory();
+        return;
+    }
+    std::memcpy(buffer, c.text.c_str(), bytes);
+    benchmark::DoNotOptimize(buffer);
+    if (c.impl == "ExpandEscapes") {
+        int r = ExpandEscapes(buffer, nullptr);
+        benchmark::DoNotOptimize(r);
+    } else if (c.impl == "Escapify") {
+        int r = Escapify(buffer, 0, kSpecial);
+        benchmark::DoNotOptimize(r);
+    }
+    benchmark::ClobberMemory();
+}
+
+// Checks each case once, as the benchmarks do; false after printing why not.
+bool Check(const Case& c)
+{
+    Unit* buffer = WorkBuffer();
+    std::memcpy(buffer, c.text.c_str(), (c.text.size() + 1) * sizeof(Unit));
+    if (c.impl == "ExpandEscapes") {
+        if (ExpandEscapes(buffer, nullptr) < 0 || (!c.expect.empty() && std::u16string(buffer) != c.expect)) {
+            std::fprintf(stderr, "ExpandEscapes on %s gave another text than expected\n", c.file.c_str());
+            return false;
+        }
+    } else if (c.impl == "Escapify" && Escapify(buffer, 0, kSpecial) < 0) {
+        std::fprintf(stderr, "Escapify on %s failed\n", c.file.c_str());
+        return false;
+    } else if (c.impl == "SplitArgs" && SplitArgs(c.text.c_str(), &g_list) < 1) {
+        std::fprintf(stderr, "SplitArgs on %s found no argument\n", c.file.c_str());
+        return false;
+    }
+    return true;
+}
+
+// --serve: the protocol of bench/side_by_side.py. Prints "case K IMPL INPUT
+// UNITS" for each case and "ready"; then answers each line "run K CALLS"
+// with "took NS", the nanoseconds CALLS calls of case K took, until "quit"
+// or the end of the input.
+int Serve(const std::vector<Case>& cases)
+{
+    for (const Case& c : cases)
+        if (!Check(c))
+            return 1;
+    std::printf("path %s\n", ScanPathName(ActiveScanPath()));
+    for (size_t k = 0; k < cases.size(); ++k)
+        std::printf("case %zu %s %s %d\n", k, cases[k].impl.c_str(), cases[k].input.c_str(), cases[k].units);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    Unit* buffer = WorkBuffer();
+    char line[128];
+    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        size_t k = 0;
+        long calls = 0;
+        if (std::sscanf(line, "run %zu %ld", &k, &calls) != 2 || k >= cases.size() || calls < 1)
+            break;
+        const Case& c = cases[k];
+        const size_t bytes = (c.text.size() + 1) * sizeof(Unit);
+        const auto t0 = std::chrono::steady_clock::now();
+        for (long i = 0; i < calls; ++i)
+            CallOnce(c, buffer, bytes);
+        const auto t1 = std::chrono::steady_clock::now();
+        std::printf("took %lld\n", static_cast<long long>(std::chrono::nanoseconds(t1 - t0).count()));
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 // The longest prefix (not splitting a surrogate pair) whose escaped form fits.
 int Fit(const std::string& path)
 {
@@ -203,12 +282,14 @@ int main(int argc, char** argv)
         return Fit(argv[2]);
     if (argc == 5 && std::strcmp(argv[1], "--loop") == 0)
         return Loop(argv[2], argv[3], std::atol(argv[4]));
-    if (argc < 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: %s DIR [benchmark options] | --fit FILE.u16 | --loop IMPL FILE.u16 N\n",
+    const bool serve = argc == 3 && std::strcmp(argv[1], "--serve") == 0;
+    if (!serve && (argc < 2 || argv[1][0] == '-')) {
+        std::fprintf(stderr,
+                     "usage: %s DIR [benchmark options] | --serve DIR | --fit FILE.u16 | --loop IMPL FILE.u16 N\n",
                      argv[0]);
         return 2;
     }
-    const std::string dir = argv[1];
+    const std::string dir = argv[serve ? 2 : 1];
 
     static std::vector<Case> cases;
     std::ifstream list(dir + "/cases-native.txt");
@@ -223,6 +304,8 @@ int main(int argc, char** argv)
         c.expect = Exists(expect) ? Load(expect) : std::u16string();
         cases.push_back(c);
     }
+    if (serve)
+        return Serve(cases);
     for (const Case& k : cases) {
         const std::string name = k.impl + "/" + k.input + "/" + std::to_string(k.units);
         void (*run)(benchmark::State&, const Case*) = k.impl == "ExpandEscapes" ? RunExpand

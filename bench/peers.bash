@@ -2,6 +2,7 @@
 # bash's printf on the benchmark inputs, in one process.
 #
 #   peers.bash DIR [RUNS]
+#   peers.bash --serve DIR
 #
 # bash-printf-b: printf -v v %b "$s" (expands escapes); bash-printf-q:
 # printf -v v %q "$s" (quotes for reuse as shell input). The input is read
@@ -10,7 +11,16 @@
 # run of every case each, and the median run is printed:
 #
 #   result,IMPL,INPUT,UNITS,NS_PER_CALL,CALLS_PER_RUN,CHARS
+#
+# --serve checks the cases the same way and then follows the protocol of
+# bench/side_by_side.py: "case K IMPL INPUT UNITS" for each case and "ready";
+# each line "run K CALLS" is answered with "took NS", until "quit".
 set -u
+serve=0
+if [ "$1" = --serve ]; then
+    serve=1
+    shift
+fi
 dir=$1
 runs=${2:-5}
 status=0
@@ -41,9 +51,24 @@ while read -r impl input units name; do
         fi
     fi
     n=1
-    while run "$fmt" $n; ((elapsed < 20000)); do n=$((n * 2)); done
+    ((serve)) || while run "$fmt" $n; ((elapsed < 20000)); do n=$((n * 2)); done
     names+=("$impl,$input,$units") fmts+=("$fmt") texts+=("$s") calls+=($n) times+=("")
 done <"$dir/cases-peers.txt"
+
+if ((serve)); then
+    ((status == 0)) || exit $status
+    for k in "${!names[@]}"; do
+        IFS=, read -r impl input units <<<"${names[k]}"
+        echo "case $k $impl $input $units"
+    done
+    echo ready
+    while read -r word k n && [ "$word" = run ]; do
+        s=${texts[k]}
+        run "${fmts[k]}" "$n"
+        echo "took $((elapsed * 1000))"
+    done
+    exit 0
+fi
 
 # The runs of all cases interleaved, so that a burst of noise on the machine
 # hits every case alike rather than all the runs of one.

@@ -2,6 +2,7 @@
 # process.
 #
 #   fish peers.fish DIR RUNS TIMEFILE 2>TIMEFILE
+#   fish peers.fish DIR serve TIMEFILE 2>TIMEFILE
 #
 # fish-unescape: set v (string unescape -- $s); fish-escape:
 # set v (string escape -- $s). The input is read whole into s (UTF-8; string
@@ -12,6 +13,10 @@
 #   result,IMPL,INPUT,UNITS,NS_PER_CALL,CALLS_PER_RUN,CHARS
 #
 # and a text that does not expand as expected as a line "error: ...".
+#
+# With serve for RUNS it follows the protocol of bench/side_by_side.py after
+# the same checks: "case K IMPL INPUT UNITS" for each case and "ready"; each
+# line "run K CALLS" is answered with "took NS", until "quit".
 set -l dir $argv[1]
 set -l runs $argv[2]
 set -g timefile $argv[3]
@@ -75,7 +80,7 @@ for line in (cat $dir/cases-peers.txt)
         end
     end
     set -l n 1
-    while true
+    while test "$runs" != serve
         run $op $n
         test $elapsed -ge 20000000; and break
         set n (math "$n * 2")
@@ -84,6 +89,22 @@ for line in (cat $dir/cases-peers.txt)
     set -a ops $op
     set -a files $dir/$f[4].txt
     set -a calls $n
+end
+
+if test "$runs" = serve
+    test $status_code = 0; or exit $status_code
+    for k in (seq (count $names))
+        echo "case "(math $k - 1)" "(string replace -a , ' ' -- $names[$k])
+    end
+    echo ready
+    while read -l word k n
+        test "$word" = run; or break
+        set k (math $k + 1)
+        read -z -g s <$files[$k]
+        run $ops[$k] $n
+        echo "took "(math -s0 $elapsed)
+    end
+    exit 0
 end
 
 # The runs of all cases interleaved, so that a burst of noise on the machine

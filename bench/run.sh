@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # Runs every benchmark and puts Ivro beside its peers on the same inputs:
-# the portable core natively (Google Benchmark), the module's exports under
-# wine as the shell calls them (the 32-bit and the 64-bit module, each under
-# wine of its width), and Python's unicode_escape codec, bash's
-# printf and fish's string escape/unescape. Prints the table and whether each
-# target is met, and writes bench/results.csv, bench/chart.png and the results
-# block of bench/BENCHMARKS.md; then splits one call of @escapify into its
+# the portable core natively, the module's exports under wine as the shell
+# calls them (the 32-bit and the 64-bit module, each under wine of its
+# width), and Python's unicode_escape codec, bash's printf and fish's string
+# escape/unescape, each in a process that serves timed runs, which
+# bench/side_by_side.py takes in alternation, Ivro's and a peer's one right
+# after the other. Prints the table and whether each target is met, and
+# writes bench/results.csv, bench/chart.png, the results and processors
+# blocks of bench/BENCHMARKS.md and the table of README.md's Benchmarks;
+# then splits one call of @escapify into its
 # parts, in each module, prints that and writes it into the breakdown block
 # of bench/BENCHMARKS.md. Run it after ./test.sh (which installs the
 # build tools); it installs its own peers when they are missing.
 #
-#   bench/run.sh [RUNS]     RUNS: timed runs per figure, the median is kept (7)
+#   bench/run.sh [RUNS]     RUNS: rounds of timed runs, the median is kept (25)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh # ROOT, PLATFORMS and the wine prefix and server helpers
-RUNS=${1:-7}
+RUNS=${1:-25}
 NATIVE=$ROOT/build/bench
 INPUTS=$NATIVE/inputs
 PY=/usr/bin/python3 # Debian's, whatever else is on PATH
@@ -55,21 +58,13 @@ build_win() {
     prepare_wine_prefix "$dir"
 }
 
-# time_win PLATFORM: times the module's exports under the build's own wine,
-# with a wine server of that prefix for the run only. The results go to
-# $results (the 64-bit build names them f_exp-x64, ...), where a call of
-# @escapify goes to $breakdown, and what ran them to $wine_used.
-time_win() {
+# breakdown_win PLATFORM: where a call of @escapify goes in the platform's
+# module (appended to $breakdown), and which wine ran it (to $wine_used).
+breakdown_win() {
     local dir loader
     dir=$(bench_win "$1")
-    echo "== the $1 module's exports under wine" >&2
-    stop_wine_server "$dir" # one left from an interrupted run
-    start_wine_server "$dir"
-    (cd "$dir/bin" && "$dir/wine-run" ivro_wine_bench.exe "Z:$INPUTS" "$RUNS") | grep '^result,' >>"$results" ||
-        status=1
-    (cd "$dir/bin" && "$dir/wine-run" ivro_wine_bench.exe --breakdown "Z:$INPUTS" "$RUNS") |
+    (cd "$dir/bin" && "$dir/wine-run" ivro_wine_bench.exe --breakdown "Z:$INPUTS" 7) |
         sed -n 's/^.*\(@escapify on\)/\1/; /^@escapify on/,$p' >>"$breakdown" || status=1
-    stop_wine_server "$dir"
     loader=$(sed -n 's/^exec \([^ ]*\) .*/\1/p' "$dir/wine-run") # the wrapper's last line: exec LOADER "$@"
     wine_used+="${wine_used:+, }Ivro-$1.dll by $loader ($("$dir/wine-run" --version))"
 }
@@ -91,33 +86,40 @@ $PY bench/inputs.py "$INPUTS" --special-fit "$fit"
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 results=$NATIVE/results.txt
-: >"$results"
 status=0
-echo "== native core (Google Benchmark)" >&2
-"$NATIVE/bench/ivro_native_bench" "$INPUTS" --benchmark_min_time=0.05 --benchmark_min_warmup_time=0.02 \
-    --benchmark_repetitions="$RUNS" --benchmark_enable_random_interleaving=true \
-    --benchmark_report_aggregates_only=true \
-    --benchmark_out="$NATIVE/native.json" --benchmark_out_format=json >"$NATIVE/native.log" 2>&1 || status=1
-grep -q ERROR "$NATIVE/native.log" && { grep ERROR "$NATIVE/native.log" >&2; status=1; }
+# From here on this script and all it starts, the wine servers and the
+# runners included, keep to one processor (the last), so that the two sides
+# of a ratio always run on the same one: the processors of a virtual machine
+# need not run at the same speed.
+taskset -cp "$(($(nproc) - 1))" $$ >/dev/null
+for platform in "${PLATFORMS[@]}"; do
+    dir=$(bench_win "$platform")
+    stop_wine_server "$dir" # one left from an interrupted run
+    start_wine_server "$dir"
+done
+# Every runner serves timed runs on request; side_by_side.py alternates them.
+runners=(native "\"$NATIVE/bench/ivro_native_bench\" --serve \"$INPUTS\"")
+for platform in "${PLATFORMS[@]}"; do
+    dir=$(bench_win "$platform")
+    runners+=("$platform" "cd \"$dir/bin\" && \"$dir/wine-run\" ivro_wine_bench.exe --serve \"Z:$INPUTS\"")
+done
+runners+=(python "$PY bench/peers.py --serve \"$INPUTS\""
+    bash "bash bench/peers.bash --serve \"$INPUTS\""
+    fish "fish bench/peers.fish \"$INPUTS\" serve \"$NATIVE/fish-time.txt\" 2>\"$NATIVE/fish-time.txt\"")
+$PY bench/side_by_side.py "$RUNS" "$results" "${runners[@]}" || status=1
 breakdown=$NATIVE/breakdown.txt
 : >"$breakdown"
 wine_used=
 for platform in "${PLATFORMS[@]}"; do
-    time_win "$platform"
+    breakdown_win "$platform"
+    stop_wine_server "$(bench_win "$platform")"
 done
-echo "== Python" >&2
-$PY bench/peers.py "$INPUTS" "$RUNS" >>"$results" || status=1
-echo "== bash" >&2
-bash bench/peers.bash "$INPUTS" "$RUNS" >>"$results" || status=1
-echo "== fish" >&2
-fish bench/peers.fish "$INPUTS" "$RUNS" "$NATIVE/fish-time.txt" >"$NATIVE/fish.txt" 2>"$NATIVE/fish-time.txt" || status=1
-grep '^result,' "$NATIVE/fish.txt" >>"$results" || status=1
-grep -v '^result,' "$NATIVE/fish.txt" >&2 && status=1
 echo >&2
 
 export IVRO_BENCH_LOAD="before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"
 export IVRO_BENCH_WINE=$wine_used
-$PY bench/report.py "$NATIVE/native.json" "$results" bench/results.csv bench/chart.png bench/BENCHMARKS.md
+$PY bench/report.py "$results" bench/results.csv bench/chart.png bench/BENCHMARKS.md README.md
+cp bench/chart.png docs/images/benchmarks.png # the README's picture
 echo
 echo "Where a call of @escapify goes:"
 cat "$breakdown"

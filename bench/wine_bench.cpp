@@ -3,6 +3,7 @@
 // times each export on the inputs that bench/inputs.py wrote.
 //
 //   ivro_wine_bench DIR [RUNS]
+//   ivro_wine_bench --serve DIR
 //   ivro_wine_bench --breakdown DIR [RUNS]
 //
 // DIR holds cases-wine.txt and the .u16 inputs (a Windows path; under wine
@@ -18,6 +19,11 @@
 // IMPL is the export's name; the 64-bit build adds "-x64" (f_exp-x64), so
 // that the figures of both modules stand in one table. The 32-bit module's
 // keep the plain names.
+//
+// --serve checks the cases as above, then follows the protocol of
+// bench/side_by_side.py: prints "case K IMPL INPUT UNITS" for each case (IMPL
+// with its suffix) and "ready", and answers each line "run K CALLS" with
+// "took NS", the nanoseconds CALLS calls of case K took, until "quit".
 //
 // --breakdown splits one call of @escapify on DIR/plain-1024.u16 into its
 // parts, each timed on its own in the same way, one line each (ns per call):
@@ -205,9 +211,10 @@ int Breakdown(HMODULE module, const std::string& dir, int runs)
 int main(int argc, char** argv)
 {
     const bool breakdown = argc > 1 && std::string(argv[1]) == "--breakdown";
-    const int first = breakdown ? 2 : 1; // DIR
+    const bool serve = argc > 1 && std::string(argv[1]) == "--serve";
+    const int first = breakdown || serve ? 2 : 1; // DIR
     if (argc < first + 1) {
-        std::fprintf(stderr, "usage: %s [--breakdown] DIR [RUNS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--breakdown | --serve] DIR [RUNS]\n", argv[0]);
         return 2;
     }
     const std::string dir = argv[first];
@@ -279,6 +286,27 @@ int main(int argc, char** argv)
         QueryPerformanceCounter(&t1);
         return Seconds(t0, t1, frequency);
     };
+    if (serve) {
+        if (status != 0)
+            return status;
+        for (size_t k = 0; k < cases.size(); ++k)
+            std::printf("case %u %s%s %s %d\n", unsigned(k), cases[k].impl.c_str(), ImplSuffix().c_str(),
+                        cases[k].input.c_str(), cases[k].units);
+        std::printf("ready\n");
+        std::fflush(stdout);
+        char line[128];
+        unsigned k = 0;
+        long calls = 0;
+        while (std::fgets(line, sizeof line, stdin) != nullptr && std::sscanf(line, "run %u %ld", &k, &calls) == 2 &&
+               k < cases.size() && calls > 0) {
+            const double seconds = timeRun(cases[k], calls);
+            std::printf("took %.0f\n", seconds * 1e9);
+            std::fflush(stdout);
+        }
+        HostUnloadModule();
+        return 0;
+    }
+
     // Calls per run: doubled until a run takes 20 ms.
     for (Case& c : cases)
         while (timeRun(c, c.calls) < 0.02)

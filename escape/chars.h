@@ -15,11 +15,28 @@ constexpr bool IsHexDigit(Unit u)
 {
     return IsDecimalDigit(u) || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f');
 }
+
+// The digit values of the ASCII units, kNoDigit for every other unit: the one
+// table behind HexDigitValue and the expansion's digit readers, which test a
+// unit against their base with it (an 8 is no octal digit: 8 >= 8).
+constexpr unsigned kNoDigit = 0xFF;
+struct DigitValues {
+    uint8_t value[128];
+    constexpr DigitValues() : value()
+    {
+        for (unsigned u = 0; u < 128; ++u)
+            value[u] = uint8_t(!IsHexDigit(Unit(u)) ? kNoDigit
+                               : IsDecimalDigit(Unit(u)) ? u - '0'
+                                                         : (u | 0x20) - 'a' + 10);
+    }
+};
+inline constexpr DigitValues kDigitValues;
+
+// The value of any unit as a digit: 0 to 15, or kNoDigit.
+constexpr unsigned DigitValue(Unit u) { return u < 128 ? kDigitValues.value[u] : kNoDigit; }
+
 // Value of an ASCII hexadecimal digit; IsHexDigit(u) must hold.
-inline unsigned HexDigitValue(Unit u)
-{
-    return u <= '9' ? unsigned(u - '0') : unsigned((u | 0x20) - 'a' + 10);
-}
+constexpr unsigned HexDigitValue(Unit u) { return DigitValue(u); }
 
 inline bool IsHighSurrogate(Unit u) { return u >= 0xD800 && u <= 0xDBFF; }
 inline bool IsLowSurrogate(Unit u) { return u >= 0xDC00 && u <= 0xDFFF; }

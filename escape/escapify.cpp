@@ -14,10 +14,11 @@ EscapeOptions ReadEscapeFlags(uint32_t flags)
 
 namespace {
 
-// Writes "\" letter and the code point in lower-case hexadecimal, at least
-// `minDigits` digits, into `out` (room for 10 units). Returns the length.
 constexpr Unit kHexUnits[16] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
 
+// The one writer of numeric escapes, \x, \u and \U alike: "\" letter and the
+// code point in lower-case hexadecimal, at least `minDigits` digits, into
+// `out` (room for 10 units). Returns the length.
 constexpr int NumericEscape(Unit* out, Unit letter, uint32_t codePoint, int minDigits)
 {
     const int significant = (32 - __builtin_clz(codePoint | 1) + 3) / 4;
@@ -62,11 +63,22 @@ constexpr int TwoUnits(Unit* out, Unit letter)
     return 2;
 }
 
-// WriteEscape, which also builds the table below at compile time. The
-// platform's control classification is asked only under options.control,
-// which the table never sets.
+// The one rule of what is escaped: whether the character c (a code point, not
+// 0) is written as an escape. The reference writer below, the table of the
+// units below 256 and the scan over ordinary units all take it. The platform's
+// control classification is asked only under options.control, which the table
+// never sets.
+constexpr bool NeedsEscape(uint32_t c, const EscapeOptions& options, bool special)
+{
+    return c < 32 || c == 127 || c == '\\' || c >= 0x10000 || (c >= 128 && c <= 160) || special ||
+           (options.nonAscii && c >= 128) || (options.control && IsControl(Unit(c)));
+}
+
+// WriteEscape, which also builds the table below at compile time.
 constexpr int EscapeOf(Unit* out, uint32_t c, const EscapeOptions& options, bool special, bool longForm)
 {
+    if (!NeedsEscape(c, options, special))
+        return 0;
     if (c < 32 || c == 127) {
         if (Unit letter = ControlLetter(c))
             return TwoUnits(out, letter);
@@ -78,10 +90,6 @@ constexpr int EscapeOf(Unit* out, uint32_t c, const EscapeOptions& options, bool
         return TwoUnits(out, '\\');
     if (c >= 0x10000)
         return NumericEscape(out, 'U', c, longForm ? 8 : 1);
-    const bool escaped = (c >= 128 && c <= 160) || special || (options.nonAscii && c >= 128) ||
-                         (options.control && IsControl(Unit(c)));
-    if (!escaped)
-        return 0;
     if (Unit named = options.named ? NamedLetter(c) : 0)
         return TwoUnits(out, named);
     return NumericEscape(out, 'u', c, longForm ? 4 : 2);
@@ -103,10 +111,14 @@ constexpr uint8_t kEnd = 2;        // the NUL
 constexpr uint8_t kBeyond = 4;     // a unit from 256 on, not in the table
 constexpr uint8_t kLongBefore = 8; // a numeric escape before it takes its long form
 constexpr uint8_t kNeeds = kEscaped | kEnd | kBeyond;
+// The table loop picks a form with arithmetic on these bits: the escaped bit
+// is the form's index (0 as it is, 1 short), and the next unit's kLongBefore
+// shifted down to it adds one more (2 long).
+static_assert(kEscaped == 1 && kLongBefore == 8, "the form index is built from these bit positions");
 
 // What the units below 256 need, built at compile time: the module then has
 // no initialisation to run, and nothing to guard, when it is loaded.
-struct EscapeTable {
+struct EscapeForms {
     // forms[named][form][u]: u itself (form 0), or the escape of u in its
     // short (1) or long form (2), in units 0 to 6 and the length in unit 7,
     // so that one 16-byte copy writes any of them.
@@ -118,9 +130,9 @@ struct EscapeTable {
     uint8_t classes[2][2][256];
 };
 
-constexpr EscapeTable MakeEscapeTable()
+constexpr EscapeForms MakeEscapeForms()
 {
-    EscapeTable t{};
+    EscapeForms t{};
     for (int named = 0; named < 2; ++named)
         for (int longForm = 0; longForm < 2; ++longForm)
             for (uint32_t u = 1; u < 256; ++u) {
@@ -135,8 +147,8 @@ constexpr EscapeTable MakeEscapeTable()
         for (int shortAtEnd = 0; shortAtEnd < 2; ++shortAtEnd) {
             uint8_t* classes = t.classes[nonAscii][shortAtEnd];
             for (unsigned u = 1; u < 256; ++u) {
-                const bool escaped =
-                    IsLatin1Control(Unit(u)) || (u >= 128 && u <= 160) || u == '\\' || (u >= 128 && nonAscii);
+                const EscapeOptions options{nonAscii != 0, false, false, false};
+                const bool escaped = NeedsEscape(u, options, false);
                 classes[u] = uint8_t((escaped ? kEscaped : 0) | (IsHexDigit(Unit(u)) ? kLongBefore : 0));
             }
             classes[0] = uint8_t(kEnd | (shortAtEnd ? 0 : kLongBefore));
@@ -144,12 +156,13 @@ constexpr EscapeTable MakeEscapeTable()
     return t;
 }
 
-constexpr EscapeTable kEscapeTable = MakeEscapeTable();
+constexpr EscapeForms kEscapeForms = MakeEscapeForms();
 
-const EscapeTable& Table() { return kEscapeTable; }
+const EscapeForms& Table() { return kEscapeForms; }
 
 struct UnitClasses {
     EscapeOptions options;
+    ScanPath path; // the scans this call takes
     uint8_t below256[256]; // the class bits of the units below 256
     bool wide;
     uint32_t wideBits[0x10000 / 32]; // the special units from 256 on; valid only when wide
@@ -163,8 +176,9 @@ struct UnitClasses {
 void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
 {
     const EscapeOptions options = ReadEscapeFlags(flags);
-    const EscapeTable& table = Table();
+    const EscapeForms& table = Table();
     classes->options = options;
+    classes->path = ActiveScanPath();
     classes->wide = false;
     uint8_t* below = classes->below256;
     std::memcpy(below, table.classes[options.nonAscii][options.shortAtEnd],
@@ -202,8 +216,7 @@ bool IsOrdinaryUnit(const UnitClasses& classes, Unit u)
 {
     if (u < 256)
         return (classes.below256[u] & kNeeds) == 0;
-    const EscapeOptions& o = classes.options;
-    return !o.nonAscii && !IsHighSurrogate(u) && !(o.control && IsControl(u)) && !InWideSet(classes, u);
+    return !IsHighSurrogate(u) && !NeedsEscape(u, classes.options, InWideSet(classes, u));
 }
 
 // The class bits of any unit: those of the table below 256, kBeyond above.
@@ -215,40 +228,85 @@ bool LongFormBefore(const UnitClasses& classes, Unit next)
 }
 
 
+#if IVRO_USE_SSE2
+// From `i`, blocks of sixteen units, read only below MAX_ARG_LEN, within the
+// caller's buffer: the index of the first unit of the first block that does
+// not pass (a block passes when all its units are printable ASCII that needs
+// nothing), or where the blocks end.
+inline size_t SkipOrdinaryBlocks(const UnitClasses& classes, const Unit* text, size_t i)
+{
+    __m128i printable[16];
+    for (int k = 0; k < classes.printableCount; ++k)
+        printable[k] = _mm_set1_epi8(char(classes.printable[k]));
+    const __m128i belowSpace = _mm_set1_epi8(0x1F);
+    const __m128i delete_ = _mm_set1_epi8(0x7F);
+    for (; i + 16 <= size_t(MAX_ARG_LEN); i += 16) {
+        // Sixteen units packed into bytes: units from 0x100 to 0x7FFF
+        // become 0xFF, from 0x8000 on 0x00, and neither is printable.
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
+        const __m128i bytes = _mm_packus_epi16(low, high);
+        // 0x20..0x7E, compared as signed bytes: 0x80 and up are negative.
+        __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi8(bytes, belowSpace), _mm_cmplt_epi8(bytes, delete_));
+        for (int k = 0; k < classes.printableCount; ++k)
+            ordinary = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, printable[k]), ordinary);
+        const unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
+        if (mask != 0xFFFF)
+            return i + size_t(__builtin_ctz(~mask));
+    }
+    return i;
+}
+#endif
+
+#if IVRO_USE_AVX2
+// The same test 32 units a step, for the opening scan, which on plain text
+// covers the whole text; the sixteen-unit blocks take what is left below
+// MAX_ARG_LEN. The packing works within each 128-bit half, so the packed
+// quarters are put back in the order of the text before the mask is taken.
+IVRO_TARGET_AVX2 size_t SkipOrdinaryBlocksAvx2(const UnitClasses& classes, const Unit* text, size_t i)
+{
+    __m256i printable[16];
+    for (int k = 0; k < classes.printableCount; ++k)
+        printable[k] = _mm256_set1_epi8(char(classes.printable[k]));
+    const __m256i belowSpace = _mm256_set1_epi8(0x1F);
+    const __m256i delete_ = _mm256_set1_epi8(0x7F);
+    for (; i + 32 <= size_t(MAX_ARG_LEN); i += 32) {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 16));
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), 0xD8);
+        __m256i ordinary =
+            _mm256_and_si256(_mm256_cmpgt_epi8(bytes, belowSpace), _mm256_cmpgt_epi8(delete_, bytes));
+        for (int k = 0; k < classes.printableCount; ++k)
+            ordinary = _mm256_andnot_si256(_mm256_cmpeq_epi8(bytes, printable[k]), ordinary);
+        const unsigned mask = unsigned(_mm256_movemask_epi8(ordinary));
+        if (mask != 0xFFFFFFFFu)
+            return i + size_t(__builtin_ctz(~mask));
+    }
+    return SkipOrdinaryBlocks(classes, text, i);
+}
+#endif
+
 // The index of the first unit at or after `i` that is not ordinary: a NUL,
 // or a unit that needs an escape or a look at what follows it. A run longer
-// than eight units goes on in blocks of sixteen, read only below MAX_ARG_LEN,
-// within the caller's buffer; a block passes when all its units are printable
-// ASCII that needs nothing.
-size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i)
+// than eight units goes on in blocks (when the path has them and the set of
+// printable units that need a look is small enough for them), `opening`
+// for the scan from the text's start, which may take the widest blocks.
+size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i, bool opening = false)
 {
     for (const size_t stop = i + 8; i < stop; ++i)
         if (!IsOrdinaryUnit(classes, text[i]))
             return i;
 #if IVRO_USE_SSE2
-    if (classes.printableCount >= 0) {
-        __m128i printable[16];
-        for (int k = 0; k < classes.printableCount; ++k)
-            printable[k] = _mm_set1_epi8(char(classes.printable[k]));
-        const __m128i belowSpace = _mm_set1_epi8(0x1F);
-        const __m128i delete_ = _mm_set1_epi8(0x7F);
-        for (; i + 16 <= size_t(MAX_ARG_LEN); i += 16) {
-            // Sixteen units packed into bytes: units from 0x100 to 0x7FFF
-            // become 0xFF, from 0x8000 on 0x00, and neither is printable.
-            const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-            const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
-            const __m128i bytes = _mm_packus_epi16(low, high);
-            // 0x20..0x7E, compared as signed bytes: 0x80 and up are negative.
-            __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi8(bytes, belowSpace), _mm_cmplt_epi8(bytes, delete_));
-            for (int k = 0; k < classes.printableCount; ++k)
-                ordinary = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, printable[k]), ordinary);
-            const unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
-            if (mask != 0xFFFF) {
-                i += size_t(__builtin_ctz(~mask));
-                break;
-            }
-        }
+    if (classes.path != ScanPath::kScalar && classes.printableCount >= 0) {
+#if IVRO_USE_AVX2
+        if (opening && classes.path == ScanPath::kAvx2)
+            i = SkipOrdinaryBlocksAvx2(classes, text, i);
+        else
+#endif
+            i = SkipOrdinaryBlocks(classes, text, i);
     }
+#else
+    (void)opening;
 #endif
     while (IsOrdinaryUnit(classes, text[i]))
         ++i;
@@ -284,7 +342,7 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
 
     // The text up to the first unit that needs a look stays where it is; a
     // text with no such unit is already in escaped form.
-    const size_t first = SkipOrdinary(classes, text, 0);
+    const size_t first = SkipOrdinary(classes, text, 0, true);
     if (text[first] == 0)
         return 0;
 
@@ -307,17 +365,38 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     for (size_t i = first; !overflow;) {
         unsigned uClass = ClassOf(below, text[i]);
         // The common case: a unit below 256, copied as it is or escaped with
-        // one 16-byte copy from the table. The class of the next unit, which
-        // decides between the short and the long form, is carried over to
-        // the next round. After two ordinary units in a row the rest of their
-        // run is left to the scan (on text that is mostly escapes, a longer
-        // wait cost more in counting than it saved). A pointer walks the text
-        // here, which leaves the 32-bit build a register more.
+        // one 16-byte copy from the table, and surrogate pairs. The class of
+        // the next unit, which decides between the short and the long form,
+        // is carried over to the next round. After two ordinary units in a
+        // row the rest of their run is left to the scan (on text that is
+        // mostly escapes, a longer wait cost more in counting than it saved).
+        // A pointer walks the text here, which leaves the 32-bit build a
+        // register more.
         const Unit* at = text + i;
-        while ((uClass & (kEnd | kBeyond)) == 0) {
+        for (;;) {
+            if ((uClass & (kEnd | kBeyond)) != 0) {
+                // A surrogate pair is always escaped, and never special:
+                // written here by the one writer (at most 10 units, within
+                // the spare units), then checked. Any other unit from 256 on
+                // goes to the general case below.
+                if ((uClass & kEnd) != 0 || !IsHighSurrogate(at[0]) || !IsLowSurrogate(at[1]))
+                    break;
+                const uint32_t c = 0x10000 + (((at[0] & 0x3FFu) << 10) | (at[1] & 0x3FFu));
+                const unsigned nextClass = ClassOf(below, at[2]);
+                const int n = WriteEscape(out, c, classes.options, false, (nextClass & kLongBefore) != 0);
+                if (out + n > end) {
+                    overflow = true;
+                    break;
+                }
+                out += n;
+                ++count;
+                at += 2;
+                uClass = nextClass;
+                continue;
+            }
             const unsigned nextClass = ClassOf(below, at[1]);
             const unsigned kind = uClass & kEscaped;
-            const unsigned form = kind + (kind & (nextClass >> 3)); // kLongBefore is bit 3
+            const unsigned form = kind + (kind & (nextClass >> 3)); // see the static_assert on kLongBefore
             const Unit* units = forms + ((form << 8) + at[0]) * 8;
             const unsigned n = units[7];
             if (out + n > end) {
@@ -346,7 +425,7 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
         if (overflow || (uClass & kEnd) != 0)
             break;
 
-        // A unit from 256 on.
+        // A unit from 256 on that starts no pair.
         if (IsOrdinaryUnit(classes, u)) {
             const size_t start = i;
             i = SkipOrdinary(classes, text, i + 1);
@@ -355,27 +434,9 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
             continue;
         }
 
-        // A surrogate pair, written here as \U and five, six or (the long
-        // form) eight digits, as WriteEscape would.
-        if (IsHighSurrogate(u) && IsLowSurrogate(text[i + 1])) {
-            uint32_t c = 0x10000 + (((u & 0x3FFu) << 10) | (text[i + 1] & 0x3FFu));
-            const int n = 2 + (LongFormBefore(classes, text[i + 2]) ? 8 : c >= 0x100000 ? 6 : 5);
-            if (out + n > end) {
-                overflow = true;
-                break;
-            }
-            out[0] = '\\';
-            out[1] = 'U';
-            for (int k = n - 1; k >= 2; --k, c >>= 4)
-                out[k] = kHexUnits[c & 0xF];
-            out += n;
-            ++count;
-            i += 2;
-            continue;
-        }
-        // Or a unit that is escaped, or a lone high surrogate copied as it
-        // is: written in place (at most 6 units, within the spare units),
-        // then checked.
+        // A unit that is escaped, or a lone high surrogate copied as it is:
+        // written in place (at most 6 units, within the spare units), then
+        // checked.
         int n = WriteEscape(out, u, classes.options, InWideSet(classes, u), LongFormBefore(classes, text[i + 1]));
         count += n > 0;
         if (n == 0) {

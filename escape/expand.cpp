@@ -34,37 +34,71 @@ inline unsigned StopMask(__m128i packed)
 #endif
 
 // The index of the first backslash or NUL at or after `i` (without Backslash,
-// of the NUL alone). Whole blocks are read only below MAX_ARG_LEN, where the
-// buffer is known to exist (the caller's buffer holds MAX_ARG_LEN units, or
-// the whole text and its NUL when longer).
+// of the NUL alone); with `blocks`, 32 units a step. Whole blocks are read
+// only below MAX_ARG_LEN, where the buffer is known to exist (the caller's
+// buffer holds MAX_ARG_LEN units, or the whole text and its NUL when longer).
 template <bool Backslash = true>
-inline size_t FindBackslashOrEnd(const Unit* in, size_t i)
+inline size_t FindBackslashOrEnd(const Unit* in, size_t i, bool blocks)
 {
 #if IVRO_USE_SSE2
-    // 32 units a step, one test of the two halves' bits together.
-    while (i + 32 <= size_t(MAX_ARG_LEN)) {
+    // One test of the two halves' bits together.
+    while (blocks && i + 32 <= size_t(MAX_ARG_LEN)) {
         const unsigned stops = StopMask<Backslash>(PackUnits(in + i)) |
                                StopMask<Backslash>(PackUnits(in + i + 16)) << 16;
         if (stops != 0)
             return i + size_t(__builtin_ctz(stops));
         i += 32;
     }
+#else
+    (void)blocks;
 #endif
     while (in[i] != 0 && (!Backslash || in[i] != '\\'))
         ++i;
     return i;
 }
 
+#if IVRO_USE_AVX2
+// The opening scan with AVX2: 128 units a step in eight 32-byte loads, up to
+// the step that holds a stop, which the 32-unit steps then find; like the
+// SSE2 scan's, every block read lies below MAX_ARG_LEN. Packed with
+// signed saturation as PackUnits does (within each 128-bit half, an order
+// that does not matter to whether a step holds a stop), a byte is a stop
+// where the unsigned minimum of it and of it xor '\\' is 0.
+template <bool Backslash>
+IVRO_TARGET_AVX2 size_t FindFirstBackslashOrEndAvx2(const Unit* in, size_t i)
+{
+    const __m256i backslash = _mm256_set1_epi8(Backslash ? '\\' : 0);
+    while (i + 128 <= size_t(MAX_ARG_LEN)) {
+        __m256i least = _mm256_set1_epi8(-1);
+        for (int k = 0; k < 4; ++k) {
+            const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 32 * k));
+            const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 32 * k + 16));
+            const __m256i bytes = _mm256_packs_epi16(low, high);
+            least = _mm256_min_epu8(least, Backslash ? _mm256_min_epu8(bytes, _mm256_xor_si256(bytes, backslash))
+                                                     : bytes);
+        }
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(least, _mm256_setzero_si256())) != 0)
+            break;
+        i += 128;
+    }
+    return FindBackslashOrEnd<Backslash>(in, i, true);
+}
+#endif
+
 // The same for the opening scan, which most often runs over the whole text:
 // 64 units a step, tested together, up to the step that holds a stop; the
 // steps above find the stop in it. The runs between escapes are short, and
 // there the 32-unit steps alone are faster (mixed text took 7 % longer).
 template <bool Backslash = true>
-inline size_t FindFirstBackslashOrEnd(const Unit* in, size_t i)
+inline size_t FindFirstBackslashOrEnd(const Unit* in, size_t i, ScanPath path)
 {
+#if IVRO_USE_AVX2
+    if (path == ScanPath::kAvx2)
+        return FindFirstBackslashOrEndAvx2<Backslash>(in, i);
+#endif
 #if IVRO_USE_SSE2
     // A NUL is the one unit that packs to 0, so a byte minimum of 0 finds it.
-    while (i + 64 <= size_t(MAX_ARG_LEN)) {
+    while (path != ScanPath::kScalar && i + 64 <= size_t(MAX_ARG_LEN)) {
         const __m128i a = PackUnits(in + i), b = PackUnits(in + i + 16);
         const __m128i c = PackUnits(in + i + 32), d = PackUnits(in + i + 48);
         __m128i any = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(a, b), _mm_setzero_si128()),
@@ -79,17 +113,21 @@ inline size_t FindFirstBackslashOrEnd(const Unit* in, size_t i)
         i += 64;
     }
 #endif
-    return FindBackslashOrEnd<Backslash>(in, i);
+    return FindBackslashOrEnd<Backslash>(in, i, path != ScanPath::kScalar);
 }
 
 // What the unit after a backslash begins, for the ASCII units; every other
-// unit stands for itself.
+// unit stands for itself. The numeric kinds come last, in one block: the
+// loop below tells them from the others with one comparison.
 enum EscapeKind : uint8_t { kItself, kNamed, kOctal, kDecimal, kHex, kCode4, kCode8 };
+static_assert(kItself < kOctal && kNamed < kOctal && kOctal < kDecimal && kDecimal < kHex && kHex < kCode4 &&
+                  kCode4 < kCode8,
+              "the numeric kinds are the ones from kOctal on, those read after a letter from kDecimal on");
 
-struct EscapeTable {
+struct EscapeKinds {
     uint8_t kind[128];
     Unit named[128]; // the character of a named escape
-    constexpr EscapeTable() : kind(), named()
+    constexpr EscapeKinds() : kind(), named()
     {
         const char letters[] = "abcefknqrstv";
         const Unit characters[] = {0x07, 0x08, ',', 0x1B, 0x0C, '`', 0x0A, '"', 0x0D, ' ', 0x09, 0x0B};
@@ -105,24 +143,7 @@ struct EscapeTable {
         kind[int('U')] = kCode8;
     }
 };
-constexpr EscapeTable kEscapes;
-
-// Digit values of ASCII units, 0xFF for the other units.
-struct DigitTable {
-    uint8_t value[128];
-    constexpr DigitTable() : value()
-    {
-        for (int k = 0; k < 128; ++k)
-            value[k] = 0xFF;
-        for (int k = 0; k < 10; ++k)
-            value['0' + k] = uint8_t(k);
-        for (int k = 0; k < 6; ++k)
-            value['a' + k] = value['A' + k] = uint8_t(10 + k);
-    }
-};
-constexpr DigitTable kDigits;
-
-inline unsigned DigitOf(Unit u) { return u < 128 ? kDigits.value[u] : 0xFFu; }
+constexpr EscapeKinds kEscapeKinds;
 
 // The one digit reader behind the four named ones, made for each rule.
 // Without Checked the caller knows that the units fit (see ExpandInto).
@@ -132,9 +153,10 @@ inline int ReadNumber(const Unit* digits, Unit* units, int& length)
     // A first unit that is no digit of the set reads no digit and comes out
     // as value 0, invalid; so does the 8 or 9 of an octal escape.
     // At most 8 hexadecimal or 5 decimal digits: the value stays below 2^32.
+    static_assert(Base <= kNoDigit && (Base == 16 ? MaxDigits <= 8 : MaxDigits <= 5), "no overflow of value");
     uint32_t value = 0;
     int n = 0;
-    for (unsigned d; n < MaxDigits && (d = DigitOf(digits[n])) < Base; ++n)
+    for (unsigned d; n < MaxDigits && (d = DigitValue(digits[n])) < Base; ++n)
         value = value * Base + d;
     // A value above the maximum is invalid even where a shorter run of the
     // same digits would not be (U10FFFF0 is no U10FFFF followed by 0).
@@ -175,6 +197,19 @@ int OnOutput(int (*read)(const Unit*, Unit*, int&), const Unit* digits, ExpandOu
     return read(digits, out->units, out->length);
 }
 
+// Reads the digits of the numeric escape whose letter is at `letter` (the
+// digits follow it) with the reader of `kind`, from kDecimal on.
+template <bool Checked>
+inline int ReadAfterLetter(uint8_t kind, const Unit* letter, Unit* units, int& length)
+{
+    if (kind == kHex)
+        return ReadHex<Checked>(letter + 1, units, length);
+    if (kind == kCode4)
+        return ReadCode4<Checked>(letter + 1, units, length);
+    if (kind == kCode8)
+        return ReadCode8<Checked>(letter + 1, units, length);
+    return ReadDecimal<Checked>(letter + 1, units, length);
+}
 
 // Walks `in` from index `from` to its NUL, appending the expansion to `out`
 // and, when `map` is given, each produced unit's source offset at the same
@@ -191,108 +226,83 @@ int OnOutput(int (*read)(const Unit*, Unit*, int&), const Unit* digits, ExpandOu
 // nothing can overflow: an escape of k units yields at most k - 1, so after
 // one that ends at index e the output holds at most e - 1 <= 8190 units; and
 // the limits tested below are left out.
+//
+// Each round of the loop reads a run of ordinary units, or an escape and,
+// after a numeric one, each that follows it directly with the same letter
+// (hex-encoded text is long runs of them, read without going back to the
+// dispatch on the letter). Every item appends its units and marks their
+// source in the map before i moves past it.
 template <bool WithMap, bool Checked>
-int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map)
+int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, bool blocks)
 {
     Unit* const units = out->units;
     int length = out->length;
     int count = 0;
-    size_t i = from;
-    // A numeric escape at i, and each that follows it directly with the same
-    // letter (hex-encoded text is long runs of them), without going back to
-    // the dispatch. An invalid one gives up only its backslash, and its
-    // letter is read again as text. Returns 0 or RESULT_OVERFLOW.
-    const auto Numbers = [&](int (*read)(const Unit*, Unit*, int&)) -> int {
-        const Unit letter = in[i + 1];
-        do {
-            const size_t at = i;
-            const int before = length;
-            const int n = read(&in[i + 2], units, length);
-            if (Checked && (n < 0 || length >= MAX_TEXT_LEN))
-                return n < 0 ? n : RESULT_OVERFLOW;
-            if (n == 0) {
-                ++i;
-                return 0;
-            }
-            if (WithMap)
-                for (int k = before; k < length; ++k)
-                    map[k] = int32_t(at);
-            i += 2 + size_t(n);
-            ++count;
-        } while (in[i] == '\\' && in[i + 1] == letter);
-        return 0;
-    };
-    for (;;) {
-        // A run of ordinary units: moved down as a whole (or left where it
-        // is while nothing has been taken out yet). Escapes that follow each
-        // other need no scan.
+    for (size_t i = from; in[i] != 0;) {
         if (in[i] != '\\') {
-            if (in[i] == 0)
-                break;
-            const size_t end = FindBackslashOrEnd(in, i + 1);
-            const size_t run = end - i;
+            // A run of ordinary units: moved down as a whole (or left where
+            // it is while nothing has been taken out yet), each unit its own
+            // source.
+            const size_t run = FindBackslashOrEnd(in, i + 1, blocks) - i;
             if (Checked && run > size_t(MAX_TEXT_LEN - length))
                 return RESULT_OVERFLOW;
+            if (units + length != in + i)
+                std::memmove(units + length, in + i, run * sizeof(Unit));
             if (WithMap)
                 for (size_t k = 0; k < run; ++k)
                     map[size_t(length) + k] = int32_t(i + k);
-            if (units + length != in + i)
-                std::memmove(units + length, in + i, run * sizeof(Unit));
             length += int(run);
-            i = end;
-            if (in[i] == 0)
-                break;
+            i += run;
+            continue;
         }
 
-        // An escape at i. Each kind appends what it yields and moves i past
-        // what it read. A named or literal unit may take the last place of
+        // An escape. A named or literal unit may take the last place of
         // MAX_TEXT_LEN, a number's units may not; and after 8191 units even
-        // an escape that yields nothing overflows.
-        const size_t at = i;
-        const int before = length;
-        const Unit next = in[i + 1];
-        const uint8_t kind = next < 128 ? kEscapes.kind[next] : uint8_t(kItself);
-        int n = 0;
-        switch (kind) {
-        case kNamed:
-            if (Checked && length >= MAX_TEXT_LEN)
-                return RESULT_OVERFLOW;
-            units[length++] = kEscapes.named[next];
-            ++count;
-            i += 2;
-            break;
-        case kOctal:
-            // The digits all 0: the backslash and the first 0 go, and further
-            // digits are read again as text.
-            n = ReadOctal<Checked>(&in[i + 1], units, length);
-            if (Checked && (n < 0 || length >= MAX_TEXT_LEN))
-                return n < 0 ? n : RESULT_OVERFLOW;
-            if (n > 0)
-                ++count;
-            i += n > 0 ? 1 + size_t(n) : 2;
-            break;
-        case kDecimal: n = Numbers(ReadDecimal<Checked>); break;
-        case kHex: n = Numbers(ReadHex<Checked>); break;
-        case kCode4: n = Numbers(ReadCode4<Checked>); break;
-        case kCode8: n = Numbers(ReadCode8<Checked>); break;
-        default:
-            if (Checked && length >= MAX_TEXT_LEN)
-                return RESULT_OVERFLOW;
-            if (next == 0) {
-                ++i; // a trailing backslash is dropped
-            } else {
-                units[length++] = next; // \\, \z, \8 ... stand for the character itself
-                i += 2;
+        // an escape that yields nothing overflows. Its units have its
+        // backslash as their source.
+        const Unit letter = in[i + 1];
+        const uint8_t kind = letter < 128 ? kEscapeKinds.kind[letter] : uint8_t(kItself);
+        bool again;
+        do {
+            const int before = length;
+            size_t taken; // units of the escape
+            int n = 0;    // digits read; 0 for none, or an invalid number
+            switch (kind) {
+            case kNamed:
+            case kItself:
+                // \\, \z, \8 ... stand for the character itself; a trailing
+                // backslash is dropped.
+                if (Checked && length >= MAX_TEXT_LEN)
+                    return RESULT_OVERFLOW;
+                if (letter != 0)
+                    units[length++] = kind == kNamed ? kEscapeKinds.named[letter] : letter;
+                count += kind == kNamed;
+                taken = letter == 0 ? 1 : 2;
+                break;
+            case kOctal:
+                // The digits all 0: the backslash and the first 0 go, and
+                // further digits are read again as text.
+                n = ReadOctal<Checked>(&in[i + 1], units, length);
+                taken = n > 0 ? 1 + size_t(n) : 2;
+                break;
+            default:
+                // Invalid, it gives up only its backslash, and its letter is
+                // read again as text.
+                n = ReadAfterLetter<Checked>(kind, &in[i + 1], units, length);
+                taken = 1;
+                if (n > 0)
+                    taken = 2 + size_t(n);
             }
-        }
-        if (kind >= kDecimal) {
-            if (n < 0)
-                return n;
-            continue; // marked in the map already
-        }
-        if (WithMap)
-            for (int k = before; k < length; ++k)
-                map[k] = int32_t(at);
+            if (Checked && kind >= kOctal && (n < 0 || length >= MAX_TEXT_LEN))
+                return n < 0 ? n : RESULT_OVERFLOW;
+            if (kind >= kOctal && n > 0)
+                ++count;
+            if (WithMap)
+                for (int k = before; k < length; ++k)
+                    map[k] = int32_t(i);
+            i += taken;
+            again = kind >= kDecimal && n > 0 && in[i] == '\\' && in[i + 1] == letter;
+        } while (again);
     }
     out->length = length;
     return count;
@@ -300,12 +310,13 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map)
 
 // Expands with or without a map, each without a test for it per unit, and
 // without the limit tests where the text fits.
-int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, bool fits)
+int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, bool fits, bool blocks)
 {
     if (fits)
-        return map != nullptr ? ExpandInto<true, false>(in, from, out, map)
-                              : ExpandInto<false, false>(in, from, out, nullptr);
-    return map != nullptr ? ExpandInto<true, true>(in, from, out, map) : ExpandInto<false, true>(in, from, out, nullptr);
+        return map != nullptr ? ExpandInto<true, false>(in, from, out, map, blocks)
+                              : ExpandInto<false, false>(in, from, out, nullptr, blocks);
+    return map != nullptr ? ExpandInto<true, true>(in, from, out, map, blocks)
+                          : ExpandInto<false, true>(in, from, out, nullptr, blocks);
 }
 
 } // namespace
@@ -329,8 +340,10 @@ int ExpandEscapes(Unit* text, int32_t* map)
         return 0;
 
     // The run before the first backslash expands to itself.
-    const size_t first = FindFirstBackslashOrEnd(text, 0);
-    const size_t length = text[first] == 0 ? first : FindFirstBackslashOrEnd<false>(text, first);
+    const ScanPath path = ActiveScanPath();
+    const bool blocks = path != ScanPath::kScalar;
+    const size_t first = FindFirstBackslashOrEnd(text, 0, path);
+    const size_t length = text[first] == 0 ? first : FindFirstBackslashOrEnd<false>(text, first, path);
 
     if (length <= size_t(MAX_TEXT_LEN)) {
         // Expansion never lengthens a text, so a text that fits cannot
@@ -339,7 +352,7 @@ int ExpandEscapes(Unit* text, int32_t* map)
             for (size_t k = 0; k < first; ++k)
                 map[k] = int32_t(k);
         ExpandOutput out{text, int(first)};
-        int count = first == length ? 0 : ExpandInto(text, first, &out, map, true);
+        int count = first == length ? 0 : ExpandInto(text, first, &out, map, true, blocks);
         text[out.length] = 0;
         if (map)
             map[out.length] = 0;
@@ -360,7 +373,7 @@ int ExpandEscapes(Unit* text, int32_t* map)
         }
     }
     ExpandOutput out{units, 0};
-    int count = ExpandInto(text, 0, &out, scratchMap, false);
+    int count = ExpandInto(text, 0, &out, scratchMap, false, blocks);
     if (count >= 0) {
         units[out.length] = 0;
         std::memcpy(text, units, (size_t(out.length) + 1) * sizeof(Unit));

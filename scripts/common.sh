@@ -7,6 +7,7 @@ WIN64_BUILD=$ROOT/build/win64
 NATIVE_BUILD=$ROOT/build/native
 SCALAR_BUILD=$ROOT/build/native-scalar
 FUZZ_BUILD=$ROOT/build/fuzz
+AVX2_BUILD=$ROOT/build/native-avx2
 PLATFORMS=(x86 x64)
 
 # The build folder of a platform (x86 or x64).
@@ -68,6 +69,18 @@ configure_native() {
 configure_native_scalar() {
     [ -f "$SCALAR_BUILD/build.ninja" ] ||
         cmake -S "$ROOT" -B "$SCALAR_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIVRO_SIMD=OFF >/dev/null
+}
+
+# The processor runs AVX2 code, or the tests of the engine's AVX2 path run
+# under QEMU's emulation (Debian's qemu-user), in a build without the
+# sanitizers (AVX2_BUILD), which do not run under QEMU.
+has_avx2() {
+    grep -qw avx2 /proc/cpuinfo
+}
+
+configure_native_avx2() {
+    [ -f "$AVX2_BUILD/build.ninja" ] ||
+        cmake -S "$ROOT" -B "$AVX2_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIVRO_SANITIZE=OFF >/dev/null
 }
 
 configure_fuzz() {

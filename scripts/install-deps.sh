@@ -17,6 +17,8 @@ packages=(
     chromium                                           # the help pages drawn by a browser
     gcovr                                              # the coverage map (scripts/coverage.sh)
 )
+# The engine's AVX2 path is tested under emulation where the processor lacks it.
+grep -qw avx2 /proc/cpuinfo || packages+=(qemu-user)
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

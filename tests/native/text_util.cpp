@@ -1,6 +1,29 @@
 #include "text_util.h"
 
 #include <cstdio>
+#include <cstdlib>
+
+#include "escape/simd.h"
+
+namespace {
+
+// IVRO_SCAN_PATH=scalar, sse2 or avx2 makes the whole run take that path of
+// the engine's scans, so that one test program checks each of them; a path
+// the build or the processor lacks ends the run before any test.
+struct ScanPathOfTheRun {
+    ScanPathOfTheRun()
+    {
+        const char* name = std::getenv("IVRO_SCAN_PATH");
+        ScanPath path;
+        if (name != nullptr && *name != 0 && (!ParseScanPath(name, &path) || !ForceScanPath(path))) {
+            std::fprintf(stderr, "IVRO_SCAN_PATH=%s: no such scan path here (scalar, sse2, avx2)\n", name);
+            std::exit(2);
+        }
+        std::printf("scan path: %s\n", ScanPathName(ActiveScanPath()));
+    }
+} g_scanPathOfTheRun;
+
+} // namespace
 
 std::string Show(const Unit* units, size_t n)
 {
