@@ -289,9 +289,7 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, boo
                 // Invalid, it gives up only its backslash, and its letter is
                 // read again as text.
                 n = ReadAfterLetter<Checked>(kind, &in[i + 1], units, length);
-                taken = 1;
-                if (n > 0)
-                    taken = 2 + size_t(n);
+                taken = n > 0 ? 2 + size_t(n) : 1;
             }
             if (Checked && kind >= kOctal && (n < 0 || length >= MAX_TEXT_LEN))
                 return n < 0 ? n : RESULT_OVERFLOW;

@@ -44,7 +44,6 @@ std::wstring Lower(std::wstring text)
     return text;
 }
 
-void CopyStandIn(const std::wstring& to) { CopyFileW((ExeDirectory() + L"\\hh.exe").c_str(), to.c_str(), FALSE); }
 
 // What Help did: its result, the viewers started, the text of a message box
 // it showed (which is read and dismissed), and its output.
@@ -163,6 +162,9 @@ protected:
     }
 
     static HWND window_;
+    // A copy of the stand-in viewer at `to`.
+    static void CopyStandIn(const std::wstring& to) { CopyFileW(standIn_->StandIn().c_str(), to.c_str(), FALSE); }
+
     static StandInViewer* standIn_;
     std::wstring log_;
     std::wstring viewer_;
@@ -352,7 +354,7 @@ TEST_F(HelpViewer, TheViewerComesFromWhereWindowsKeepsIt)
     const std::wstring hidden = viewer_ + L".hidden";
     // What a run that died half-way left behind is put right first.
     MoveFileExW(hidden.c_str(), viewer_.c_str(), MOVEFILE_REPLACE_EXISTING);
-    if (ReadFileBytes(inSystem) == ReadFileBytes(ExeDirectory() + L"\\hh.exe"))
+    if (ReadFileBytes(inSystem) == ReadFileBytes(standIn_->StandIn()))
         DeleteFileW(inSystem.c_str());
     ASSERT_EQ(GetFileAttributesW(inSystem.c_str()), INVALID_FILE_ATTRIBUTES)
         << "the prefix has a viewer of its own in " << Show(inSystem) << ", which this test would replace";
@@ -388,10 +390,12 @@ TEST_F(HelpViewer, TheViewerComesFromWhereWindowsKeepsIt)
         ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
         for (int wait = 0; wait < 250 && call.launches.size() > started && Alive(call.launches.back().pid); ++wait)
             Sleep(20);
-        if (row.inSystem)
+        if (row.inSystem) {
             EXPECT_TRUE(DeleteFileW(inSystem.c_str()));
-        if (!row.inWindows)
+        }
+        if (!row.inWindows) {
             EXPECT_TRUE(MoveFileW(hidden.c_str(), viewer_.c_str()));
+        }
 
         if (row.started.empty()) {
             EXPECT_EQ(call.launches.size(), started) << Show(row.path);
