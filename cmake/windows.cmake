@@ -86,6 +86,7 @@ add_custom_target(takecmd_import DEPENDS ${TAKECMD_IMPORT_LIB})
 set(IVRO_MODULE_SOURCES
     plugin/error.cpp
     plugin/help.cpp
+    plugin/platform.cpp
     plugin/plugin.cpp
     plugin/shell.cpp
     escape/settings.cpp

@@ -6,6 +6,7 @@
 #include "escape/args.h"
 #include "escape/chars.h"
 #include "plugin/module.h"
+#include "plugin/platform.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ Unit ReadOptionChar(const wchar_t* expression, Unit fallback)
 // unset, empty or too long for `out` with its NUL.
 bool ReadEnvironment(const wchar_t* name, wchar_t* out, DWORD units)
 {
-    DWORD length = GetEnvironmentVariableW(name, out, units);
+    DWORD length = OsGetEnvironmentVariableW(name, out, units);
     if (length == 0 || length >= units) {
         out[0] = 0;
         return false;

@@ -6,6 +6,7 @@
 #include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
+#include "plugin/platform.h"
 
 namespace {
 
@@ -13,22 +14,28 @@ namespace {
 // output and standard error sent to the null device for the moment, so that
 // whatever the evaluator says about a bad expression reaches nobody. Returns
 // what the shell's Evaluate returned.
+//
+// Only a handle that can be put back is sent away, and each comes back as it
+// was. Should putting one back fail, it still names the null device, which
+// is then left open: the shell's output is lost, but it never goes to a
+// closed handle, nor to whatever file later takes that handle's number.
 int EvaluateQuietly(wchar_t* buffer)
 {
-    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    HANDLE null = CreateFileW(L"nul", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    const HANDLE err = OsGetStdHandle(STD_ERROR_HANDLE);
+    const HANDLE out = OsGetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE null = INVALID_HANDLE_VALUE;
+    if (err != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE)
+        null = OsCreateFileW(L"nul", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
     const bool quiet = null != INVALID_HANDLE_VALUE;
-    if (quiet) {
-        SetStdHandle(STD_ERROR_HANDLE, null);
-        SetStdHandle(STD_OUTPUT_HANDLE, null);
-    }
+    const bool errSent = quiet && OsSetStdHandle(STD_ERROR_HANDLE, null);
+    const bool outSent = quiet && OsSetStdHandle(STD_OUTPUT_HANDLE, null);
+
     int result = Evaluate(buffer);
-    if (quiet) {
-        SetStdHandle(STD_ERROR_HANDLE, err);
-        SetStdHandle(STD_OUTPUT_HANDLE, out);
-        CloseHandle(null);
-    }
+
+    const bool errBack = !errSent || OsSetStdHandle(STD_ERROR_HANDLE, err);
+    const bool outBack = !outSent || OsSetStdHandle(STD_OUTPUT_HANDLE, out);
+    if (quiet && errBack && outBack)
+        OsCloseHandle(null);
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
+#include "plugin/platform.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ int WINAPI f_escenv(LPWSTR buffer)
 
     // Unset, or too long for the buffer: the value is empty.
     wchar_t value[MAX_ARG_LEN] = {};
-    DWORD length = GetEnvironmentVariableW(name, value, MAX_ARG_LEN);
+    DWORD length = OsGetEnvironmentVariableW(name, value, MAX_ARG_LEN);
     if (length == 0 || length >= MAX_ARG_LEN)
         value[0] = 0;
     if (EscapifyForShell(value) != 0)

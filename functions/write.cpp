@@ -8,6 +8,7 @@
 #include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
+#include "plugin/platform.h"
 
 namespace {
 
@@ -38,28 +39,75 @@ UINT GetOutputCodePage()
     return GetOEMCP();
 }
 
-// Writes `size` bytes with one call. A write that puts fewer bytes in the file
-// than asked (a full disk takes what fits and reports success) failed as
-// surely as one the platform refuses: the line is not in the file whole.
-bool WriteWhole(HANDLE handle, const void* bytes, DWORD size)
+// The handle @expwrite writes to, as it was before the call: what kind of
+// handle it is and, for a disk file, where the call may take back what it
+// put in.
+struct Target {
+    HANDLE handle;
+    // A character device, a console above all: its count is not of bytes
+    // (a console in code page 65001 counted characters before Windows 8), so
+    // a successful write there counts as the whole line. Any other handle
+    // must take every byte.
+    bool console;
+    // The platform reports the file's size as 0: the mark goes first.
+    bool empty;
+    // A disk file whose position and size are known: a failed call can cut
+    // it back to that size and that position.
+    bool rewindable;
+    LARGE_INTEGER position;
+    LARGE_INTEGER size;
+};
+
+Target NoteTarget(HANDLE handle)
 {
-    DWORD done = 0;
-    return WriteFile(handle, bytes, size, &done, nullptr) != 0 && done == size;
+    Target target = {};
+    target.handle = handle;
+    const DWORD type = OsGetFileType(handle);
+    target.console = type == FILE_TYPE_CHAR;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (OsGetFileInformationByHandle(handle, &info)) {
+        target.size.LowPart = info.nFileSizeLow;
+        target.size.HighPart = LONG(info.nFileSizeHigh);
+        target.empty = target.size.QuadPart == 0;
+        // Only a disk file has a position: on a pipe the call is undefined.
+        const LARGE_INTEGER here = {};
+        target.rewindable = type == FILE_TYPE_DISK && OsSetFilePointerEx(handle, here, &target.position, FILE_CURRENT);
+    }
+    return target;
 }
 
-// Writes the byte-order mark of UTF-16LE or UTF-8 when `handle` is an empty
-// file. False only when writing the mark failed.
-bool WriteByteOrderMark(UINT codePage, HANDLE handle)
+// Writes `size` bytes with one call. A write that puts fewer bytes in a file
+// or a pipe than asked (a full disk takes what fits and reports success)
+// failed as surely as one the platform refuses: the line is not there whole.
+bool WriteWhole(const Target& target, const void* bytes, DWORD size)
 {
-    if (codePage != kUtf16 && codePage != kUtf8)
-        return true;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info) || info.nFileSizeHigh != 0 || info.nFileSizeLow != 0)
+    DWORD done = 0;
+    return OsWriteFile(target.handle, bytes, size, &done, nullptr) != 0 && (done == size || target.console);
+}
+
+// Puts a disk file back as it was before the call: cuts what the call added
+// past the old end, then moves the position back. A write that fails for
+// want of space only ever adds past the end; what a failing disk may have
+// overwritten inside the file cannot be taken back. When the cut fails, the
+// position stays at the old end, where writing the line again covers the
+// torn part. Nothing can be taken back from a pipe or a console.
+void TakeBack(const Target& target)
+{
+    if (target.rewindable && OsSetFilePointerEx(target.handle, target.size, nullptr, FILE_BEGIN) &&
+        OsSetEndOfFile(target.handle))
+        OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN);
+}
+
+// Writes the byte-order mark of UTF-16LE or UTF-8 when the target is an
+// empty file. False only when writing the mark failed.
+bool WriteByteOrderMark(UINT codePage, const Target& target)
+{
+    if ((codePage != kUtf16 && codePage != kUtf8) || !target.empty)
         return true;
     static const char kUtf8Mark[] = "\xEF\xBB\xBF";
     static const char kUtf16Mark[] = "\xFF\xFE";
     const char* mark = codePage == kUtf8 ? kUtf8Mark : kUtf16Mark;
-    return WriteWhole(handle, mark, DWORD(strlen(mark)));
+    return WriteWhole(target, mark, DWORD(strlen(mark)));
 }
 
 } // namespace
@@ -68,8 +116,10 @@ extern "C" {
 
 // @expwrite[handle,text]: writes text, expanded, and CR LF to an open file
 // handle ("-" for standard output) in the shell's output encoding. Returns
-// the number of units (UTF-16) or bytes written, or -1 when writing failed
-// or put only part of the mark or the line in the file.
+// the number of units (UTF-16) or bytes written, or -1 when the line could
+// not be written whole: the conversion gave nothing, or writing failed or
+// put only part of the mark or the line in. A disk file is then left as it
+// was before the call (see TakeBack).
 int WINAPI f_expwrite(LPWSTR buffer)
 {
     if (buffer == nullptr)
@@ -84,32 +134,41 @@ int WINAPI f_expwrite(LPWSTR buffer)
     case WRITE_EXPECTED_COMMA: return ReportBadArgument(L"Expected a comma", args.argument, UpperCase);
     case WRITE_OK: break;
     }
-    HANDLE handle = args.standardOutput ? GetStdHandle(STD_OUTPUT_HANDLE) : reinterpret_cast<HANDLE>(args.handle);
+    HANDLE handle = args.standardOutput ? OsGetStdHandle(STD_OUTPUT_HANDLE) : reinterpret_cast<HANDLE>(args.handle);
 
     // Everything after the separator is the text, commas and all.
     wcscpy(line, args.text);
     if (ExpandEscapes(line, nullptr) == RESULT_OVERFLOW || wcslen(line) >= MAX_ARG_LEN - 2)
         return ReportError(L"Buffer overflow");
     wcscat(line, L"\r\n");
-    DWORD length = DWORD(wcslen(line));
+    const DWORD units = DWORD(wcslen(line));
 
+    // The line in the output encoding: `bytes` of it go to the handle, and the
+    // result counts UTF-16 units or those bytes.
     const UINT codePage = GetOutputCodePage();
-    bool written = WriteByteOrderMark(codePage, handle);
-    if (written && codePage == kUtf16) {
-        written = WriteWhole(handle, line, length * sizeof(wchar_t));
-    } else if (written) {
-        char converted[kConversionBytes] = {};
-        // A conversion that fails, for a code page the platform does not
-        // know or an output that would not fit, leaves nothing to write.
-        if (WideCharToMultiByte(codePage, 0, line, -1, converted, kConversionBytes, nullptr, nullptr) == 0)
-            converted[0] = 0;
-        length = DWORD(strnlen(converted, kConversionBytes));
-        written = WriteWhole(handle, converted, length);
+    const void* text = line;
+    DWORD bytes = units * sizeof(wchar_t);
+    DWORD count = units;
+    char converted[kConversionBytes];
+    if (codePage != kUtf16) {
+        // A line holds CR LF at least, so a conversion that gives nothing (a
+        // code page the platform does not know) has lost it: nothing is
+        // written, and that is a failed write.
+        if (OsWideCharToMultiByte(codePage, 0, line, -1, converted, kConversionBytes, nullptr, nullptr) == 0) {
+            wcscpy(buffer, L"-1");
+            return 0;
+        }
+        text = converted;
+        bytes = count = DWORD(strnlen(converted, kConversionBytes));
     }
-    if (written)
-        wsprintfW(buffer, L"%u", unsigned(length));
-    else
+
+    const Target target = NoteTarget(handle);
+    if (WriteByteOrderMark(codePage, target) && WriteWhole(target, text, bytes)) {
+        wsprintfW(buffer, L"%u", unsigned(count));
+    } else {
+        TakeBack(target);
         wcscpy(buffer, L"-1");
+    }
     return 0;
 }
 

@@ -3,14 +3,15 @@
 #include "escape/args.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
+#include "plugin/platform.h"
 
 namespace {
 
-// Writes the prefix of an error message to standard error: "Ivro plugin: ",
-// and inside a batch file the batch file's name and line.
-void ErrorHeader()
+// Writes the prefix of an error message to `err`, standard error: "Ivro
+// plugin: ", and inside a batch file the batch file's name and line.
+void ErrorHeader(HANDLE err)
 {
-    Qprintf(StdErr(), L"%s plugin: ", kModuleName);
+    Qprintf(err, L"%s plugin: ", kModuleName);
 
     wchar_t batch[16];
     ExpandShellText(L"%_batch", batch, 16);
@@ -20,24 +21,28 @@ void ErrorHeader()
     // Inside a batch file (or when the shell cannot say): name it.
     wchar_t where[MAX_ARG_LEN];
     ExpandShellText(L"%_batchname [%_batchline]  ", where, MAX_ARG_LEN);
-    Qprintf(StdErr(), L"%s", where);
+    Qprintf(err, L"%s", where);
 }
 
 } // namespace
 
 // Every message is written through "%s": a percent sign in it, or in a value
-// it shows, is printed as it stands and never read as a conversion.
+// it shows, is printed as it stands and never read as a conversion. Standard
+// error is asked for once a message: should the platform not give it, the
+// whole message is lost, never its prefix alone.
 int ReportError(const wchar_t* message)
 {
-    ErrorHeader();
-    Qprintf(StdErr(), L"%s\r\n", message);
+    const HANDLE err = OsGetStdHandle(STD_ERROR_HANDLE);
+    ErrorHeader(err);
+    Qprintf(err, L"%s\r\n", message);
     return -1;
 }
 
 int ReportError(const wchar_t* label, const wchar_t* value)
 {
-    ErrorHeader();
-    Qprintf(StdErr(), L"%s: \"%s\"\r\n", label, value);
+    const HANDLE err = OsGetStdHandle(STD_ERROR_HANDLE);
+    ErrorHeader(err);
+    Qprintf(err, L"%s: \"%s\"\r\n", label, value);
     return -1;
 }
 

@@ -9,6 +9,7 @@
 #include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
+#include "plugin/platform.h"
 
 namespace {
 
@@ -21,20 +22,20 @@ constexpr size_t kPathUnits = 32768;
 // The places the help file may be, in the order they are tried: a folder and
 // the file's path within it. Each %s is the module's name. The shell expands
 // the folder (a null folder is the module's own directory, which needs no
-// expansion); the file's path is appended after the expansion, so that
+// expansion); the file's path is joined to it after the expansion, so that
 // whatever the folder's name holds (%, ^, &, quotes, brackets, backquotes)
 // reaches the file system as it is and is never read by the shell again.
 const struct {
     const wchar_t* folder;
     const wchar_t* file;
 } kLocations[] = {
-    {L"%%[%sHelp]", L"\\%s.chm"},                // the directory named by IvroHelp
-    {L"%%[PluginHelp]", L"\\%s.chm"},            // the directory named by PluginHelp
-    {nullptr, L"\\%s.chm"},                      // beside the module
-    {nullptr, L"\\Help\\%s.chm"},                // in its Help subdirectory
-    {L"%%@path[%%_cmdspec]", L"%s.chm"},         // beside the shell
-    {L"%%@path[%%_cmdspec]", L"help\\%s.chm"},   // in its help subdirectory
-    {L"%%windir", L"\\help\\%s.chm"},            // in the Windows help directory
+    {L"%%[%sHelp]", L"%s.chm"},               // the directory named by IvroHelp
+    {L"%%[PluginHelp]", L"%s.chm"},           // the directory named by PluginHelp
+    {nullptr, L"%s.chm"},                     // beside the module
+    {nullptr, L"Help\\%s.chm"},               // in its Help subdirectory
+    {L"%%@path[%%_cmdspec]", L"%s.chm"},      // beside the shell
+    {L"%%@path[%%_cmdspec]", L"help\\%s.chm"}, // in its help subdirectory
+    {L"%%windir", L"help\\%s.chm"},           // in the Windows help directory
 };
 
 // Told when no location worked, with the module's name, the name in upper
@@ -49,60 +50,101 @@ const wchar_t kMissingHelp[] =
     L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
     L"    \x2022  or in %s\\Help.\n";
 
-// The path, viewer-program and command-line buffers of one request.
+// The buffers of one help request, each with one role.
 struct HelpBuffers {
-    wchar_t path[kPathUnits];
-    wchar_t program[kPathUnits];
-    wchar_t commandLine[kPathUnits];
+    wchar_t folder[kPathUnits];      // a place's folder, as the shell expanded it, or the module's
+    wchar_t path[kPathUnits];        // the help file's path in that folder
+    wchar_t file[kPathUnits];        // its true name: the file the viewer opens
+    wchar_t searched[kPathUnits];    // where the viewer is looked for: a system folder, or PATH
+    wchar_t program[kPathUnits];     // the viewer's path
+    wchar_t commandLine[kPathUnits]; // the viewer's command line
 };
+
+bool IsSlash(wchar_t unit) { return unit == L'\\' || unit == L'/'; }
 
 // A file, not a directory or a device; a missing file has every bit set.
 bool IsFile(const wchar_t* path)
 {
-    return (GetFileAttributesW(path) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    return (OsGetFileAttributesW(path) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-// Writes `folder` (of `length` units) and "\hh.exe" into `program`; true
+// Appends `folder` (`length` units) and `name`, joined by one backslash, to
+// `out`, with the folder written the way Windows reads a plain path: a slash
+// taken for a backslash, a run of them for one (but for the two that begin
+// \\server\share and \\?\), and those at its end dropped. After \\?\ Windows
+// reads nothing: each unit reaches the file system as it stands, and
+// "\\?\C:\tools\\hh.exe" names no file.
+void JoinPath(TextCursor& out, const wchar_t* folder, size_t length, const wchar_t* name)
+{
+    size_t i = 0;
+    bool afterSlash = false;
+    if (length >= 2 && IsSlash(folder[0]) && IsSlash(folder[1])) {
+        out.Append(L"\\\\");
+        i = 2;
+        afterSlash = true;
+    }
+    while (length > i && IsSlash(folder[length - 1]))
+        --length;
+    for (; i < length; ++i) {
+        if (!IsSlash(folder[i]))
+            out.Append(folder[i]);
+        else if (!afterSlash)
+            out.Append(L'\\');
+        afterSlash = IsSlash(folder[i]);
+    }
+    out.Append(L'\\');
+    out.Append(name);
+}
+
+// Drops one pair of double quotes around `*text` (`*length` units), as
+// Windows drops them around a folder of PATH.
+void Unquote(const wchar_t** text, size_t* length)
+{
+    if (*length >= 2 && (*text)[0] == L'"' && (*text)[*length - 1] == L'"') {
+        ++*text;
+        *length -= 2;
+    }
+}
+
+// Writes the viewer's path in `folder` (`length` units) into `program`; true
 // when that names a file.
 bool ViewerIn(const wchar_t* folder, size_t length, wchar_t* program)
 {
     TextCursor path(program, kPathUnits);
-    path.Append(folder, length);
-    path.Append(L"\\hh.exe");
+    JoinPath(path, folder, length, L"hh.exe");
     return !path.Overflowed() && IsFile(program);
 }
 
-// Finds the help viewer, "hh.exe", where Windows keeps it: the Windows
-// directory, then the system directory, and only then the folders of PATH
-// that are full paths. Never the current directory, nor a folder of PATH
-// relative to it, nor the shell's own directory (the places a plain search
-// looks first): a script that changed into a downloaded folder would run
-// whatever hh.exe that folder holds. `scratch` receives PATH.
-bool FindViewer(wchar_t* program, wchar_t* scratch)
+// Finds the help viewer, "hh.exe", where Windows keeps it, into b->program:
+// the system's Windows directory, then the system directory, and only then
+// the folders of PATH that are full paths. Never the current directory, nor
+// a folder of PATH relative to it, nor the shell's own directory (the places
+// a plain search looks first): a script that changed into a downloaded
+// folder would run whatever hh.exe that folder holds. The system's Windows
+// directory, not the Windows directory: on a multi-user server that is a
+// folder of the user's own for a program that is not marked as aware of it.
+bool FindViewer(HelpBuffers* b)
 {
-    UINT length = GetWindowsDirectoryW(scratch, kPathUnits);
-    if (length > 0 && length < kPathUnits && ViewerIn(scratch, length, program))
+    UINT length = OsGetSystemWindowsDirectoryW(b->searched, kPathUnits);
+    if (length > 0 && length < kPathUnits && ViewerIn(b->searched, length, b->program))
         return true;
-    length = GetSystemDirectoryW(scratch, kPathUnits);
-    if (length > 0 && length < kPathUnits && ViewerIn(scratch, length, program))
+    length = OsGetSystemDirectoryW(b->searched, kPathUnits);
+    if (length > 0 && length < kPathUnits && ViewerIn(b->searched, length, b->program))
         return true;
-    DWORD size = GetEnvironmentVariableW(L"PATH", scratch, kPathUnits);
+    DWORD size = OsGetEnvironmentVariableW(L"PATH", b->searched, kPathUnits);
     if (size == 0 || size >= kPathUnits)
         return false;
-    for (const wchar_t* entry = scratch; *entry != 0;) {
+    for (const wchar_t* entry = b->searched; *entry != 0;) {
         size_t n = wcscspn(entry, L";");
         const wchar_t* folder = entry;
         entry += n;
         if (*entry == L';')
             ++entry;
-        if (n >= 2 && folder[0] == L'"' && folder[n - 1] == L'"') {
-            ++folder;
-            n -= 2;
-        }
+        Unquote(&folder, &n);
         const bool drive = n >= 3 && (folder[0] | 0x20) >= L'a' && (folder[0] | 0x20) <= L'z' && folder[1] == L':' &&
-                           (folder[2] == L'\\' || folder[2] == L'/');
-        const bool unc = n >= 2 && folder[0] == L'\\' && folder[1] == L'\\'; // \\server\share, \\?\...
-        if ((drive || unc) && ViewerIn(folder, n, program))
+                           IsSlash(folder[2]);
+        const bool unc = n >= 2 && IsSlash(folder[0]) && IsSlash(folder[1]); // \\server\share, \\?\...
+        if ((drive || unc) && ViewerIn(folder, n, b->program))
             return true;
     }
     return false;
@@ -113,44 +155,42 @@ bool FindViewer(wchar_t* program, wchar_t* scratch)
 // Returns 1 when a viewer was started, else 0.
 int TryHelpLocation(HelpBuffers* b, const wchar_t* folder, const wchar_t* file, const wchar_t* topic)
 {
-    // The folder goes into the program buffer first, which is free until
-    // the viewer is looked for.
+    const wchar_t* where = b->folder;
+    size_t length = 0;
     if (folder == nullptr) {
-        DWORD length = GetModuleFileNameW(g_moduleHandle, b->program, kPathUnits);
-        wchar_t* slash = length > 0 && length < kPathUnits ? wcsrchr(b->program, L'\\') : nullptr;
+        DWORD units = OsGetModuleFileNameW(g_moduleHandle, b->folder, kPathUnits);
+        const wchar_t* slash = units > 0 && units < kPathUnits ? wcsrchr(b->folder, L'\\') : nullptr;
         if (slash == nullptr)
             return 0;
-        *slash = 0;
+        length = size_t(slash - b->folder);
     } else {
         // A failed expansion (a value too long for the shell) skips the
-        // place, and so does an undefined or empty variable: the file's path
-        // alone would be taken from the current directory or drive.
-        if (ExpandShellText(folder, b->program, kPathUnits) != 0 || b->program[0] == 0)
+        // place, and so does an undefined, empty or blank variable: the
+        // file's path alone would be taken from the current directory or
+        // drive. A value in double quotes is meant without them.
+        if (ExpandShellText(folder, b->folder, kPathUnits) != 0)
+            return 0;
+        length = wcslen(b->folder);
+        Unquote(&where, &length);
+        if (wcsspn(where, L" \t") >= length)
             return 0;
     }
     TextCursor path(b->path, kPathUnits);
-    path.Append(b->program);
-    path.Append(file);
+    JoinPath(path, where, length, file);
     if (path.Overflowed())
         return 0;
 
-    b->commandLine[0] = 0;
-    QueryTrueName(b->path, b->commandLine);
-    if (b->commandLine[0] == 0)
+    b->file[0] = 0;
+    QueryTrueName(b->path, b->file);
+    if (b->file[0] == 0 || !IsFile(b->file))
         return 0;
-
-    if (!IsFile(b->commandLine))
-        return 0;
-    // The file's true name is moved into the path buffer, which frees the
-    // command-line buffer for PATH and then for the command line.
-    wcscpy(b->path, b->commandLine);
-    if (!FindViewer(b->program, b->commandLine))
+    if (!FindViewer(b))
         return 0;
 
     // "program" "file::/topic.html"
     TextCursor line(b->commandLine, kPathUnits);
     for (const wchar_t* part : {L"\"", static_cast<const wchar_t*>(b->program), L"\" \"",
-                                static_cast<const wchar_t*>(b->path), L"::/", topic, L".html\""})
+                                static_cast<const wchar_t*>(b->file), L"::/", topic, L".html\""})
         line.Append(part);
     if (line.Overflowed())
         return 0;
@@ -158,9 +198,10 @@ int TryHelpLocation(HelpBuffers* b, const wchar_t* folder, const wchar_t* file, 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(b->program, b->commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!OsCreateProcessW(b->program, b->commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process))
         return 0;
-    CloseHandle(process.hThread);
+    OsCloseHandle(process.hThread);
     // The new viewer is running before the old one is ended.
     EndHelpViewer();
     g_helpViewer = process.hProcess;
@@ -191,8 +232,12 @@ int OpenHelpTopic(const wchar_t* topic)
     wchar_t upper[1024];
     wcscpy(upper, kModuleName);
     CharUpperW(upper);
-    wchar_t windows[MAX_PATH] = {};
-    GetWindowsDirectoryW(windows, MAX_PATH);
+    // The system's Windows directory, where the viewer is looked for first;
+    // should the system not say, the seventh place's own folder.
+    wchar_t windows[MAX_PATH];
+    UINT length = OsGetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        ExpandShellText(L"%windir", windows, MAX_PATH);
     wchar_t message[1024];
     wsprintfW(message, kMissingHelp, kModuleName, upper, windows);
     MessageBoxW(GetForegroundWindow(), message, L"Missing Help File", MB_OK);
@@ -205,8 +250,8 @@ void EndHelpViewer()
 {
     if (g_helpViewer != nullptr) {
         // A viewer the user has closed fails to terminate; that is no error.
-        TerminateProcess(g_helpViewer, 0);
-        CloseHandle(g_helpViewer);
+        OsTerminateProcess(g_helpViewer, 0);
+        OsCloseHandle(g_helpViewer);
     }
     g_helpViewer = nullptr;
 }

@@ -43,8 +43,5 @@ int ReportBadArgument(const wchar_t* label, wchar_t* argument, void (*upper)(wch
 // `truncated`, when given, tells whether the result was cut.
 int ExpandShellText(const wchar_t* text, wchar_t* out, size_t outUnits, bool* truncated = nullptr);
 
-// The standard error handle, where every message of the module goes.
-inline HANDLE StdErr() { return GetStdHandle(STD_ERROR_HANDLE); }
-
 // Ends the help viewer started by the last help request, if any.
 void EndHelpViewer();

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# @expwrite on a full file system: a line that only partly reaches the file
-# must give -1, and what the file held before must stay as it was.
+# @expwrite on a full file system: a line or byte-order mark that only partly
+# reaches the file must give -1 and leave the file exactly as it was before
+# the call; what the file held before stays as it was.
 #   full_disk.sh WINE_RUN IVSH WORK_DIR
-# Mounts a 64 KiB tmpfs in WORK_DIR (root only; it skips, with exit code 77
-# and the reason, where mounting is not allowed), then for UTF-8 and UTF-16
-# output fills a file to 30 bytes short of full and writes two lines of 20
-# characters: the first fits, the second does not.
+# Mounts a 64 KiB tmpfs (16 pages) in WORK_DIR (root only; it skips, with
+# exit code 77 and the reason, where mounting is not allowed), then for UTF-8
+# and UTF-16 output:
+# - fills a file to 7 bytes more than one line short of full and writes that
+#   line twice: the first fits, the second gets 7 bytes in, which end inside
+#   a character (UTF-8) or a unit (UTF-16);
+# - leaves one page free and writes a line longer than a page to an empty
+#   file: the mark and part of the line go in;
+# - leaves nothing free: not even the mark goes in.
 set -uo pipefail
 run=$1 ivsh=$2 work=$3
 mnt=$work/full-disk
@@ -27,49 +33,61 @@ fail() {
 # The Windows name of a file on the tmpfs (wine's Z: is the root).
 windows_path() { echo "Z:${1//\//\\}"; }
 
-# check OPTION LINE_BYTES: one run of the shell in one output encoding, whose
-# line of 20 characters and CR LF takes LINE_BYTES bytes.
-check() {
-    local option=$1 bytes=$2
-    local file=$mnt/lines.txt line=0123456789abcdefghij
-    rm -f "$mnt"/*
-    # Room for the first line and 8 bytes more in the file's last page: the
-    # second line gets 8 of its bytes in, and that is all.
-    head -c $((65536 - bytes - 8)) /dev/urandom >"$file"
-    local size_before saved
-    size_before=$(stat -c %s "$file")
-    saved=$(sha256sum <"$file")
-    local out first second
-    out=$("$run" "$ivsh" -o "$option" -c \
-        "set h=%@fileopen[$(windows_path "$file"),append] & echo %@expwrite[%h%,$line] %@expwrite[%h%,$line] & echo %@fileclose[%h%]" \
-        2>&1 | tr -d '\0\r')
-    read -r first second <<<"$(head -n1 <<<"$out")"
-    [ "$first" = 22 ] || fail "$option: the line that fits gave '$first', not 22 ($out)"
-    [ "$second" = -1 ] || fail "$option: the line cut short by the full disk gave '$second', not -1 ($out)"
+# write OPTION FILE MODE TEXT...: each TEXT written to FILE, opened in MODE,
+# with @expwrite by one run of the shell; prints the results.
+write() {
+    local option=$1 file=$2 mode=$3 command
+    shift 3
+    command="set h=%@fileopen[$(windows_path "$file"),$mode] & echo"
+    for text in "$@"; do
+        command+=" %@expwrite[%h%,$text]"
+    done
+    "$run" "$ivsh" -o "$option" -c "$command & echo %@fileclose[%h%]" 2>&1 | tr -d '\0\r' | head -n1
+}
 
-    # What was there before is intact, and the first line follows it whole.
-    [ "$(head -c "$size_before" "$file" | sha256sum)" = "$saved" ] || fail "$option: the earlier content changed"
-    local expected
-    expected=$(printf '%s\r\n' "$line" | iconv -f UTF-8 -t "$([ "$bytes" = 44 ] && echo UTF-16LE || echo UTF-8)" | od -An -tx1)
-    [ "$(tail -c +$((size_before + 1)) "$file" | head -c "$bytes" | od -An -tx1)" = "$expected" ] ||
-        fail "$option: the first line is not in the file whole"
+# check OPTION ENCODING RESULT: one output encoding (iconv's name for it), in
+# which the line "ab" and six euro signs gives RESULT, its units or bytes.
+check() {
+    local option=$1 encoding=$2 result=$3
+    local file=$mnt/lines.txt expected=$work/full-disk-expected
+    local text='ab\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac' euro=$'\xE2\x82\xAC' line=$work/full-disk-line
+    printf 'ab%s%s%s%s%s%s\r\n' "$euro" "$euro" "$euro" "$euro" "$euro" "$euro" | iconv -f UTF-8 -t "$encoding" >"$line"
+    local bytes
+    bytes=$(stat -c %s "$line")
+    rm -f "$mnt"/*
+    # Room for the line and 7 bytes more in the file's last page.
+    head -c $((65536 - bytes - 7)) /dev/urandom >"$file"
+    cat "$file" "$line" >"$expected"
+    local size_before first second
+    size_before=$(stat -c %s "$file")
+    read -r first second <<<"$(write "$option" "$file" append "$text" "$text")"
+    [ "$first" = "$result" ] || fail "$option: the line that fits gave '$first', not $result"
+    [ "$second" = -1 ] || fail "$option: the line cut short by the full disk gave '$second', not -1"
+    # The earlier content, the first line whole, and nothing of the second.
+    cmp -s "$file" "$expected" ||
+        fail "$option: the file is not what it was before the line that did not fit" \
+            "($(stat -c %s "$file") bytes, $(stat -c %s "$expected") expected)"
     echo "$option: first line $first, second line $second; file $size_before -> $(stat -c %s "$file") bytes"
 
-    # An empty file on the full file system takes not even the byte-order
-    # mark: that is a failed write too, and the file stays empty.
-    local empty=$mnt/empty.txt
+    # One page free: the mark and the first page of a longer line go in, and
+    # are taken back.
+    local empty=$mnt/empty.txt long=''
+    rm -f "$mnt"/*
+    head -c $((65536 - 4096)) /dev/zero >"$mnt/filler"
     : >"$empty"
-    head -c 65536 /dev/zero >>"$file" 2>/dev/null
-    local h
-    h=$(windows_path "$empty")
-    out=$("$run" "$ivsh" -o "$option" -c \
-        "set h=%@fileopen[$h,write] & echo %@expwrite[%h%,$line] & echo %@fileclose[%h%]" 2>&1 | tr -d '\0\r')
-    read -r first <<<"$(head -n1 <<<"$out")"
+    for _ in $(seq 1050); do long+='\U1F600'; done
+    read -r first <<<"$(write "$option" "$empty" write "$long")"
+    [ "$first" = -1 ] || fail "$option: a line longer than the free page gave '$first', not -1"
+    [ "$(stat -c %s "$empty")" = 0 ] || fail "$option: the mark and part of the line stayed ($(stat -c %s "$empty") bytes)"
+
+    # Nothing free: not even the mark goes in, and the file stays empty.
+    head -c 4096 /dev/zero >>"$mnt/filler" 2>/dev/null
+    read -r first <<<"$(write "$option" "$empty" write "$text")"
     [ "$first" = -1 ] || fail "$option: a mark that does not fit gave '$first', not -1"
     [ "$(stat -c %s "$empty")" = 0 ] || fail "$option: the empty file took $(stat -c %s "$empty") bytes"
 }
 
-check utf8output=yes 22
-check unicodeoutput=yes 44
-[ "$failures" = 0 ] && echo "full disk: every short write reported as -1"
+check utf8output=yes UTF-8 22
+check unicodeoutput=yes UTF-16LE 10
+[ "$failures" = 0 ] && echo "full disk: every short write reported as -1, and every file left as it was"
 exit $((failures > 0))

@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -32,11 +30,20 @@ std::wstring FullPath(const std::wstring& path)
     return full;
 }
 
-struct Launch {
-    DWORD pid;
-    std::wstring image; // the file of the program that ran
-    std::wstring commandLine;
-};
+// `path` with each backslash a slash, or doubled.
+std::wstring Slashed(std::wstring path)
+{
+    std::replace(path.begin(), path.end(), L'\\', L'/');
+    return path;
+}
+
+std::wstring Doubled(const std::wstring& path)
+{
+    std::wstring doubled;
+    for (wchar_t c : path)
+        doubled += c == L'\\' ? std::wstring(L"\\\\") : std::wstring(1, c);
+    return doubled;
+}
 
 std::wstring Lower(std::wstring text)
 {
@@ -58,22 +65,12 @@ class HelpViewer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        // A message box is owned by the foreground window; under wine that
-        // may be the desktop, which cannot own one. Be the foreground window,
-        // as the shell's console would be.
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"IvroHelpTest";
-        RegisterClassW(&windowClass);
-        window_ = CreateWindowW(L"IvroHelpTest", L"Ivro help test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
-                                200, nullptr, nullptr, windowClass.hInstance, nullptr);
-        SetForegroundWindow(window_);
+        window_ = new ForegroundWindow;
         standIn_ = new StandInViewer;
     }
     static void TearDownTestSuite()
     {
-        DestroyWindow(window_);
+        delete window_;
         delete standIn_;
     }
 
@@ -107,51 +104,16 @@ protected:
         return FullPath(path);
     }
 
-    std::vector<Launch> Launches(size_t atLeast)
-    {
-        std::vector<Launch> launches;
-        // Up to 20 s: a viewer process may be slow to start when the machine is busy.
-        for (int wait = 0; wait < 400; ++wait) {
-            launches.clear();
-            std::string bytes = ReadFileBytes(log_);
-            std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-            for (size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
-                std::wstring line = text.substr(start, end - start);
-                size_t tab = line.find(L'\t'), next = line.find(L'\t', tab + 1);
-                launches.push_back({DWORD(std::stoul(line.substr(0, tab))), line.substr(tab + 1, next - tab - 1),
-                                    line.substr(next + 1)});
-            }
-            if (launches.size() >= atLeast)
-                break;
-            Sleep(50);
-        }
-        return launches;
-    }
+    std::vector<Launch> Launches(size_t atLeast) { return ::Launches(log_, atLeast); }
 
     // Calls Help of the module under test, or `help` of another copy.
     HelpCall CallHelp(const std::wstring& name, size_t launchesExpected, HelpProc help = nullptr)
     {
         HelpCall call;
-        std::atomic<bool> done{false};
-        // Reads and dismisses a message box, should one appear.
-        std::thread watcher([&] {
-            for (int wait = 0; wait < 1200 && !done; ++wait) {
-                if (HWND box = FindWindowW(nullptr, L"Missing Help File")) {
-                    wchar_t text[2048] = {};
-                    GetDlgItemTextW(box, 0xFFFF, text, 2048);
-                    call.box = text;
-                    PostMessageW(box, WM_COMMAND, IDOK, 0);
-                    return;
-                }
-                Sleep(25);
-            }
-        });
         if (help == nullptr)
             help = ExportAs<HelpProc>("Help");
         std::wstring argument = name;
-        call.output = Capture([&] { call.result = help(argument.data()); });
-        done = true;
-        watcher.join();
+        call.box = DismissingTheBox([&] { call.output = Capture([&] { call.result = help(argument.data()); }); });
         call.launches = Launches(launchesExpected);
         return call;
     }
@@ -161,7 +123,7 @@ protected:
         return L"\"" + viewer_ + L"\" \"" + chm + L"::/" + topic + L".html\"";
     }
 
-    static HWND window_;
+    static ForegroundWindow* window_;
     // A copy of the stand-in viewer at `to`.
     static void CopyStandIn(const std::wstring& to) { CopyFileW(standIn_->StandIn().c_str(), to.c_str(), FALSE); }
 
@@ -171,7 +133,7 @@ protected:
     std::vector<std::wstring> made_;
 };
 
-HWND HelpViewer::window_ = nullptr;
+ForegroundWindow* HelpViewer::window_ = nullptr;
 StandInViewer* HelpViewer::standIn_ = nullptr;
 
 // The command line of the last viewer a call started, or nothing.
@@ -292,6 +254,20 @@ TEST_F(HelpViewer, EveryPlaceIsTakenAsItIs)
         {"a folder", true, named, inNamed},
         {"a \\\\?\\ path", true, L"\\\\?\\" + named, L"\\\\?\\" + inNamed},
         {"a share", true, L"\\\\ivro-server\\share\\help", L"\\\\ivro-server\\share\\help\\Ivro.chm"},
+        // As users type a folder: in double quotes, with slashes, doubled or
+        // trailing backslashes; the folder and the file joined by one
+        // backslash, also after \\?\, where Windows reads nothing.
+        {"in double quotes", true, L"\"" + named + L"\"", inNamed},
+        {"forward slashes", true, Slashed(named), inNamed},
+        {"doubled backslashes", true, Doubled(named), inNamed},
+        {"a trailing backslash", true, named + L"\\", inNamed},
+        {"a \\\\?\\ path in double quotes", true, L"\"\\\\?\\" + named + L"\"", L"\\\\?\\" + inNamed},
+        {"a \\\\?\\ path with forward slashes", true, L"\\\\?\\" + Slashed(named), L"\\\\?\\" + inNamed},
+        {"a \\\\?\\ path with doubled backslashes", true, L"\\\\?\\" + Doubled(named), L"\\\\?\\" + inNamed},
+        {"a \\\\?\\ path with a trailing backslash", true, L"\\\\?\\" + named + L"\\", L"\\\\?\\" + inNamed},
+        {"empty double quotes: not the root of the drive", true, L"\"\"", inFallback},
+        {"blanks: not the root of the drive", true, L"   ", inFallback},
+        {"blanks in double quotes", true, L"\"  \"", inFallback},
         {"undefined: not the root of the drive", false, L"", inFallback},
         {"empty: not the root of the drive", true, L"", inFallback},
         {"too long for the shell: not %[IvroHelp] in the current directory", true, std::wstring(9000, L'x'),
@@ -366,16 +342,24 @@ TEST_F(HelpViewer, TheViewerComesFromWhereWindowsKeepsIt)
 
     wchar_t path[32768];
     GetEnvironmentVariableW(L"PATH", path, 32768);
+    const std::wstring inTools = tools + L"\\hh.exe";
     const struct {
         bool inWindows, inSystem;
         std::wstring path;
         std::wstring started; // empty: none, and the box says where the file is
+        std::wstring named = {}; // the program on the command line, when not `started` itself
     } rows[] = {
         {true, true, L".;work;" + tools, viewer_},
         {false, true, L".;work;" + tools, inSystem},
-        {false, false, L".;work;\"" + tools + L"\"", tools + L"\\hh.exe"},
+        {false, false, L".;work;\"" + tools + L"\"", inTools},
         {false, false, L".;work;" + ExeDirectory(), ExeDirectory() + L"\\hh.exe"},
         {false, false, L".;work;..\\work", L""},
+        // The folder and the program joined by one backslash, the folder as
+        // Windows reads a plain path: also after \\?\, where it reads nothing.
+        {false, false, L".;work;" + tools + L"\\", inTools},
+        {false, false, L".;work;" + Slashed(tools) + L"/", inTools},
+        {false, false, L".;work;\\\\?\\" + tools + L"\\", inTools, L"\\\\?\\" + inTools},
+        {false, false, L".;work;\\\\?\\" + Slashed(tools), inTools, L"\\\\?\\" + inTools},
     };
     size_t started = 0;
     for (const auto& row : rows) {
@@ -404,7 +388,8 @@ TEST_F(HelpViewer, TheViewerComesFromWhereWindowsKeepsIt)
         }
         ASSERT_EQ(call.launches.size(), ++started) << Show(row.path);
         EXPECT_EQ(Show(Lower(call.launches.back().image)), Show(Lower(row.started))) << Show(row.path);
-        EXPECT_EQ(call.launches.back().commandLine.rfind(L"\"" + row.started + L"\" ", 0), 0u)
+        const std::wstring& named = row.named.empty() ? row.started : row.named;
+        EXPECT_EQ(call.launches.back().commandLine.rfind(L"\"" + named + L"\" ", 0), 0u)
             << Show(call.launches.back().commandLine);
     }
 }
@@ -412,7 +397,7 @@ TEST_F(HelpViewer, TheViewerComesFromWhereWindowsKeepsIt)
 TEST_F(HelpViewer, TheWindowsHelpDirectoryIsTheLastPlace)
 {
     wchar_t windows[MAX_PATH];
-    GetWindowsDirectoryW(windows, MAX_PATH);
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
     CreateDirectoryW((std::wstring(windows) + L"\\help").c_str(), nullptr);
     const std::wstring chm = Make(std::wstring(windows) + L"\\help\\Ivro.chm");
     EXPECT_EQ(Last(CallHelp(L"@expwrite", 1)), CommandLine(chm, L"f_expwrite"));
@@ -443,10 +428,7 @@ TEST_F(HelpViewer, AViewerTheUserClosedIsEndedWithoutComplaint)
     SetEnvironmentVariableW(L"IvroHelp", TempDir().c_str());
     std::vector<Launch> launches = CallHelp(L"@exp", 1).launches;
     ASSERT_EQ(launches.size(), 1u);
-    HANDLE viewer = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, launches[0].pid);
-    TerminateProcess(viewer, 7);
-    WaitForSingleObject(viewer, 5000);
-    CloseHandle(viewer);
+    EndViewer(launches[0].pid);
 
     int result = -1;
     Output output = Capture([&] { result = ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0); });
@@ -459,7 +441,7 @@ TEST_F(HelpViewer, AViewerTheUserClosedIsEndedWithoutComplaint)
 TEST_F(HelpViewer, WithoutAHelpFileTheBoxSaysWhereItShouldBe)
 {
     wchar_t windows[MAX_PATH];
-    GetWindowsDirectoryW(windows, MAX_PATH);
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
     const std::wstring expected = L"I can\x2019t find the help file Ivro.chm.  It should be:\n\n"
                                   L"    \x2022  in a directory specified in %IVROHELP\n"
                                   L"    \x2022  in a directory specified in %PLUGINHELP\n"

@@ -1,0 +1,125 @@
+#include "plugin/platform.h"
+
+// In the test build a call may be made to fail before it reaches Windows:
+// the wrapper then returns what the Windows function returns on failure.
+#ifdef IVRO_FAULT_TESTING
+#define IVRO_FAIL(operation, failed)                                                                                   \
+    do {                                                                                                               \
+        if (PlatformCallFails(OP_##operation))                                                                         \
+            return failed;                                                                                             \
+    } while (0)
+#else
+#define IVRO_FAIL(operation, failed) ((void)0)
+#endif
+
+HANDLE OsGetStdHandle(DWORD which)
+{
+    IVRO_FAIL(GetStdHandle, INVALID_HANDLE_VALUE);
+    return GetStdHandle(which);
+}
+
+BOOL OsSetStdHandle(DWORD which, HANDLE handle)
+{
+    IVRO_FAIL(SetStdHandle, FALSE);
+    return SetStdHandle(which, handle);
+}
+
+HANDLE OsCreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
+                     DWORD flags, HANDLE model)
+{
+    IVRO_FAIL(CreateFileW, INVALID_HANDLE_VALUE);
+    return CreateFileW(name, access, share, security, disposition, flags, model);
+}
+
+BOOL OsCloseHandle(HANDLE handle)
+{
+    IVRO_FAIL(CloseHandle, FALSE);
+    return CloseHandle(handle);
+}
+
+DWORD OsGetFileType(HANDLE file)
+{
+    IVRO_FAIL(GetFileType, FILE_TYPE_UNKNOWN);
+    return GetFileType(file);
+}
+
+BOOL OsGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
+{
+    IVRO_FAIL(GetFileInformationByHandle, FALSE);
+    return GetFileInformationByHandle(file, info);
+}
+
+BOOL OsSetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* position, DWORD method)
+{
+    IVRO_FAIL(SetFilePointerEx, FALSE);
+    return SetFilePointerEx(file, distance, position, method);
+}
+
+BOOL OsSetEndOfFile(HANDLE file)
+{
+    IVRO_FAIL(SetEndOfFile, FALSE);
+    return SetEndOfFile(file);
+}
+
+BOOL OsWriteFile(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped)
+{
+    IVRO_FAIL(WriteFile, (*written = 0, FALSE));
+#ifdef IVRO_FAULT_TESTING
+    BOOL result;
+    if (PlatformWriteCut(file, bytes, size, written, overlapped, &result))
+        return result;
+#endif
+    return WriteFile(file, bytes, size, written, overlapped);
+}
+
+DWORD OsGetFileAttributesW(LPCWSTR path)
+{
+    IVRO_FAIL(GetFileAttributesW, INVALID_FILE_ATTRIBUTES);
+    return GetFileAttributesW(path);
+}
+
+int OsWideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int units, LPSTR bytes, int size,
+                          LPCSTR defaultChar, BOOL* usedDefault)
+{
+    IVRO_FAIL(WideCharToMultiByte, 0);
+    return WideCharToMultiByte(codePage, flags, text, units, bytes, size, defaultChar, usedDefault);
+}
+
+DWORD OsGetEnvironmentVariableW(LPCWSTR name, LPWSTR value, DWORD units)
+{
+    IVRO_FAIL(GetEnvironmentVariableW, 0);
+    return GetEnvironmentVariableW(name, value, units);
+}
+
+DWORD OsGetModuleFileNameW(HMODULE module, LPWSTR path, DWORD units)
+{
+    IVRO_FAIL(GetModuleFileNameW, 0);
+    return GetModuleFileNameW(module, path, units);
+}
+
+UINT OsGetSystemWindowsDirectoryW(LPWSTR path, UINT units)
+{
+    IVRO_FAIL(GetSystemWindowsDirectoryW, 0);
+    return GetSystemWindowsDirectoryW(path, units);
+}
+
+UINT OsGetSystemDirectoryW(LPWSTR path, UINT units)
+{
+    IVRO_FAIL(GetSystemDirectoryW, 0);
+    return GetSystemDirectoryW(path, units);
+}
+
+BOOL OsCreateProcessW(LPCWSTR program, LPWSTR commandLine, SECURITY_ATTRIBUTES* processSecurity,
+                      SECURITY_ATTRIBUTES* threadSecurity, BOOL inheritHandles, DWORD flags, void* environment,
+                      LPCWSTR directory, STARTUPINFOW* startup, PROCESS_INFORMATION* process)
+{
+    IVRO_FAIL(CreateProcessW, FALSE);
+    return CreateProcessW(program, commandLine, processSecurity, threadSecurity, inheritHandles, flags, environment,
+                          directory, startup, process);
+}
+
+BOOL OsTerminateProcess(HANDLE process, UINT exitCode)
+{
+    IVRO_FAIL(TerminateProcess, FALSE);
+    return TerminateProcess(process, exitCode);
+}

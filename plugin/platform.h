@@ -1,0 +1,83 @@
+// The module's one way to Windows for what lies outside its own buffers:
+// files and handles, processes, the environment, its own file name and the
+// folders the help viewer is looked for in. Each Os function takes the
+// arguments of the Windows function of the same name, calls it and adds
+// nothing; nothing else in the module calls those functions. The shell's own
+// operations go through plugin/host.h.
+//
+// In the module's test build (IVRO_FAULT_TESTING) each call is counted by
+// its operation's name, and a test can make the n-th call of an operation
+// fail with an error of its choosing, or have the n-th write put in only
+// some of its bytes (tests/alloc/hooks.cpp).
+#pragma once
+
+#include <windows.h>
+
+// The operations, by the names of the Windows functions they call.
+#define IVRO_PLATFORM_OPERATIONS(X)                                                                                    \
+    X(GetStdHandle)                                                                                                    \
+    X(SetStdHandle)                                                                                                    \
+    X(CreateFileW)                                                                                                     \
+    X(CloseHandle)                                                                                                     \
+    X(GetFileType)                                                                                                     \
+    X(GetFileInformationByHandle)                                                                                      \
+    X(SetFilePointerEx)                                                                                                \
+    X(SetEndOfFile)                                                                                                    \
+    X(WriteFile)                                                                                                       \
+    X(WideCharToMultiByte)                                                                                             \
+    X(GetEnvironmentVariableW)                                                                                         \
+    X(GetModuleFileNameW)                                                                                              \
+    X(GetSystemWindowsDirectoryW)                                                                                      \
+    X(GetSystemDirectoryW)                                                                                             \
+    X(GetFileAttributesW)                                                                                              \
+    X(CreateProcessW)                                                                                                  \
+    X(TerminateProcess)
+
+enum PlatformOperation {
+#define IVRO_OPERATION(name) OP_##name,
+    IVRO_PLATFORM_OPERATIONS(IVRO_OPERATION)
+#undef IVRO_OPERATION
+        PLATFORM_OPERATION_COUNT
+};
+
+// Standard handles.
+HANDLE OsGetStdHandle(DWORD which);
+BOOL OsSetStdHandle(DWORD which, HANDLE handle);
+
+// Files and handles.
+HANDLE OsCreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
+                     DWORD flags, HANDLE model);
+BOOL OsCloseHandle(HANDLE handle);
+DWORD OsGetFileType(HANDLE file);
+BOOL OsGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
+BOOL OsSetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* position, DWORD method);
+BOOL OsSetEndOfFile(HANDLE file);
+BOOL OsWriteFile(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped);
+DWORD OsGetFileAttributesW(LPCWSTR path);
+
+// Code pages.
+int OsWideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int units, LPSTR bytes, int size,
+                          LPCSTR defaultChar, BOOL* usedDefault);
+
+// The environment, the module's file and the system's folders.
+DWORD OsGetEnvironmentVariableW(LPCWSTR name, LPWSTR value, DWORD units);
+DWORD OsGetModuleFileNameW(HMODULE module, LPWSTR path, DWORD units);
+UINT OsGetSystemWindowsDirectoryW(LPWSTR path, UINT units);
+UINT OsGetSystemDirectoryW(LPWSTR path, UINT units);
+
+// Processes.
+BOOL OsCreateProcessW(LPCWSTR program, LPWSTR commandLine, SECURITY_ATTRIBUTES* processSecurity,
+                      SECURITY_ATTRIBUTES* threadSecurity, BOOL inheritHandles, DWORD flags, void* environment,
+                      LPCWSTR directory, STARTUPINFOW* startup, PROCESS_INFORMATION* process);
+BOOL OsTerminateProcess(HANDLE process, UINT exitCode);
+
+#ifdef IVRO_FAULT_TESTING
+// Test build only, defined beside the test hooks: counts a call of
+// `operation` and tells whether it is to fail, the last error then set.
+bool PlatformCallFails(PlatformOperation operation);
+// For a write: whether it is to be cut short. If so, the hook itself puts in
+// the first bytes of the write and sets *written and *result as the write
+// then reports them.
+bool PlatformWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
+                      BOOL* result);
+#endif
