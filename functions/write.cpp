@@ -58,6 +58,9 @@ struct Target {
     LARGE_INTEGER size;
 };
 
+// Notes what `handle` is and, for a disk file, its size and position, before
+// anything is written to it. What the platform cannot tell is left false:
+// no mark, nothing to take back.
 Target NoteTarget(HANDLE handle)
 {
     Target target = {};
