@@ -33,8 +33,8 @@ bool g_cutDue = false;
 
 int OperationIndex(const char* name)
 {
-    for (int i = 0; i < PLATFORM_OPERATION_COUNT; ++i)
-        if (name != nullptr && std::strcmp(name, kOperationNames[i]) == 0)
+    for (int i = 0; name != nullptr && i < PLATFORM_OPERATION_COUNT; ++i)
+        if (std::strcmp(name, kOperationNames[i]) == 0)
             return i;
     return -1;
 }

@@ -302,14 +302,6 @@ protected:
 ForegroundWindow* PlatformFailure::window_ = nullptr;
 StandInViewer* PlatformFailure::viewer_ = nullptr;
 
-std::wstring Expand(const std::wstring& text)
-{
-    std::vector<wchar_t> buffer(MAX_ARG_LEN, 0);
-    text.copy(buffer.data(), text.size());
-    ExpandVariables(buffer.data(), 1);
-    return buffer.data();
-}
-
 std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to)
 {
     for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size()))
@@ -441,11 +433,7 @@ struct Outcome {
 
 Outcome Call(const char* name, const std::wstring& argument)
 {
-    constexpr int kGuard = 64;
-    constexpr wchar_t kGuardUnit = 0xA5A5;
-    std::vector<wchar_t> buffer(MAX_ARG_LEN + kGuard, kGuardUnit);
-    std::fill(buffer.begin(), buffer.begin() + MAX_ARG_LEN, 0);
-    argument.copy(buffer.data(), std::min<size_t>(argument.size(), MAX_TEXT_LEN));
+    GuardedBuffer buffer(argument);
     const std::string export_ = name;
 
     Outcome outcome;
@@ -455,8 +443,8 @@ Outcome Call(const char* name, const std::wstring& argument)
             outcome.out[0] = GetStdHandle(STD_OUTPUT_HANDLE);
             if (export_ == "Help" || export_ == "Usage") {
                 wchar_t usage[PLUGIN_USAGE_LEN] = {};
-                outcome.code = export_ == "Help" ? ExportAs<HelpProc>("Help")(buffer.data())
-                                                 : ExportAs<UsageProc>("Usage")(buffer.data(), usage);
+                outcome.code = export_ == "Help" ? ExportAs<HelpProc>("Help")(buffer.Data())
+                                                 : ExportAs<UsageProc>("Usage")(buffer.Data(), usage);
             } else if (export_ == "ShutdownPlugin") {
                 outcome.code = ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
             } else if (export_ == "InitializePlugin") {
@@ -464,7 +452,7 @@ Outcome Call(const char* name, const std::wstring& argument)
             } else if (export_ == "GetPluginInfo") {
                 outcome.code = ExportAs<GetPluginInfoProc>("GetPluginInfo")() == nullptr;
             } else {
-                outcome.code = BufferExport(name)(buffer.data());
+                outcome.code = BufferExport(name)(buffer.Data());
             }
             outcome.err[1] = GetStdHandle(STD_ERROR_HANDLE);
             outcome.out[1] = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -473,9 +461,8 @@ Outcome Call(const char* name, const std::wstring& argument)
             SetStdHandle(STD_OUTPUT_HANDLE, outcome.out[0]);
         });
     });
-    outcome.text.assign(buffer.data(), wcsnlen(buffer.data(), MAX_ARG_LEN));
-    for (int i = MAX_ARG_LEN; i < MAX_ARG_LEN + kGuard; ++i)
-        outcome.guardIntact = outcome.guardIntact && buffer[size_t(i)] == kGuardUnit;
+    outcome.text = buffer.Text();
+    outcome.guardIntact = buffer.GuardIntact();
     return outcome;
 }
 
@@ -487,20 +474,6 @@ void Arm(const std::vector<Fault>& faults)
 }
 
 void Disarm() { ExportAs<FailCallProc>("IvroFailCall")(nullptr, 0, 0, -1); }
-
-// The missing-help box with `windows` as the Windows directory.
-std::wstring MissingHelp(const std::wstring& windows)
-{
-    return L"I can\x2019t find the help file Ivro.chm.  It should be:\n\n"
-           L"    \x2022  in a directory specified in %IVROHELP\n"
-           L"    \x2022  in a directory specified in %PLUGINHELP\n"
-           L"    \x2022  in the same directory as the .DLL file\n"
-           L"    \x2022  in a HELP directory within the .DLL\x2019s directory  \n"
-           L"    \x2022  in the same directory as the command shell\n"
-           L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
-           L"    \x2022  or in " +
-           windows + L"\\Help.\n";
-}
 
 TEST_F(PlatformFailure, EveryCallOfEveryExport)
 {
@@ -526,7 +499,7 @@ TEST_F(PlatformFailure, EveryCallOfEveryExport)
             note(row.call, before);
         }
         Stage stage(row);
-        const std::wstring expansion = Expand(L"%_expansion");
+        const std::wstring expansion = ShellExpand(L"%_expansion");
         const std::vector<long> before = Counts(operations);
         Arm(row.faults);
         Outcome outcome = Call(row.call, stage.Argument());
@@ -541,7 +514,7 @@ TEST_F(PlatformFailure, EveryCallOfEveryExport)
         }
         EXPECT_EQ(ShowBytes(outcome.output.err), ShowBytes(row.err));
         EXPECT_TRUE(outcome.guardIntact);
-        EXPECT_EQ(Show(Expand(L"%_expansion")), Show(expansion)) << "the shell's expansion setting";
+        EXPECT_EQ(Show(ShellExpand(L"%_expansion")), Show(expansion)) << "the shell's expansion setting";
 
         switch (row.scene) {
         case kFile: {
@@ -588,15 +561,14 @@ TEST_F(PlatformFailure, EveryCallOfEveryExport)
         note(quiet.call, before);
     }
     // Every call an export made has a row that makes it fail.
-    for (const auto& [call, made_calls] : made) {
-        for (const std::string& operation : made_calls) {
-            bool covered = false;
-            for (const Row& row : kRows)
-                for (const Fault& fault : row.faults)
-                    covered = covered || (row.call == std::string(call) && fault.operation == operation);
-            EXPECT_TRUE(covered) << call << " calls " << operation << ", and no row makes that call fail";
-        }
-    }
+    std::map<std::string, std::set<std::string>> failed;
+    for (const Row& row : kRows)
+        for (const Fault& fault : row.faults)
+            failed[row.call].insert(fault.operation);
+    for (const auto& [call, operations_made] : made)
+        for (const std::string& operation : operations_made)
+            EXPECT_EQ(failed[call].count(operation), 1u)
+                << call << " calls " << operation << ", and no row makes that call fail";
 }
 
 } // namespace

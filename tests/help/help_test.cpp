@@ -442,15 +442,7 @@ TEST_F(HelpViewer, WithoutAHelpFileTheBoxSaysWhereItShouldBe)
 {
     wchar_t windows[MAX_PATH];
     GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring expected = L"I can\x2019t find the help file Ivro.chm.  It should be:\n\n"
-                                  L"    \x2022  in a directory specified in %IVROHELP\n"
-                                  L"    \x2022  in a directory specified in %PLUGINHELP\n"
-                                  L"    \x2022  in the same directory as the .DLL file\n"
-                                  L"    \x2022  in a HELP directory within the .DLL\x2019s directory  \n"
-                                  L"    \x2022  in the same directory as the command shell\n"
-                                  L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
-                                  L"    \x2022  or in " +
-                                  std::wstring(windows) + L"\\Help.\n";
+    const std::wstring expected = MissingHelp(windows);
     HelpCall call = CallHelp(L"@EXPFIND", 0);
     EXPECT_EQ(call.result, 1);
     EXPECT_TRUE(call.launches.empty());

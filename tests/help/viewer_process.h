@@ -85,6 +85,21 @@ inline std::wstring DismissingTheBox(const std::function<void()>& body)
     return box;
 }
 
+// The text of the module's missing-help box, with `windows` as the Windows
+// directory it names.
+inline std::wstring MissingHelp(const std::wstring& windows)
+{
+    return L"I can\x2019t find the help file Ivro.chm.  It should be:\n\n"
+           L"    \x2022  in a directory specified in %IVROHELP\n"
+           L"    \x2022  in a directory specified in %PLUGINHELP\n"
+           L"    \x2022  in the same directory as the .DLL file\n"
+           L"    \x2022  in a HELP directory within the .DLL\x2019s directory  \n"
+           L"    \x2022  in the same directory as the command shell\n"
+           L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
+           L"    \x2022  or in " +
+           windows + L"\\Help.\n";
+}
+
 // A window of the test program's own, shown and made the foreground window
 // for as long as this lives: the module's message box is owned by the
 // foreground window, and under wine that may be the desktop, which cannot

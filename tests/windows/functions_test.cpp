@@ -9,15 +9,6 @@
 
 namespace {
 
-// What the shell's expansion of `text` gives (variables, functions).
-std::wstring ShellExpand(const std::wstring& text)
-{
-    std::vector<wchar_t> buffer(MAX_ARG_LEN, 0);
-    text.copy(buffer.data(), text.size());
-    EXPECT_EQ(ExpandVariables(buffer.data(), 1), 0) << Show(text);
-    return buffer.data();
-}
-
 // A call's result: code, text, and what it wrote to standard error.
 struct Expect {
     const wchar_t* argument;

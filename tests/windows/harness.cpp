@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -114,6 +115,14 @@ std::string ShowBytes(const std::string& bytes)
     return shown;
 }
 
+std::wstring ShellExpand(const std::wstring& text)
+{
+    std::vector<wchar_t> buffer(MAX_ARG_LEN, 0);
+    text.copy(buffer.data(), text.size());
+    EXPECT_EQ(ExpandVariables(buffer.data(), 1), 0) << Show(text);
+    return buffer.data();
+}
+
 int ShellCommand(const std::wstring& line)
 {
     std::vector<wchar_t> buffer(line.begin(), line.end());
@@ -121,25 +130,36 @@ int ShellCommand(const std::wstring& line)
     return Command(buffer.data(), 0);
 }
 
+namespace {
+constexpr size_t kGuardUnits = 64;
+constexpr wchar_t kGuardUnit = 0xA5A5;
+} // namespace
+
+GuardedBuffer::GuardedBuffer(const std::wstring& argument) : units_(MAX_ARG_LEN + kGuardUnits, kGuardUnit)
+{
+    std::fill(units_.begin(), units_.begin() + MAX_ARG_LEN, 0);
+    argument.copy(units_.data(), std::min<size_t>(argument.size(), MAX_TEXT_LEN));
+}
+
+std::wstring GuardedBuffer::Text() const { return std::wstring(units_.data(), wcsnlen(units_.data(), MAX_ARG_LEN)); }
+
+bool GuardedBuffer::GuardIntact() const
+{
+    return std::all_of(units_.begin() + MAX_ARG_LEN, units_.end(), [](wchar_t unit) { return unit == kGuardUnit; });
+}
+
 CallResult CallBuffer(const char* exportName, const std::wstring& argument)
 {
-    constexpr int kGuard = 64;
-    constexpr wchar_t kGuardUnit = 0xA5A5;
-    std::vector<wchar_t> buffer(MAX_ARG_LEN + kGuard, kGuardUnit);
-    std::fill(buffer.begin(), buffer.begin() + MAX_ARG_LEN, 0);
-    argument.copy(buffer.data(), std::min<size_t>(argument.size(), MAX_TEXT_LEN));
-
+    GuardedBuffer buffer(argument);
     BufferProc proc = BufferExport(exportName);
     CallResult result{};
     if (proc == nullptr) {
         ADD_FAILURE() << "the module exports no " << exportName;
         return result;
     }
-    result.output = Capture([&] { result.code = proc(buffer.data()); });
-    result.text.assign(buffer.data(), wcsnlen(buffer.data(), MAX_ARG_LEN));
-    result.guardIntact = true;
-    for (int i = MAX_ARG_LEN; i < MAX_ARG_LEN + kGuard; ++i)
-        result.guardIntact = result.guardIntact && buffer[i] == kGuardUnit;
+    result.output = Capture([&] { result.code = proc(buffer.Data()); });
+    result.text = buffer.Text();
+    result.guardIntact = buffer.GuardIntact();
     return result;
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "escape/text.h"
 #include "plugin/protocol.h"
@@ -37,11 +38,29 @@ std::string Bytes(const std::wstring& text);
 std::string Show(const std::wstring& text);
 std::string ShowBytes(const std::string& bytes);
 
+// What the shell's expansion of `text` gives (variables, functions); a failed
+// expansion fails the test.
+std::wstring ShellExpand(const std::wstring& text);
+
 // Runs a shell command line (built-ins, module commands) as a batch line would.
 int ShellCommand(const std::wstring& line);
 
-// Calls a buffer export with `argument` in a zeroed buffer of MAX_ARG_LEN units
-// followed by a guard region, and checks that the guard is intact.
+// A zeroed buffer of MAX_ARG_LEN units that holds `argument` (at most
+// MAX_TEXT_LEN units of it), followed by a guard region that no call may
+// write to.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(const std::wstring& argument);
+    wchar_t* Data() { return units_.data(); }
+    std::wstring Text() const; // up to its first NUL
+    bool GuardIntact() const;
+
+private:
+    std::vector<wchar_t> units_;
+};
+
+// Calls a buffer export with `argument` in a GuardedBuffer, and checks that
+// the guard is intact.
 struct CallResult {
     int code;
     std::wstring text;
