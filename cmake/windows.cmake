@@ -23,6 +23,28 @@ else()
     set(IVRO_WINE wine)
     set(IVRO_WINELOADER_EXPORT "")
 endif()
+# The oldest Windows the module runs on, which the README names: Windows XP,
+# and for 64 bits its x64 edition, Windows 5.2. The headers are asked for that
+# Windows alone, so that calling anything newer fails to build, and the
+# module's header says it (operating system and subsystem version); the
+# module_tables test checks every import against the headers again.
+if(IVRO_PLATFORM STREQUAL x64)
+    set(IVRO_OLDEST_WINDOWS 5.2)
+else()
+    set(IVRO_OLDEST_WINDOWS 5.1)
+endif()
+string(REPLACE . ";" ivro_windows_version ${IVRO_OLDEST_WINDOWS})
+list(GET ivro_windows_version 0 ivro_windows_major)
+list(GET ivro_windows_version 1 ivro_windows_minor)
+math(EXPR IVRO_OLDEST_WINNT "(${ivro_windows_major} << 8) | ${ivro_windows_minor}" OUTPUT_FORMAT HEXADECIMAL)
+set(IVRO_MODULE_DEFINITIONS _WIN32_WINNT=${IVRO_OLDEST_WINNT} WINVER=${IVRO_OLDEST_WINNT})
+set(IVRO_MODULE_LINK_FLAGS -static
+    -Wl,--major-os-version=${ivro_windows_major},--minor-os-version=${ivro_windows_minor}
+    -Wl,--major-subsystem-version=${ivro_windows_major},--minor-subsystem-version=${ivro_windows_minor})
+# The shipped module also loses its symbols and carries no time stamp (the
+# linker would write the time of the link into its header and its export
+# table), so that one commit always gives the same bytes.
+set(IVRO_RELEASE_LINK_FLAGS ${IVRO_MODULE_LINK_FLAGS} -s -Wl,--no-insert-timestamp)
 # ivro_module_name(PLATFORM OUT_VAR): the module's file name without ".dll".
 function(ivro_module_name platform out_var)
     set(${out_var} Ivro-${platform} PARENT_SCOPE)
@@ -32,6 +54,27 @@ set(IVRO_MODULE_FILE ${IVRO_MODULE_NAME}.dll)
 # The build folder of the other platform, when there is one: its module is
 # handed to this build's shell, which must refuse it.
 set(IVRO_OTHER_BUILD "" CACHE PATH "Build folder of the module's other platform (x86 or x64)")
+# Where users report problems, set when a release is made: an e-mail address
+# or a web address (http or https), which the module's record for the shell
+# and the user's README give. Empty, the README tells users to report to
+# whoever provided the archive. An address in a domain reserved for examples
+# reaches nobody, and is refused.
+set(IVRO_REPORT_ADDRESS "" CACHE STRING "Where users report problems: an e-mail or web address, or empty")
+set(IVRO_REPORT_EMAIL "")
+set(IVRO_REPORT_WEB "")
+if(IVRO_REPORT_ADDRESS MATCHES "^https?://([^/:?#@]+)[^ \\\"]*$")
+    set(IVRO_REPORT_WEB "${IVRO_REPORT_ADDRESS}")
+    set(ivro_report_host "${CMAKE_MATCH_1}")
+elseif(IVRO_REPORT_ADDRESS MATCHES "^[^ \\\"@/:]+@([^ \\\"@/:]+)$")
+    set(IVRO_REPORT_EMAIL "${IVRO_REPORT_ADDRESS}")
+    set(ivro_report_host "${CMAKE_MATCH_1}")
+elseif(NOT IVRO_REPORT_ADDRESS STREQUAL "")
+    message(FATAL_ERROR "IVRO_REPORT_ADDRESS is neither an e-mail address nor an http(s) address: ${IVRO_REPORT_ADDRESS}")
+endif()
+string(TOLOWER "${ivro_report_host}" ivro_report_host)
+if(ivro_report_host MATCHES "\\.(example|invalid)\\.?$")
+    message(FATAL_ERROR "IVRO_REPORT_ADDRESS ${IVRO_REPORT_ADDRESS} is in a domain that reaches nobody (.${CMAKE_MATCH_1})")
+endif()
 configure_file(cmake/ivro_platform.h.in ${CMAKE_BINARY_DIR}/generated/ivro_platform.h @ONLY)
 include_directories(${CMAKE_BINARY_DIR}/generated)
 
@@ -80,9 +123,7 @@ add_custom_command(OUTPUT ${TAKECMD_IMPORT_LIB}
 add_custom_target(takecmd_import DEPENDS ${TAKECMD_IMPORT_LIB})
 
 # The module: exports by plain name (Ivro.def), C and C++ runtimes linked in,
-# so that it imports nothing but Windows and TakeCmd.dll. It carries no time
-# stamp (the linker would write the time of the link into its header and its
-# export table), so that one commit always gives the same bytes.
+# so that it imports nothing but Windows and TakeCmd.dll.
 set(IVRO_MODULE_SOURCES
     plugin/error.cpp
     plugin/help.cpp
@@ -101,9 +142,10 @@ ivro_def(Ivro.def IVRO_MODULE_DEF)
 add_library(ivro SHARED ${IVRO_MODULE_SOURCES} ${IVRO_MODULE_DEF} plugin/Ivro.rc)
 set_target_properties(ivro PROPERTIES OUTPUT_NAME ${IVRO_MODULE_NAME} PREFIX "")
 target_include_directories(ivro PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(ivro PRIVATE ${IVRO_MODULE_DEFINITIONS})
 target_compile_options(ivro PRIVATE ${IVRO_MODULE_WARNINGS} ${IVRO_MODULE_CODE_FLAGS})
 target_link_libraries(ivro PRIVATE ivro_core ${TAKECMD_IMPORT_LIB})
-target_link_options(ivro PRIVATE -static -s -Wl,--no-insert-timestamp)
+target_link_options(ivro PRIVATE ${IVRO_RELEASE_LINK_FLAGS})
 add_dependencies(ivro takecmd_import)
 
 # GoogleTest for the Windows test programs, from the same Debian sources.

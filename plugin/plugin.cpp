@@ -19,8 +19,9 @@ namespace {
 PluginInfo g_info;
 
 wchar_t kAuthor[] = L"The Ivro developers";
-wchar_t kEmail[] = L"ivro@users.noreply.example";
-wchar_t kWeb[] = L"https://ivro.example/";
+// Set when a release is made; empty by default.
+wchar_t kEmail[] = L"" IVRO_REPORT_EMAIL;
+wchar_t kWeb[] = L"" IVRO_REPORT_WEB;
 wchar_t kDescription[] = L"Ivro plugin";
 
 } // namespace

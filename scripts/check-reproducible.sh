@@ -1,47 +1,52 @@
 #!/usr/bin/env bash
 # Builds the release (scripts/release.sh) twice, in two clones of the
 # checked-out commit in folders of different names, a few seconds apart, and
-# compares every release file byte for byte: both archives, the SHA256SUMS
-# beside them, and each file inside the archives. When the working tree is
-# that commit, unchanged, the release built in it (build/release, made again
-# here) must be the same too. Uncommitted changes are not in the clones:
-# commit first to check them.
-#   scripts/check-reproducible.sh
+# compares every release file byte for byte: both archives, BUILDINFO and
+# SHA256SUMS beside them, and each file inside the archives. When the working
+# tree is that commit, unchanged, the release built in it (build/release,
+# made again here) must be the same too. Uncommitted changes are not in the
+# clones: commit first to check them.
+#
+# Given a release folder made elsewhere (the two archives, BUILDINFO and
+# SHA256SUMS, as published), it rebuilds that release instead: the commit,
+# the time and the report address that its BUILDINFO records, in two clones,
+# and compares the rebuild with it too. Wherever files differ, the two build
+# records say which tool, package, flag or setting of this machine is not
+# the one recorded.
+#   scripts/check-reproducible.sh [RELEASE-FOLDER]
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-commit=$(git -C "$ROOT" rev-parse HEAD)
+recorded=${1:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/ivro-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-# The time must come from the commit, whoever builds it and whenever.
-unset SOURCE_DATE_EPOCH
+PYTHON=/usr/bin/python3
+compare() { "$PYTHON" "$ROOT/cmake/release.py" compare "$@"; }
 
-# collect RELEASE OUT: the files of the release folder RELEASE in OUT, the
-# archives also unpacked.
-collect() {
-    local release=$1 out=$2 zip
-    mkdir -p "$out/unpacked"
-    cp "$release"/* "$out/"
-    for zip in "$release"/*.zip; do
-        (cd "$out/unpacked" && cmake -E tar xf "$zip")
-    done
+# field NAME: the value of NAME in the recorded release's BUILDINFO (its
+# first platform's; both record the same commit, time and address).
+field() {
+    sed -n "s/^$1: //p" "$recorded/BUILDINFO" | head -n 1
 }
 
-# compare A B: the collected files of A and B are the same, name for name.
-compare() {
-    local a=$1 b=$2 differences name
-    differences=$(diff -r -q "$a" "$b") && return 0
-    while IFS= read -r line; do
-        if [[ $line =~ ^Files\ (.*)\ and\ (.*)\ differ$ ]]; then
-            name=${BASH_REMATCH[1]#"$a/"}
-            echo "check-reproducible: $name differs: $(cmp "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}" | sed 's/.*differ: //')," \
-                "$(cmp -l "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}" 2>/dev/null | wc -l) bytes in all" >&2
-        else
-            echo "check-reproducible: $line" >&2
-        fi
-    done <<<"$differences"
-    return 1
-}
+if [ -n "$recorded" ]; then
+    recorded=$(cd "$recorded" && pwd)
+    [ -f "$recorded/BUILDINFO" ] || { echo "check-reproducible: $recorded has no BUILDINFO" >&2; exit 1; }
+    commit=$(field Commit)
+    if ! [[ $commit =~ ^[0-9a-f]{40}$ ]]; then
+        echo "check-reproducible: the release was built from \"$commit\", not from a commit alone" >&2
+        exit 1
+    fi
+    export SOURCE_DATE_EPOCH
+    SOURCE_DATE_EPOCH=$(field Source-Date-Epoch)
+    address=$(field Report-Address)
+    [ "$address" != none ] || address=
+    export IVRO_REPORT_ADDRESS=$address
+else
+    commit=$(git -C "$ROOT" rev-parse HEAD)
+    # The time must come from the commit, whoever builds it and whenever.
+    unset SOURCE_DATE_EPOCH IVRO_REPORT_ADDRESS
+fi
 
 trees=("$work/one" "$work/a-clone-with-a-longer-name")
 for tree in "${trees[@]}"; do
@@ -52,26 +57,27 @@ for tree in "${trees[@]}"; do
         echo "check-reproducible: the release of $commit does not build in $tree" >&2
         exit 1
     fi
-    collect "$tree/build/release" "$tree.files"
     sleep 2
 done
+rebuilt=${trees[0]}/build/release
 status=0
-compare "${trees[0]}.files" "${trees[1]}.files" || status=1
-count=$(find "${trees[0]}.files" -type f | wc -l)
+count=$(compare "$rebuilt" "${trees[1]}/build/release") || status=1
 
-if [ -z "$(git -C "$ROOT" status --porcelain)" ]; then
+if [ -n "$recorded" ]; then
+    compare "$recorded" "$rebuilt" >/dev/null || status=1
+    also=" and the same as $recorded"
+elif [ -z "$(git -C "$ROOT" status --porcelain)" ]; then
     if ! "$ROOT/scripts/release.sh" >"$work/here.log" 2>&1; then
         cat "$work/here.log" >&2
         echo "check-reproducible: the release does not build in $ROOT" >&2
         exit 1
     fi
-    collect "$ROOT/build/release" "$work/here.files"
-    compare "${trees[0]}.files" "$work/here.files" || status=1
+    compare "$ROOT/build/release" "$rebuilt" >/dev/null || status=1
     also=" and in $ROOT"
 else
     also=" (the working tree has changes, so its own release is left out)"
 fi
 if [ $status = 0 ]; then
-    echo "The release of $commit, $count files, is the same byte for byte in two clones$also."
+    echo "The release of $commit, $count (the archives' contents among them), is the same byte for byte in two clones$also."
 fi
 exit $status

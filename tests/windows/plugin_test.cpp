@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "ivro_platform.h"
 #include "plugin/host.h"
 
 extern "C" int WINAPI HostSetInternal(LPCWSTR name, LPCWSTR value);
@@ -29,8 +30,8 @@ TEST(GetPluginInfo, DescribesTheModuleTheSameWayOnEveryCall)
     EXPECT_EQ(first->minor, 60u);
     EXPECT_EQ(first->build, 0u);
     EXPECT_NE(first->author, nullptr);
-    EXPECT_NE(first->email, nullptr);
-    EXPECT_NE(first->web, nullptr);
+    EXPECT_STREQ(first->email, L"" IVRO_REPORT_EMAIL); // as the release sets them, no placeholder
+    EXPECT_STREQ(first->web, L"" IVRO_REPORT_WEB);
 
     PluginInfo copy = *first;
     PluginInfo* second = get();
