@@ -128,6 +128,12 @@ struct EscapeForms {
     // and the NUL unless shortAtEnd. ESCF_CONTROL changes nothing here: every
     // control character below 256 is escaped anyway.
     uint8_t classes[2][2][256];
+    // The printable ASCII units escaped whatever the flags (the backslash),
+    // to which a call adds its special ones.
+    int printableCount;
+    Unit printable[16];
+    // The longest form of a unit below 256.
+    int longest;
 };
 
 constexpr EscapeForms MakeEscapeForms()
@@ -153,10 +159,19 @@ constexpr EscapeForms MakeEscapeForms()
             }
             classes[0] = uint8_t(kEnd | (shortAtEnd ? 0 : kLongBefore));
         }
+    for (unsigned u = 0x20; u < 0x7F; ++u)
+        if ((t.classes[0][0][u] & kEscaped) != 0 && (t.classes[1][0][u] & kEscaped) != 0)
+            t.printable[t.printableCount++] = Unit(u);
+    for (int named = 0; named < 2; ++named)
+        for (int form = 0; form < 3; ++form)
+            for (int u = 0; u < 256; ++u)
+                t.longest = t.forms[named][form][u][7] > t.longest ? t.forms[named][form][u][7] : t.longest;
     return t;
 }
 
 constexpr EscapeForms kEscapeForms = MakeEscapeForms();
+// Every form of a unit below 256 is copied with one 8-unit copy.
+static_assert(kEscapeForms.longest <= 7, "a form, its length behind it, fits eight units");
 
 const EscapeForms& Table() { return kEscapeForms; }
 
@@ -171,8 +186,11 @@ struct UnitClasses {
     // there are too many for it.
     int printableCount;
     Unit printable[16];
+    // Each of them in every byte of 32, for the vector compares.
+    alignas(32) uint8_t printableSplat[16][32];
 };
 
+// Fills *classes for the flags and special characters of a call.
 void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
 {
     const EscapeOptions options = ReadEscapeFlags(flags);
@@ -183,26 +201,70 @@ void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
     uint8_t* below = classes->below256;
     std::memcpy(below, table.classes[options.nonAscii][options.shortAtEnd],
                 sizeof classes->below256);
+    classes->printableCount = table.printableCount;
+    std::memcpy(classes->printable, table.printable, sizeof classes->printable);
+    // The work depends on the special characters alone, never on all units.
     for (const Unit* s = special; s != nullptr && *s != 0; ++s) {
-        if (*s < 256) {
-            below[*s] |= kEscaped;
+        const Unit u = *s;
+        if (u < 256) {
+            // A printable unit is listed once, when it is first escaped.
+            const bool listed = u >= 0x20 && u < 0x7F && (below[u] & kNeeds) == 0;
+            below[u] |= kEscaped;
+            if (!listed || classes->printableCount < 0)
+                continue;
+            if (classes->printableCount == 16)
+                classes->printableCount = -1;
+            else
+                classes->printable[classes->printableCount++] = u;
             continue;
         }
         if (!classes->wide)
             std::memset(classes->wideBits, 0, sizeof classes->wideBits);
         classes->wide = true;
-        classes->wideBits[*s >> 5] |= 1u << (*s & 31);
+        classes->wideBits[u >> 5] |= 1u << (u & 31);
+    }
+    for (int k = 0; k < classes->printableCount; ++k)
+        std::memset(classes->printableSplat[k], int(classes->printable[k]), sizeof classes->printableSplat[k]);
+}
+
+// The classes of the last call's settings, made again only when a call's
+// flags (the bits that mean anything), special characters or scan path are
+// not the last call's: the settings themselves are the caller's, read afresh
+// for every call. Calls come one at a time (the shell's, on its one thread),
+// so one copy serves them all; a set of more special characters than it keeps
+// is classified afresh every time.
+const UnitClasses& ClassesFor(uint32_t flags, const Unit* special)
+{
+    static UnitClasses cached;
+    static Unit cachedSpecial[SPECIAL_CHARS_LEN];
+    static uint32_t cachedFlags;
+    static ScanPath cachedPath;
+    static bool valid = false;
+
+    flags &= ESCF_NONASCII | ESCF_CONTROL | ESCF_NAMED | ESCF_SHORT_AT_END;
+    const ScanPath path = ActiveScanPath();
+    static const Unit kNone[1] = {0};
+    const Unit* const set = special != nullptr ? special : kNone;
+    if (valid && flags == cachedFlags && path == cachedPath) {
+        // The kept set ends within its buffer, so this stops there at the latest.
+        size_t n = 0;
+        while (set[n] != 0 && set[n] == cachedSpecial[n])
+            ++n;
+        if (set[n] == cachedSpecial[n])
+            return cached;
     }
 
-    classes->printableCount = 0;
-    for (unsigned u = 0x20; u < 0x7F && classes->printableCount >= 0; ++u) {
-        if ((below[u] & kNeeds) == 0)
-            continue;
-        if (classes->printableCount == 16)
-            classes->printableCount = -1;
-        else
-            classes->printable[classes->printableCount++] = Unit(u);
+    ClassifyUnits(&cached, flags, special);
+    size_t length = 0;
+    while (length < size_t(SPECIAL_CHARS_LEN) && set[length] != 0)
+        ++length;
+    valid = length < size_t(SPECIAL_CHARS_LEN); // the whole set kept
+    if (valid) {
+        std::memcpy(cachedSpecial, set, (length + 1) * sizeof(Unit));
+        cachedFlags = flags;
+        cachedPath = path;
     }
+    return cached;
 }
 
 bool InWideSet(const UnitClasses& classes, Unit u)
@@ -229,33 +291,54 @@ bool LongFormBefore(const UnitClasses& classes, Unit next)
 
 
 #if IVRO_USE_SSE2
+// The printable units of a call that need a look, one in each byte of a
+// vector, for the tests of sixteen units at a time.
+struct PrintableVectors {
+    int count;
+    __m128i unit[16];
+    explicit PrintableVectors(const UnitClasses& classes) : count(classes.printableCount)
+    {
+        for (int k = 0; k < count; ++k)
+            unit[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(classes.printableSplat[k]));
+    }
+};
+
+// Sixteen units packed into bytes: units from 0x100 to 0x7FFF become 0xFF,
+// from 0x8000 on 0x00, and neither is printable.
+inline __m128i PackedUnits(const Unit* text)
+{
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 8));
+    return _mm_packus_epi16(low, high);
+}
+
+// One bit for each of sixteen packed units that is printable ASCII that needs
+// nothing.
+inline unsigned OrdinaryMask(const PrintableVectors& printable, __m128i bytes)
+{
+    // 0x20..0x7E, compared as signed bytes: 0x80 and up are negative.
+    __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1F)),
+                                     _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x7F)));
+    for (int k = 0; k < printable.count; ++k)
+        ordinary = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, printable.unit[k]), ordinary);
+    return unsigned(_mm_movemask_epi8(ordinary));
+}
+
 // From `i`, blocks of sixteen units, read only below MAX_ARG_LEN, within the
 // caller's buffer: the index of the first unit of the first block that does
 // not pass (a block passes when all its units are printable ASCII that needs
 // nothing), or where the blocks end.
 inline size_t SkipOrdinaryBlocks(const UnitClasses& classes, const Unit* text, size_t i)
 {
-    __m128i printable[16];
-    for (int k = 0; k < classes.printableCount; ++k)
-        printable[k] = _mm_set1_epi8(char(classes.printable[k]));
-    const __m128i belowSpace = _mm_set1_epi8(0x1F);
-    const __m128i delete_ = _mm_set1_epi8(0x7F);
+    const PrintableVectors printable(classes);
     for (; i + 16 <= size_t(MAX_ARG_LEN); i += 16) {
-        // Sixteen units packed into bytes: units from 0x100 to 0x7FFF
-        // become 0xFF, from 0x8000 on 0x00, and neither is printable.
-        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
-        const __m128i bytes = _mm_packus_epi16(low, high);
-        // 0x20..0x7E, compared as signed bytes: 0x80 and up are negative.
-        __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi8(bytes, belowSpace), _mm_cmplt_epi8(bytes, delete_));
-        for (int k = 0; k < classes.printableCount; ++k)
-            ordinary = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, printable[k]), ordinary);
-        const unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
+        const unsigned mask = OrdinaryMask(printable, PackedUnits(text + i));
         if (mask != 0xFFFF)
             return i + size_t(__builtin_ctz(~mask));
     }
     return i;
 }
+
 #endif
 
 #if IVRO_USE_AVX2
@@ -265,9 +348,7 @@ inline size_t SkipOrdinaryBlocks(const UnitClasses& classes, const Unit* text, s
 // quarters are put back in the order of the text before the mask is taken.
 IVRO_TARGET_AVX2 size_t SkipOrdinaryBlocksAvx2(const UnitClasses& classes, const Unit* text, size_t i)
 {
-    __m256i printable[16];
-    for (int k = 0; k < classes.printableCount; ++k)
-        printable[k] = _mm256_set1_epi8(char(classes.printable[k]));
+    const __m256i* const printable = reinterpret_cast<const __m256i*>(classes.printableSplat);
     const __m256i belowSpace = _mm256_set1_epi8(0x1F);
     const __m256i delete_ = _mm256_set1_epi8(0x7F);
     for (; i + 32 <= size_t(MAX_ARG_LEN); i += 32) {
@@ -293,11 +374,15 @@ IVRO_TARGET_AVX2 size_t SkipOrdinaryBlocksAvx2(const UnitClasses& classes, const
 // for the scan from the text's start, which may take the widest blocks.
 size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i, bool opening = false)
 {
-    for (const size_t stop = i + 8; i < stop; ++i)
-        if (!IsOrdinaryUnit(classes, text[i]))
-            return i;
+    const bool blocks = IVRO_USE_SSE2 && classes.path != ScanPath::kScalar && classes.printableCount >= 0;
+    // Within a text, runs are mostly short; from its start the blocks
+    // usually cover it all.
+    if (!(opening && blocks))
+        for (const size_t stop = i + 8; i < stop; ++i)
+            if (!IsOrdinaryUnit(classes, text[i]))
+                return i;
 #if IVRO_USE_SSE2
-    if (classes.path != ScanPath::kScalar && classes.printableCount >= 0) {
+    if (blocks) {
 #if IVRO_USE_AVX2
         if (opening && classes.path == ScanPath::kAvx2)
             i = SkipOrdinaryBlocksAvx2(classes, text, i);
@@ -313,14 +398,38 @@ size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i, bool
     return i;
 }
 
-// Appends text[start, stop) at `out` and returns the new end, or null when
-// it would pass `end`. A run of at most 8 units that lies within the buffer
-// is copied with one 16-byte copy (the work buffer has the units to spare).
-Unit* CopyRun(const Unit* text, size_t start, size_t stop, Unit* out, const Unit* end)
+// The escape of the character c beyond U+FFFF (from U+10000 to U+10FFFF) as
+// WriteEscape writes it, without its questions (tests compare the two for
+// every such character): \U and the five or six significant digits of c, or
+// eight digits in the long form. Writes 10 units, of which the escape is the
+// first 7, 8 or 10, and returns its length.
+inline int PairEscape(Unit* out, uint32_t c, bool longForm)
+{
+    // The digits from the sixth last on start `shift` units after the "U":
+    // 0 before five digits, 1 before six, 3 behind the long form's "00".
+    const uint32_t sixth = c >> 20; // 0 or 1
+    const int shift = longForm ? 3 : int(sixth);
+    out[2] = '0';
+    out[3] = '0';
+    Unit* digits = out + 1 + shift;
+    digits[0] = kHexUnits[sixth];
+    digits[1] = kHexUnits[(c >> 16) & 0xF];
+    digits[2] = kHexUnits[(c >> 12) & 0xF];
+    digits[3] = kHexUnits[(c >> 8) & 0xF];
+    digits[4] = kHexUnits[(c >> 4) & 0xF];
+    digits[5] = kHexUnits[c & 0xF];
+    // Last: with five digits the sixth last, a 0, lands on the "U".
+    out[0] = '\\';
+    out[1] = 'U';
+    return 7 + shift;
+}
+
+// Appends text[start, stop) at `out`, which has room for it, and returns
+// the new end. A run of at most 8 units that lies within the buffer is
+// copied with one 16-byte copy (the work buffer has the units to spare).
+Unit* CopyRun(const Unit* text, size_t start, size_t stop, Unit* out)
 {
     const size_t n = stop - start;
-    if (n > size_t(end - out))
-        return nullptr;
     if (n <= 8 && start + 8 <= size_t(MAX_ARG_LEN))
         std::memcpy(out, text + start, 8 * sizeof(Unit));
     else
@@ -337,8 +446,7 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     if (text[0] == 0)
         return 0;
 
-    UnitClasses classes;
-    ClassifyUnits(&classes, flags, special);
+    const UnitClasses& classes = ClassesFor(flags, special);
 
     // The text up to the first unit that needs a look stays where it is; a
     // text with no such unit is already in escaped form.
@@ -346,10 +454,12 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     if (text[first] == 0)
         return 0;
 
-    // The result from `first` on is built in the work buffer, which may take
-    // what the untouched part leaves of MAX_TEXT_LEN units. Escapes and short
-    // runs are written whole, with fixed-size copies, before their length is
-    // checked against that end: the buffer has 16 units to spare for them.
+    // The result from `first` on is built in the work buffer, up to `end`:
+    // what the untouched part leaves of MAX_TEXT_LEN units. Forms are written
+    // in place with fixed-size copies (a form from the table: 8 units; the
+    // writer's: up to 10) before their length is checked, and a run of at
+    // most 8 units with one 8-unit copy: the buffer has 16 units to spare
+    // behind `end` for what such a copy writes past it.
     constexpr size_t kSpare = 16;
     Unit* work = static_cast<Unit*>(ScratchAlloc((MAX_ARG_LEN + kSpare) * sizeof(Unit)));
     if (work == nullptr)
@@ -359,96 +469,80 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     // Held in locals, which the copies into the work buffer cannot touch.
     const Unit* const forms = &Table().forms[classes.options.named ? 1 : 0][0][0][0];
     const uint8_t* const below = classes.below256;
+    // A block: the characters that start in the next sixteen units, written
+    // with one check of the bound after them, where the room left takes the
+    // longest form of seventeen units (a pair may start at the last one): no
+    // form is longer than 6 units for each unit it stands for.
+    constexpr size_t kBlock = 16;
+    constexpr size_t kLongestPerUnit = 6;
+    static_assert(size_t(kEscapeForms.longest) <= kLongestPerUnit, "a unit's form fits 6 units");
+    constexpr size_t kBlockRoom = (kBlock + 1) * kLongestPerUnit;
+    static_assert(kBlock * kLongestPerUnit + 10 <= kBlockRoom + kSpare, "a block's copies fit the spare units");
     int count = 0;
     bool overflow = false;
 
-    for (size_t i = first; !overflow;) {
-        unsigned uClass = ClassOf(below, text[i]);
-        // The common case: a unit below 256, copied as it is or escaped with
-        // one 16-byte copy from the table, and surrogate pairs. The class of
-        // the next unit, which decides between the short and the long form,
-        // is carried over to the next round. After two ordinary units in a
-        // row the rest of their run is left to the scan (on text that is
-        // mostly escapes, a longer wait cost more in counting than it saved).
-        // A pointer walks the text here, which leaves the 32-bit build a
-        // register more.
-        const Unit* at = text + i;
-        for (;;) {
-            if ((uClass & (kEnd | kBeyond)) != 0) {
-                // A surrogate pair is always escaped, and never special:
-                // written here by the one writer (at most 10 units, within
-                // the spare units), then checked. Any other unit from 256 on
-                // goes to the general case below.
-                if ((uClass & kEnd) != 0 || !IsHighSurrogate(at[0]) || !IsLowSurrogate(at[1]))
-                    break;
-                const uint32_t c = 0x10000 + (((at[0] & 0x3FFu) << 10) | (at[1] & 0x3FFu));
-                const unsigned nextClass = ClassOf(below, at[2]);
-                const int n = WriteEscape(out, c, classes.options, false, (nextClass & kLongBefore) != 0);
-                if (out + n > end) {
-                    overflow = true;
-                    break;
-                }
-                out += n;
-                ++count;
-                at += 2;
-                uClass = nextClass;
-                continue;
-            }
-            const unsigned nextClass = ClassOf(below, at[1]);
-            const unsigned kind = uClass & kEscaped;
-            const unsigned form = kind + (kind & (nextClass >> 3)); // see the static_assert on kLongBefore
-            const Unit* units = forms + ((form << 8) + at[0]) * 8;
-            const unsigned n = units[7];
-            if (out + n > end) {
+    for (const Unit* at = text + first; *at != 0;) {
+        // Two ordinary units in a row start a run, copied whole up to where
+        // the scan ends it.
+        if (IsOrdinaryUnit(classes, at[0]) && IsOrdinaryUnit(classes, at[1])) {
+            const size_t start = size_t(at - text);
+            const size_t stop = SkipOrdinary(classes, text, start);
+            if (stop - start > size_t(end - out)) {
                 overflow = true;
                 break;
             }
-            std::memcpy(out, units, 8 * sizeof(Unit));
-            out += n;
-            count += int(kind);
-            ++at;
-            const unsigned both = uClass | nextClass;
-            uClass = nextClass;
-            if ((both & kNeeds) == 0) {
-                const size_t start = size_t(at - text);
-                const size_t stop = SkipOrdinary(classes, text, start);
-                if ((out = CopyRun(text, start, stop, out, end)) == nullptr) {
-                    overflow = true;
-                    break;
-                }
-                at = text + stop;
-                uClass = ClassOf(below, *at);
-            }
-        }
-        i = size_t(at - text);
-        const Unit u = *at;
-        if (overflow || (uClass & kEnd) != 0)
-            break;
-
-        // A unit from 256 on that starts no pair.
-        if (IsOrdinaryUnit(classes, u)) {
-            const size_t start = i;
-            i = SkipOrdinary(classes, text, i + 1);
-            if ((out = CopyRun(text, start, i, out, end)) == nullptr)
-                overflow = true;
+            out = CopyRun(text, start, stop, out);
+            at = text + stop;
             continue;
         }
 
-        // A unit that is escaped, or a lone high surrogate copied as it is:
-        // written in place (at most 6 units, within the spare units), then
-        // checked.
-        int n = WriteEscape(out, u, classes.options, InWideSet(classes, u), LongFormBefore(classes, text[i + 1]));
-        count += n > 0;
-        if (n == 0) {
-            out[0] = u;
-            n = 1;
-        }
-        if (out + n > end) {
+        // The characters of a block, or, where the room left is shorter, one
+        // character: each form written in place (from the table: 8 units;
+        // a pair's: 10), the bound checked after them.
+        const Unit* const stop = size_t(end - out) >= kBlockRoom ? at + kBlock : at + 1;
+        unsigned uClass = ClassOf(below, at[0]);
+        do {
+            const unsigned nextClass = ClassOf(below, at[1]);
+            if ((uClass & (kEnd | kBeyond)) == 0) {
+                // Below 256: the unit itself or its escape, from the table.
+                // The next unit decides between the short and the long form.
+                const unsigned kind = uClass & kEscaped;
+                const unsigned form = kind + (kind & (nextClass >> 3)); // see the static_assert on kLongBefore
+                const Unit* units = forms + ((form << 8) + at[0]) * 8;
+                std::memcpy(out, units, 8 * sizeof(Unit));
+                out += units[7];
+                count += int(kind);
+                ++at;
+                uClass = nextClass;
+                continue;
+            }
+            if ((uClass & kEnd) != 0)
+                break;
+            if (IsHighSurrogate(at[0]) && IsLowSurrogate(at[1])) {
+                // A surrogate pair: always escaped, never special.
+                const uint32_t c = 0x10000 + (((at[0] & 0x3FFu) << 10) | (at[1] & 0x3FFu));
+                out += PairEscape(out, c, LongFormBefore(classes, at[2]));
+                ++count;
+                at += 2;
+            } else {
+                // Any other unit from 256 on: escaped, or as it is (a lone
+                // high surrogate too).
+                int n = WriteEscape(out, at[0], classes.options, InWideSet(classes, at[0]),
+                                    LongFormBefore(classes, at[1]));
+                count += n > 0;
+                if (n == 0) {
+                    out[0] = at[0];
+                    n = 1;
+                }
+                out += n;
+                ++at;
+            }
+            uClass = ClassOf(below, at[0]);
+        } while (at < stop);
+        if (out > end) {
             overflow = true;
             break;
         }
-        out += n;
-        ++i;
     }
 
     if (!overflow) {

@@ -1,6 +1,7 @@
 // Escapify: forms chosen per character, counts, and the limits of the result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,70 @@ TEST(Escapify, TheTableAgreesWithWriteEscape)
                 }
             }
         }
+    }
+}
+
+// Every character beyond U+FFFF, before a hexadecimal digit, another unit and
+// the end, many to a text: the forms of the pairs are what WriteEscape writes.
+TEST(Escapify, EveryPairAgreesWithWriteEscape)
+{
+    const EscapeOptions options = ReadEscapeFlags(0);
+    constexpr uint32_t kBatch = 700; // at most 11 units each escaped, within the buffer
+    int failures = 0;
+    for (uint32_t from = 0x10000; from <= 0x10FFFF && failures < 5; from += kBatch) {
+        Text text, expected;
+        const uint32_t to = std::min<uint32_t>(from + kBatch, 0x110000);
+        for (uint32_t c = from; c < to; ++c) {
+            const Unit follower = (c & 1) != 0 ? U16('7') : U16('z');
+            const bool last = c + 1 == to;
+            text += Unit(0xD800 + ((c - 0x10000) >> 10));
+            text += Unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+            if (!last)
+                text += follower;
+            Unit form[10];
+            const int n = WriteEscape(form, c, options, false, last || follower == U16('7'));
+            expected += Text(form, size_t(n));
+            if (!last)
+                expected += follower;
+        }
+        std::vector<Unit> buffer = InBuffer(text);
+        const int count = Escapify(buffer.data(), 0, kDefaultSpecials);
+        if (count != int(to - from) || Text(buffer.data()) != expected) {
+            ADD_FAILURE() << "characters from U+" << std::hex << from << ": " << Show(buffer.data());
+            ++failures;
+        }
+    }
+}
+
+// What a call's settings make of the classes is kept for the next call with
+// the same settings, and only then: every change shows in the next call, also
+// one made in the same buffer of special characters.
+TEST(Escapify, EachCallTakesItsOwnSettings)
+{
+    Unit mine[4] = {U16('~'), 0, 0, 0};
+    const struct {
+        const char* change;
+        const Unit* special;
+        uint32_t flags;
+        Text expected;
+    } kCalls[] = {
+        {"the defaults", kDefaultSpecials, 0, U16("a~b\u00e9\\x0001")},
+        {"a tilde", mine, 0, U16("a\\u007eb\u00e9\\x0001")},
+        {"ESCF_NONASCII", mine, ESCF_NONASCII, U16("a\\u007eb\\ue9\\x0001")},
+        {"ESCF_SHORT_AT_END", mine, ESCF_SHORT_AT_END, U16("a\\u007eb\u00e9\\x01")},
+        {"the same buffer, a percent sign", mine, 0, U16("a~b\u00e9\\x0001")},
+        {"the same buffer, a tilde after it", mine, 0, U16("a\\u007eb\u00e9\\x0001")},
+        {"no special characters", nullptr, 0, U16("a~b\u00e9\\x0001")},
+        {"bits that mean nothing", mine, 0x10, U16("a\\u007eb\u00e9\\x0001")},
+    };
+    for (const auto& call : kCalls) {
+        if (std::string(call.change) == "the same buffer, a percent sign")
+            mine[0] = U16('%');
+        if (std::string(call.change) == "the same buffer, a tilde after it")
+            mine[1] = U16('~');
+        std::vector<Unit> buffer = InBuffer(U16("a~b\u00e9\x01"));
+        Escapify(buffer.data(), call.flags, call.special);
+        EXPECT_EQ(Show(buffer.data()), Show(call.expected)) << call.change;
     }
 }
 

@@ -146,6 +146,36 @@ TEST_F(EscapifySettings, IvroCharsIsUsedWholeOrNotAtAll)
     EXPECT_EQ(Show(Escapified(L"~!")), Show(L"~!"));
 }
 
+// Each setting changed between two calls shows in the second: what a call's
+// settings make is kept only for the next call with the very same settings.
+TEST_F(EscapifySettings, EachChangeTakesEffectOnTheNextCall)
+{
+    const struct {
+        const wchar_t* change;
+        const wchar_t* expected; // of "~!#" and U+00E9
+    } kSteps[] = {
+        {L"", L"~!#\u00e9"},
+        {L"Ivro_Chars=~", L"\\u7e!#\u00e9"},
+        {L"Ivro_Chars=#", L"~!\\u23\u00e9"},
+        {L"Ivro_Flags=1", L"~!\\u23\\u00e9"},
+        {L"option escapechar=!", L"~\\u21\\u23\\u00e9"},
+        {L"option commandsep=~", L"\\u7e\\u21\\u23\\u00e9"},
+        {L"Ivro_Flags=0", L"\\u7e\\u21\\u23\u00e9"},
+        {L"Ivro_Chars=", L"\\u7e\\u21#\u00e9"},
+    };
+    for (const auto& step : kSteps) {
+        const std::wstring change = step.change;
+        if (change.rfind(L"option ", 0) == 0)
+            ASSERT_EQ(ShellCommand(change), 0);
+        else if (!change.empty()) {
+            const size_t equals = change.find(L'=');
+            const std::wstring value = change.substr(equals + 1);
+            SetEnvironmentVariableW(change.substr(0, equals).c_str(), value.empty() ? nullptr : value.c_str());
+        }
+        EXPECT_EQ(Show(Escapified(L"~!#\u00e9")), Show(step.expected)) << "after " << Show(step.change);
+    }
+}
+
 // The probe shows every flag bit: é for 1, U+200B for 2, ESC for 4 and the
 // form of the U+0001 at the end for 8.
 struct FlagsCase {
