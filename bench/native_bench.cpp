@@ -219,9 +219,17 @@ bool Check(const Case& c)
             std::fprintf(stderr, "ExpandEscapes on %s gave another text than expected\n", c.file.c_str());
             return false;
         }
-    } else if (c.impl == "Escapify" && Escapify(buffer, 0, kSpecial) < 0) {
-        std::fprintf(stderr, "Escapify on %s failed\n", c.file.c_str());
-        return false;
+    } else if (c.impl == "Escapify") {
+        // What it escaped expands back to the input: every escape it wrote
+        // means its character (the input has no lone surrogate).
+        if (Escapify(buffer, 0, kSpecial) < 0) {
+            std::fprintf(stderr, "Escapify on %s failed\n", c.file.c_str());
+            return false;
+        }
+        if (ExpandEscapes(buffer, nullptr) < 0 || std::u16string(buffer) != c.text) {
+            std::fprintf(stderr, "Escapify on %s gave a text that does not expand back to it\n", c.file.c_str());
+            return false;
+        }
     } else if (c.impl == "SplitArgs" && SplitArgs(c.text.c_str(), &g_list) < 1) {
         std::fprintf(stderr, "SplitArgs on %s found no argument\n", c.file.c_str());
         return false;
