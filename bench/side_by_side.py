@@ -10,14 +10,17 @@ runner prints "case K IMPL INPUT UNITS" for each of its cases and "ready",
 then answers each line "run K CALLS" with "took NS", the nanoseconds that
 CALLS calls of case K took, until "quit".
 
-A comparison is two cases: an Ivro call and a peer on the same input and
-size (Python, bash, fish, or memcpy of the same bytes), or the same Ivro call
-on 8191 and on 1024 units. In every round each comparison times short runs
-of its two cases in turn, RUNS_PER_SIDE of each (the first of the two
-alternating from round to round), and takes the ratio of the shortest run of
-each side: a burst of noise on the machine lands on both sides of a ratio,
-or on neither, not on one. Runs are calibrated first to take about RUN_MS
-each.
+A comparison is two cases: an Ivro call and a peer on the same input and size
+(Python, bash, fish, or memcpy of the same bytes); the same Ivro call on 8191
+and on 1024 units; an export of the 32-bit module beside the same export of
+the 64-bit one (f_exp and f_exp-x64, f_escapify and f_escapify-x64) on the
+same input and size; or Escapify beside ExpandEscapes on 16 units of plain
+text, what a call of each costs when there is next to nothing to do. In every
+round each comparison times short runs of its two cases in turn, RUNS_PER_SIDE
+of each (the first of the two alternating from round to round), and takes the
+ratio of the shortest run of each side: a burst of noise on the machine lands
+on both sides of a ratio, or on neither, not on one. Runs are calibrated first
+to take about RUN_MS each.
 
 RESULTS gets, for each case, the median over the rounds of its time per call
 (the shortest of the round's runs):
@@ -55,10 +58,15 @@ PEERS = {
     ESCAPE: ("python-encode", "bash-printf-q", "fish-escape", "memcpy"),
 }
 IVRO = ("ExpandEscapes", "Escapify", "SplitArgs", "f_exp", "f_escapify", "f_expfind", "f_expreplace", "f_expcmp")
+X64 = "-x64"
+# The exports timed in the 32-bit module beside the 64-bit one.
+ACROSS_MODULES = ("f_exp", "f_escapify")
+# Two Ivro calls on the same text.
+SAME_TEXT = [(("Escapify", "plain", 16), ("ExpandEscapes", "plain", 16))]
 
 
 def export_of(impl):
-    return impl[:-4] if impl.endswith("-x64") else impl
+    return impl[:-len(X64)] if impl.endswith(X64) else impl
 
 
 class Runner:
@@ -106,7 +114,9 @@ def spread(values):
 
 def comparisons(cases):
     """(case, peer case) pairs: each Ivro call beside its peers on the same
-    input and units, and its call on the larger size beside the 1024-unit one."""
+    input and units, its call on the larger size beside the 1024-unit one,
+    each export of ACROSS_MODULES in the 32-bit module beside the 64-bit one,
+    and the pairs of SAME_TEXT."""
     pairs = []
     for key in sorted(cases):
         impl, inp, units = key
@@ -123,6 +133,9 @@ def comparisons(cases):
         sizes = sorted(u for (i, n, u) in cases if i == impl and n == inp)
         if units == SMALL and len(sizes) > 1:
             pairs.append(((impl, inp, max(sizes)), key))
+        if impl in ACROSS_MODULES and (impl + X64, inp, units) in cases:
+            pairs.append((key, (impl + X64, inp, units)))
+    pairs += [pair for pair in SAME_TEXT if pair[0] in cases and pair[1] in cases]
     return pairs
 
 
