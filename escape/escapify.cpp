@@ -424,6 +424,29 @@ inline int PairEscape(Unit* out, uint32_t c, bool longForm)
     return 7 + shift;
 }
 
+// The length of `text`, when it is shorter than kShortText units and its NUL
+// lies within the `units` that may be read; else kShortText.
+constexpr size_t kShortText = 64;
+size_t ShortLength(const Unit* text, size_t units)
+{
+#if IVRO_USE_SSE2
+    if (units >= kShortText) {
+        const __m128i zero = _mm_setzero_si128();
+        for (size_t i = 0; i < kShortText; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            const unsigned nul = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)));
+            if (nul != 0)
+                return i + size_t(__builtin_ctz(nul)) / 2;
+        }
+        return kShortText;
+    }
+#endif
+    size_t n = 0;
+    while (n < kShortText && n < units && text[n] != 0)
+        ++n;
+    return n;
+}
+
 // Appends text[start, stop) at `out`, which has room for it, and returns
 // the new end. A run of at most 8 units that lies within the buffer is
 // copied with one 16-byte copy (the work buffer has the units to spare).
@@ -454,21 +477,6 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     if (text[first] == 0)
         return 0;
 
-    // The result from `first` on is built in the work buffer, up to `end`:
-    // what the untouched part leaves of MAX_TEXT_LEN units. Forms are written
-    // in place with fixed-size copies (a form from the table: 8 units; the
-    // writer's: up to 10) before their length is checked, and a run of at
-    // most 8 units with one 8-unit copy: the buffer has 16 units to spare
-    // behind `end` for what such a copy writes past it.
-    constexpr size_t kSpare = 16;
-    Unit* work = static_cast<Unit*>(ScratchAlloc((MAX_ARG_LEN + kSpare) * sizeof(Unit)));
-    if (work == nullptr)
-        return RESULT_NO_MEMORY;
-    Unit* out = work;
-    const Unit* const end = work + (size_t(MAX_TEXT_LEN) - first);
-    // Held in locals, which the copies into the work buffer cannot touch.
-    const Unit* const forms = &Table().forms[classes.options.named ? 1 : 0][0][0][0];
-    const uint8_t* const below = classes.below256;
     // A block: the characters that start in the next sixteen units, written
     // with one check of the bound after them, where the room left takes the
     // longest form of seventeen units (a pair may start at the last one): no
@@ -477,7 +485,29 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     constexpr size_t kLongestPerUnit = 6;
     static_assert(size_t(kEscapeForms.longest) <= kLongestPerUnit, "a unit's form fits 6 units");
     constexpr size_t kBlockRoom = (kBlock + 1) * kLongestPerUnit;
+
+    // The result from `first` on is built in the work buffer, up to `end`:
+    // what the untouched part leaves of MAX_TEXT_LEN units, or, for a short
+    // rest of the text, what that rest can become at most (and a block's
+    // room), which a smaller buffer holds. Forms are written in place with
+    // fixed-size copies (a form from the table: 8 units; the writer's: up to
+    // 10) before their length is checked, and a run of at most 8 units with
+    // one 8-unit copy: the buffer has 16 units to spare behind `end` for what
+    // such a copy writes past it.
+    constexpr size_t kSpare = 16;
     static_assert(kBlock * kLongestPerUnit + 10 <= kBlockRoom + kSpare, "a block's copies fit the spare units");
+    size_t capacity = size_t(MAX_TEXT_LEN) - first;
+    const size_t rest = ShortLength(text + first, size_t(MAX_ARG_LEN) - first);
+    if (rest < kShortText && rest * kLongestPerUnit + kBlockRoom < capacity)
+        capacity = rest * kLongestPerUnit + kBlockRoom;
+    Unit* work = static_cast<Unit*>(ScratchAlloc((capacity + kSpare) * sizeof(Unit)));
+    if (work == nullptr)
+        return RESULT_NO_MEMORY;
+    Unit* out = work;
+    const Unit* const end = work + capacity;
+    // Held in locals, which the copies into the work buffer cannot touch.
+    const Unit* const forms = &Table().forms[classes.options.named ? 1 : 0][0][0][0];
+    const uint8_t* const below = classes.below256;
     int count = 0;
     bool overflow = false;
 
