@@ -460,6 +460,69 @@ Unit* CopyRun(const Unit* text, size_t start, size_t stop, Unit* out)
     return out + n;
 }
 
+// A block: the characters that start in the next sixteen units, written
+// with one check of the bound after them, where the room left takes the
+// longest form of seventeen units (a pair may start at the last one): no form
+// is longer than 6 units for each unit it stands for.
+constexpr size_t kBlock = 16;
+constexpr size_t kLongestPerUnit = 6;
+static_assert(size_t(kEscapeForms.longest) <= kLongestPerUnit, "a unit's form fits 6 units");
+constexpr size_t kBlockRoom = (kBlock + 1) * kLongestPerUnit;
+
+// Writes the form of each character that starts from `at` on, before `stop`
+// or the NUL, at *out: in place, with fixed-size copies (from the table: 8
+// units; a pair's: 10), the bound left to the caller. Returns where it ended;
+// *out and *count (the escapes) move on.
+inline const Unit* WriteForms(const UnitClasses& classes, const Unit* forms, const Unit* at, const Unit* stop,
+                              Unit** outPointer, int* countPointer)
+{
+    // Held in locals, which the copies into the work buffer cannot touch.
+    const uint8_t* const below = classes.below256;
+    Unit* out = *outPointer;
+    int count = *countPointer;
+    unsigned uClass = ClassOf(below, at[0]);
+    do {
+        const unsigned nextClass = ClassOf(below, at[1]);
+        if ((uClass & (kEnd | kBeyond)) == 0) {
+            // Below 256: the unit itself or its escape, from the table. The
+            // next unit decides between the short and the long form.
+            const unsigned kind = uClass & kEscaped;
+            const unsigned form = kind + (kind & (nextClass >> 3)); // see the static_assert on kLongBefore
+            const Unit* units = forms + ((form << 8) + at[0]) * 8;
+            std::memcpy(out, units, 8 * sizeof(Unit));
+            out += units[7];
+            count += int(kind);
+            ++at;
+            uClass = nextClass;
+            continue;
+        }
+        if ((uClass & kEnd) != 0)
+            break;
+        if (IsHighSurrogate(at[0]) && IsLowSurrogate(at[1])) {
+            // A surrogate pair: always escaped, never special.
+            const uint32_t c = 0x10000 + (((at[0] & 0x3FFu) << 10) | (at[1] & 0x3FFu));
+            out += PairEscape(out, c, LongFormBefore(classes, at[2]));
+            ++count;
+            at += 2;
+        } else {
+            // Any other unit from 256 on: escaped, or as it is (a lone high
+            // surrogate too).
+            int n = WriteEscape(out, at[0], classes.options, InWideSet(classes, at[0]), LongFormBefore(classes, at[1]));
+            count += n > 0;
+            if (n == 0) {
+                out[0] = at[0];
+                n = 1;
+            }
+            out += n;
+            ++at;
+        }
+        uClass = ClassOf(below, at[0]);
+    } while (at < stop);
+    *outPointer = out;
+    *countPointer = count;
+    return at;
+}
+
 } // namespace
 
 int Escapify(Unit* text, uint32_t flags, const Unit* special)
@@ -476,15 +539,6 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     const size_t first = SkipOrdinary(classes, text, 0, true);
     if (text[first] == 0)
         return 0;
-
-    // A block: the characters that start in the next sixteen units, written
-    // with one check of the bound after them, where the room left takes the
-    // longest form of seventeen units (a pair may start at the last one): no
-    // form is longer than 6 units for each unit it stands for.
-    constexpr size_t kBlock = 16;
-    constexpr size_t kLongestPerUnit = 6;
-    static_assert(size_t(kEscapeForms.longest) <= kLongestPerUnit, "a unit's form fits 6 units");
-    constexpr size_t kBlockRoom = (kBlock + 1) * kLongestPerUnit;
 
     // The result from `first` on is built in the work buffer, up to `end`:
     // what the untouched part leaves of MAX_TEXT_LEN units, or, for a short
@@ -505,9 +559,7 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
         return RESULT_NO_MEMORY;
     Unit* out = work;
     const Unit* const end = work + capacity;
-    // Held in locals, which the copies into the work buffer cannot touch.
     const Unit* const forms = &Table().forms[classes.options.named ? 1 : 0][0][0][0];
-    const uint8_t* const below = classes.below256;
     int count = 0;
     bool overflow = false;
 
@@ -527,48 +579,8 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
         }
 
         // The characters of a block, or, where the room left is shorter, one
-        // character: each form written in place (from the table: 8 units;
-        // a pair's: 10), the bound checked after them.
-        const Unit* const stop = size_t(end - out) >= kBlockRoom ? at + kBlock : at + 1;
-        unsigned uClass = ClassOf(below, at[0]);
-        do {
-            const unsigned nextClass = ClassOf(below, at[1]);
-            if ((uClass & (kEnd | kBeyond)) == 0) {
-                // Below 256: the unit itself or its escape, from the table.
-                // The next unit decides between the short and the long form.
-                const unsigned kind = uClass & kEscaped;
-                const unsigned form = kind + (kind & (nextClass >> 3)); // see the static_assert on kLongBefore
-                const Unit* units = forms + ((form << 8) + at[0]) * 8;
-                std::memcpy(out, units, 8 * sizeof(Unit));
-                out += units[7];
-                count += int(kind);
-                ++at;
-                uClass = nextClass;
-                continue;
-            }
-            if ((uClass & kEnd) != 0)
-                break;
-            if (IsHighSurrogate(at[0]) && IsLowSurrogate(at[1])) {
-                // A surrogate pair: always escaped, never special.
-                const uint32_t c = 0x10000 + (((at[0] & 0x3FFu) << 10) | (at[1] & 0x3FFu));
-                out += PairEscape(out, c, LongFormBefore(classes, at[2]));
-                ++count;
-                at += 2;
-            } else {
-                // Any other unit from 256 on: escaped, or as it is (a lone
-                // high surrogate too).
-                int n = WriteEscape(out, at[0], classes.options, InWideSet(classes, at[0]),
-                                    LongFormBefore(classes, at[1]));
-                count += n > 0;
-                if (n == 0) {
-                    out[0] = at[0];
-                    n = 1;
-                }
-                out += n;
-                ++at;
-            }
-            uClass = ClassOf(below, at[0]);
-        } while (at < stop);
+        // character; then the one check of the bound for them.
+        at = WriteForms(classes, forms, at, size_t(end - out) >= kBlockRoom ? at + kBlock : at + 1, &out, &count);
         if (out > end) {
             overflow = true;
             break;
