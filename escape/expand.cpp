@@ -221,8 +221,10 @@ inline int ReadAfterLetter(uint8_t kind, const Unit* letter, Unit* units, int& l
 // are two (it is no digit), so no third unit is looked up as a digit, and it
 // is also the one test of where the next escape starts. Two digits make a
 // value below 0x100, so no limit or surrogate test is needed: one unit, and
-// invalid only when 0. The loop walks pointers, not indexes, and keeps
-// nothing else live: the 32-bit build has seven registers for it. Only for
+// invalid only when 0. The loop walks pointers, not indexes, and holds five
+// values (the two pointers, the letter, the two digits): the 32-bit build,
+// which keeps the index, length and count of ExpandInto on the stack, has
+// seven registers and keeps all of them in registers here. Only for
 // a text that fits its buffer, where an escape cannot overflow the output
 // (see ExpandInto); the units are written behind the ones read, as there.
 template <bool WithMap>
@@ -231,8 +233,8 @@ inline int ReadTwoDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units, 
     const Unit* p = in + i;
     Unit* o = units + length;
     int32_t* m = WithMap ? map + length : nullptr;
-    // p[0] is a backslash on every round; p[2] and p[3] are read only after
-    // the unit before each is known to be no NUL.
+    // p[0] is a backslash on every round; p[2], p[3] and p[4] are each read
+    // only after the unit before is known to be no NUL.
     while (p[1] == letter) {
         const unsigned high = DigitValue(p[2]);
         if (high >= 16)
@@ -273,7 +275,8 @@ inline int ReadTwoDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units, 
 // Each round of the loop reads a run of ordinary units, or an escape and,
 // after a numeric one, each that follows it directly with the same letter
 // (hex-encoded text is long runs of them, read without going back to the
-// dispatch on the letter). Every item appends its units and marks their
+// dispatch on the letter, and those of two digits by ReadTwoDigitRun where
+// the text fits). Every item appends its units and marks their
 // source in the map before i moves past it.
 template <bool WithMap, bool Checked>
 int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, bool blocks)
@@ -345,7 +348,7 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, boo
             again = kind >= kDecimal && n > 0 && in[i] == '\\' && in[i + 1] == letter;
             if (!Checked && again && kind >= kHex) {
                 count += ReadTwoDigitRun<WithMap>(in, i, letter, units, length, map);
-                again = in[i + 1] == letter;
+                again = in[i + 1] == letter; // in[i] is a backslash
             }
         } while (again);
     }
