@@ -211,6 +211,51 @@ inline int ReadAfterLetter(uint8_t kind, const Unit* letter, Unit* units, int& l
     return ReadDecimal<Checked>(letter + 1, units, length);
 }
 
+// Reads the escapes of `letter` (x, u or U) from the backslash at in[i] on
+// while each has two hexadecimal digits and the next backslash right after
+// them; returns how many, with i and length moved past them (i then at the
+// backslash of the escape that ended the run, which is read as any other).
+//
+// This is the hot loop of hex-encoded text, \xHH after \xHH, and it is
+// shaped for that. The backslash after the two digits alone shows that they
+// are two (it is no digit), so no third unit is looked up as a digit, and it
+// is also the one test of where the next escape starts. Two digits make a
+// value below 0x100, so no limit or surrogate test is needed: one unit, and
+// invalid only when 0. The loop walks pointers, not indexes, and holds five
+// values (the two pointers, the letter, the two digits): the 32-bit build,
+// which keeps the index, length and count of ExpandInto on the stack, has
+// seven registers and keeps all of them in registers here. Only for
+// a text that fits its buffer, where an escape cannot overflow the output
+// (see ExpandInto); the units are written behind the ones read, as there.
+template <bool WithMap>
+inline int ReadTwoDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units, int& length, int32_t* map)
+{
+    const Unit* p = in + i;
+    Unit* o = units + length;
+    int32_t* m = WithMap ? map + length : nullptr;
+    // p[0] is a backslash on every round; p[2], p[3] and p[4] are each read
+    // only after the unit before is known to be no NUL.
+    while (p[1] == letter) {
+        const unsigned high = DigitValue(p[2]);
+        if (high >= 16)
+            break;
+        const unsigned low = DigitValue(p[3]);
+        if (low >= 16 || p[4] != '\\')
+            break;
+        const unsigned value = high << 4 | low;
+        if (value == 0)
+            break;
+        if (WithMap)
+            *m++ = int32_t(p - in);
+        *o++ = Unit(value);
+        p += 4;
+    }
+    const int read = int(o - units) - length; // one unit an escape
+    length += read;
+    i = size_t(p - in);
+    return read;
+}
+
 // Walks `in` from index `from` to its NUL, appending the expansion to `out`
 // and, when `map` is given, each produced unit's source offset at the same
 // index.
@@ -230,7 +275,8 @@ inline int ReadAfterLetter(uint8_t kind, const Unit* letter, Unit* units, int& l
 // Each round of the loop reads a run of ordinary units, or an escape and,
 // after a numeric one, each that follows it directly with the same letter
 // (hex-encoded text is long runs of them, read without going back to the
-// dispatch on the letter). Every item appends its units and marks their
+// dispatch on the letter, and those of two digits by ReadTwoDigitRun where
+// the text fits). Every item appends its units and marks their
 // source in the map before i moves past it.
 template <bool WithMap, bool Checked>
 int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, bool blocks)
@@ -300,6 +346,10 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, boo
                     map[k] = int32_t(i);
             i += taken;
             again = kind >= kDecimal && n > 0 && in[i] == '\\' && in[i + 1] == letter;
+            if (!Checked && again && kind >= kHex) {
+                count += ReadTwoDigitRun<WithMap>(in, i, letter, units, length, map);
+                again = in[i + 1] == letter; // in[i] is a backslash
+            }
         } while (again);
     }
     out->length = length;
