@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "escape/args.h"
+#include "escape/numbers.h"
 #include "text_util.h"
 
 namespace {
