@@ -33,3 +33,8 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
 
 add_subdirectory(tests/native)
+
+# Every text of the tree that shows the version (READMEs, help pages, expected
+# outputs, tests) against plugin/version.h.
+add_test(NAME version_copies
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR} -P ${CMAKE_SOURCE_DIR}/cmake/CheckVersion.cmake)

@@ -129,7 +129,8 @@ set(IVRO_MODULE_SOURCES
     plugin/help.cpp
     plugin/platform.cpp
     plugin/plugin.cpp
-    plugin/shell.cpp
+    plugin/case.cpp
+    plugin/shell_expansion.cpp
     escape/settings.cpp
     escape/shell_functions.cpp
     functions/compare.cpp

@@ -1,6 +1,7 @@
+#include "escape/numbers.h"
+
 #include <limits>
 
-#include "escape/args.h"
 #include "escape/chars.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "escape/args.h"
 #include "escape/chars.h"
+#include "escape/numbers.h"
 #include "plugin/module.h"
 #include "plugin/platform.h"
 

@@ -2,7 +2,7 @@
 #include <cwchar>
 
 #include "escape/settings.h"
-#include "functions/arguments.h"
+#include "functions/argument_readers.h"
 #include "functions/search.h"
 #include "plugin/exports.h"
 #include "plugin/module.h"

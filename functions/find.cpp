@@ -1,7 +1,8 @@
 // Searching: @expfind.
 #include <cwchar>
 
-#include "functions/arguments.h"
+#include "escape/numbers.h"
+#include "functions/argument_readers.h"
 #include "functions/search.h"
 #include "plugin/exports.h"
 #include "plugin/host.h"

@@ -1,11 +1,14 @@
-// Occurrences of a pattern in a text, found in linear time.
+// Occurrences of a pattern in a text, found in linear time: the text work of
+// @expreplace and @expfind. Portable, with no Windows in it, so it builds into
+// the core library with the escape engine and is tested natively; it stands
+// in functions/ beside the two functions it serves.
 //
 // The search is Knuth-Morris-Pratt: the pattern's border table lets the scan
 // go on after a mismatch or a match without ever stepping back in the text,
 // so even the worst inputs (aa in a text of a only) cost one pass.
 #pragma once
 
-#include "functions/arguments.h"
+#include "functions/argument_readers.h"
 
 // The state of one scan over `text`. Set the first five fields, call
 // StartSearch, then NextOccurrence as often as needed. It holds the border

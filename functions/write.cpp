@@ -4,7 +4,7 @@
 
 #include "escape/chars.h"
 #include "escape/expand.h"
-#include "functions/arguments.h"
+#include "functions/argument_readers.h"
 #include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"

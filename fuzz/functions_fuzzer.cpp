@@ -10,7 +10,8 @@
 #include "escape/args.h"
 #include "escape/escapify.h"
 #include "escape/expand.h"
-#include "functions/arguments.h"
+#include "escape/numbers.h"
+#include "functions/argument_readers.h"
 #include "functions/search.h"
 #include "fuzz_input.h"
 

@@ -8,8 +8,8 @@
 #include <cwctype>
 #include <string>
 
-#include "escape/args.h"
 #include "escape/chars.h"
+#include "escape/numbers.h"
 #include "fuzz_input.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include "escape/cursor.h"
 #include "escape/scratch.h"
 #include "plugin/exports.h"
+#include "plugin/help_locations.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
 #include "plugin/platform.h"
@@ -18,37 +19,6 @@ namespace {
 HANDLE g_helpViewer = nullptr;
 
 constexpr size_t kPathUnits = 32768;
-
-// The places the help file may be, in the order they are tried: a folder and
-// the file's path within it. Each %s is the module's name. The shell expands
-// the folder (a null folder is the module's own directory, which needs no
-// expansion); the file's path is joined to it after the expansion, so that
-// whatever the folder's name holds (%, ^, &, quotes, brackets, backquotes)
-// reaches the file system as it is and is never read by the shell again.
-const struct {
-    const wchar_t* folder;
-    const wchar_t* file;
-} kLocations[] = {
-    {L"%%[%sHelp]", L"%s.chm"},               // the directory named by IvroHelp
-    {L"%%[PluginHelp]", L"%s.chm"},           // the directory named by PluginHelp
-    {nullptr, L"%s.chm"},                     // beside the module
-    {nullptr, L"Help\\%s.chm"},               // in its Help subdirectory
-    {L"%%@path[%%_cmdspec]", L"%s.chm"},      // beside the shell
-    {L"%%@path[%%_cmdspec]", L"help\\%s.chm"}, // in its help subdirectory
-    {L"%%windir", L"help\\%s.chm"},           // in the Windows help directory
-};
-
-// Told when no location worked, with the module's name, the name in upper
-// case and the Windows directory.
-const wchar_t kMissingHelp[] =
-    L"I can\x2019t find the help file %s.chm.  It should be:\n\n"
-    L"    \x2022  in a directory specified in %%%sHELP\n"
-    L"    \x2022  in a directory specified in %%PLUGINHELP\n"
-    L"    \x2022  in the same directory as the .DLL file\n"
-    L"    \x2022  in a HELP directory within the .DLL\x2019s directory  \n"
-    L"    \x2022  in the same directory as the command shell\n"
-    L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
-    L"    \x2022  or in %s\\Help.\n";
 
 // The buffers of one help request, each with one role.
 struct HelpBuffers {
@@ -238,8 +208,17 @@ int OpenHelpTopic(const wchar_t* topic)
     UINT length = OsGetSystemWindowsDirectoryW(windows, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         ExpandShellText(L"%windir", windows, MAX_PATH);
+    // The message's format: its first line, then one line for each place.
+    wchar_t format[1024];
+    TextCursor told(format, 1024);
+    told.Append(kMissingHelpHead);
+    for (const auto& location : kLocations) {
+        told.Append(kMissingHelpBullet);
+        told.Append(location.told);
+        told.Append(L'\n');
+    }
     wchar_t message[1024];
-    wsprintfW(message, kMissingHelp, kModuleName, upper, windows);
+    wsprintfW(message, format, kModuleName, upper, windows);
     MessageBoxW(GetForegroundWindow(), message, L"Missing Help File", MB_OK);
     return 1;
 }

@@ -1,6 +1,8 @@
 // Version numbers of the module, defined once: the code and the resource take
 // them from here, and the build reads the four numbers below for its own
-// version (CMakeLists.txt), which names the release archives.
+// version (CMakeLists.txt), which names the release archives. The texts that
+// show them (READMEs, help pages, expected outputs, tests) are held to them
+// by the version_copies test (cmake/CheckVersion.cmake).
 #pragma once
 
 // IVRO_PLATFORM ("x86", "x64") and IVRO_FILE_NAME, from the build.

@@ -1,11 +1,15 @@
 // The linear-time search and replacement against the plain way: rebuild the
-// string for every occurrence, and look for each occurrence from scratch.
+// string for every occurrence, and look for each occurrence from scratch; and
+// FindOccurrence, the positions @expfind reports, row by row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "escape/expand.h"
 #include "functions/search.h"
 #include "tests/test_seed.h"
 #include "text_util.h"
@@ -180,5 +184,100 @@ TEST(ReplaceOccurrences, AResultBeyond8191UnitsIsRefused)
     FastReplace(U16("z") + Text(8189, U16('q')), U16("z"), U16("zz"), false, &result);
     EXPECT_EQ(result, 8191);
 }
+
+// One search of @expfind: both strings as written, expanded here with
+// ExpandEscapes (the string with its position map); with ignoreCase both are
+// lower-cased first, as f_expfind does without flag 1 (the rows use ASCII
+// letters only, which every platform lowers alike).
+struct FindCase {
+    const Unit* text;
+    const Unit* pattern;
+    int32_t n;
+    uint32_t offset;
+    bool ignoreCase;
+    uint32_t count; // occurrences from the offset on
+    int64_t start;  // in the text as written; -1 when the n-th is not found
+    uint32_t length;
+};
+
+void LowerAscii(Unit* text)
+{
+    for (; *text != 0; ++text)
+        if (*text >= 'A' && *text <= 'Z')
+            *text = Unit(*text + ('a' - 'A'));
+}
+
+class FindOccurrenceTable : public ::testing::TestWithParam<FindCase> {};
+
+TEST_P(FindOccurrenceTable, ReportsTheOccurrenceInTheTextAsWritten)
+{
+    const FindCase& c = GetParam();
+    const size_t written = std::char_traits<Unit>::length(c.text);
+    std::vector<Unit> text(MAX_ARG_LEN, 0), pattern(MAX_ARG_LEN, 0);
+    std::vector<int32_t> map(MAX_ARG_LEN, -7);
+    std::copy(c.text, c.text + written, text.begin());
+    std::copy(c.pattern, c.pattern + std::char_traits<Unit>::length(c.pattern), pattern.begin());
+    ASSERT_GE(ExpandEscapes(text.data(), map.data()), 0) << Show(c.text);
+    ASSERT_GE(ExpandEscapes(pattern.data(), nullptr), 0) << Show(c.pattern);
+    if (c.ignoreCase) {
+        LowerAscii(text.data());
+        LowerAscii(pattern.data());
+    }
+    FindOutcome outcome{777, true, 777, 777};
+    ASSERT_EQ(FindOccurrence(text.data(), map.data(), uint32_t(written), pattern.data(), c.n, c.offset, &outcome), 0);
+    const std::string row = Show(c.text) + " " + Show(c.pattern) + " n " + std::to_string(c.n) + " offset " +
+                            std::to_string(c.offset) + (c.ignoreCase ? " ignoring case" : "");
+    EXPECT_EQ(outcome.count, c.count) << row;
+    EXPECT_EQ(outcome.found, c.start >= 0) << row;
+    if (c.start >= 0 && outcome.found) {
+        EXPECT_EQ(outcome.start, uint32_t(c.start)) << row;
+        EXPECT_EQ(outcome.length, c.length) << row;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FindOccurrenceTable,
+    ::testing::Values(
+        // Surrogate pairs: one escape gives two units, and the length covers
+        // the escape; a match that begins in the pair's second unit starts at
+        // the escape, and one that ends inside it has length 0.
+        FindCase{U16("x\\U1F600y"), U16("\\U1F600"), 1, 0, false, 1, 1, 7},
+        FindCase{U16("x\\U1F600y"), U16("\\xDE00y"), 1, 0, false, 1, 1, 8},
+        FindCase{U16("x\\U1F600y"), U16("\\xD83D"), 1, 0, false, 1, 1, 0},
+        FindCase{U16("x\U0001F600y"), U16("\\xDE00y"), 1, 0, false, 1, 2, 2},
+        FindCase{U16("a\\U1F600"), U16("\U0001F600"), 1, 0, false, 1, 1, 7},
+        FindCase{U16("\\U1F600\\U1F600"), U16("\\U1F600"), -1, 0, false, 2, 7, 7},
+        // A match over several escapes runs from the first one's start to
+        // the end of the last, here the end of the text.
+        FindCase{U16("\\x0041bc\\x0044"), U16("AbcD"), 1, 0, false, 1, 0, 14},
+        // Overlapping matches, counted and picked from either end.
+        FindCase{U16("aaaa"), U16("aa"), 0, 0, false, 3, -1, 0},
+        FindCase{U16("aaaa"), U16("aa"), 2, 0, false, 3, 1, 2},
+        FindCase{U16("aaaa"), U16("aa"), -1, 0, false, 3, 2, 2},
+        FindCase{U16("aaaa"), U16("aa"), 4, 0, false, 3, -1, 0},
+        FindCase{U16("aaaa"), U16("aa"), -4, 0, false, 3, -1, 0},
+        FindCase{U16("aaa"), U16("aa"), -2147483647 - 1, 0, false, 2, -1, 0},
+        FindCase{U16("abababa"), U16("aba"), -2, 0, false, 3, 2, 3},
+        FindCase{U16("a\\141a\\141"), U16("aa"), 2, 0, false, 3, 1, 5},
+        FindCase{U16("a\\141a\\141"), U16("aa"), -1, 0, false, 3, 5, 5},
+        // Case: folded on both sides, or respected.
+        FindCase{U16("ABC"), U16("b"), 1, 0, true, 1, 1, 1},
+        FindCase{U16("ABC"), U16("b"), 1, 0, false, 0, -1, 0},
+        FindCase{U16("a\\x41-z"), U16("A"), 1, 0, true, 2, 0, 1},
+        FindCase{U16("a\\x41-z"), U16("A"), -1, 0, true, 2, 1, 4},
+        FindCase{U16("a\\x41-z"), U16("A"), 1, 0, false, 1, 1, 4},
+        FindCase{U16("\\x41\\x61"), U16("aA"), 1, 0, true, 1, 0, 8},
+        // Offsets: an escape that begins before the offset is skipped; the
+        // start stays absolute; at or past the end nothing is found.
+        FindCase{U16("a\\x41-z"), U16("A"), 1, 1, false, 1, 1, 4},
+        FindCase{U16("a\\x41-z"), U16("A"), 1, 2, false, 0, -1, 0},
+        FindCase{U16("a\\x41-z"), U16("-"), 1, 2, false, 1, 5, 1},
+        FindCase{U16("zz\\x41\\x42"), U16("ab"), 1, 1, true, 1, 2, 8},
+        FindCase{U16("aXaXa"), U16("a"), -1, 4, false, 1, 4, 1},
+        FindCase{U16("aaa"), U16("a"), 0, 3, false, 0, -1, 0},
+        FindCase{U16("\\0abc"), U16("a"), 1, 1, false, 1, 2, 1},
+        // Empty strings find nothing.
+        FindCase{U16("abc"), U16(""), 1, 0, false, 0, -1, 0},
+        FindCase{U16(""), U16("a"), 0, 0, false, 0, -1, 0}));
 
 } // namespace

@@ -1,10 +1,11 @@
-#include "functions/arguments.h"
+#include "functions/argument_readers.h"
 
 #include <cstring>
 
 #include "escape/args.h"
 #include "escape/chars.h"
 #include "escape/expand.h"
+#include "escape/numbers.h"
 
 void UpperCaseAscii(Unit* text)
 {

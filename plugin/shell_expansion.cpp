@@ -1,3 +1,5 @@
+// ExpandShellText: the shell's expansion of a text, into a buffer of the
+// caller's size.
 #include <cwchar>
 
 #include "plugin/host.h"
@@ -27,9 +29,3 @@ int ExpandShellText(const wchar_t* text, wchar_t* out, size_t outUnits, bool* tr
         *truncated = cut;
     return result;
 }
-
-void UpperCase(wchar_t* text) { CharUpperBuffW(text, DWORD(wcslen(text))); }
-
-void LowerCase(wchar_t* text) { LowerCase(text, wcslen(text)); }
-
-void LowerCase(wchar_t* text, size_t length) { CharLowerBuffW(text, DWORD(length)); }

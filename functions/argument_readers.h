@@ -1,6 +1,8 @@
-// Reading the arguments of the functions: the steps from the shell's text to
+// Reading each function's arguments: the steps from the shell's text to
 // expanded strings and numbers, with every fault the functions report. None
-// of it needs Windows, so the same code runs in the module and natively.
+// of it needs Windows, so the same code builds into the core library with the
+// escape engine and runs natively; it stands in functions/ beside the
+// functions it serves. (Splitting the list is SplitArgs, escape/args.h.)
 //
 // The multi-argument readers take their arguments from the list of a split
 // (SplitArgs); each check runs in the order of its status list, and the
