@@ -349,13 +349,23 @@ def owning_packages(paths):
         names = {os.path.normpath(path), real}
         names.update(name[4:] for name in list(names) if name.startswith("/usr/"))
         queries[real] = names
+    # One question for every name: "pkg, pkg: /path" for each name some
+    # package holds (the exit status says that some name none holds).
+    every = sorted(set().union(*queries.values())) if queries else []
+    holders = {}
+    try:
+        run = subprocess.run(["dpkg-query", "-S"] + every, capture_output=True, text=True, check=False,
+                             env=dict(os.environ, LC_ALL="C")) if every else None
+        for line in (run.stdout if run else "").splitlines():
+            packages, sep, name = line.rpartition(": ")
+            if sep and not line.startswith("diversion "):
+                holders.setdefault(name, set()).update(packages.split(", "))
+    except OSError:
+        pass
     owners, orphans = set(), []
     for real, names in sorted(queries.items()):
-        found = set()
-        for name in names:  # a link and its target may come from two packages
-            text = run_text(["dpkg-query", "-S", name])
-            if text:
-                found.update(text.rsplit(": ", 1)[0].split(", "))
+        # A link and its target may come from two packages.
+        found = set().union(*(holders.get(name, set()) for name in names))
         owners.update(found)
         if not found:
             orphans.append(real)
