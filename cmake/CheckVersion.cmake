@@ -2,7 +2,7 @@
 # and every text that shows them (the READMEs, the help pages, the expected
 # outputs of the tests, the tests themselves) must show those. Fails naming
 # each file that shows another version, and what it shows.
-#   cmake -DSOURCE=<source tree> -P CheckVersion.cmake
+#   cmake -DSOURCE=<source tree> -DVERSION=<a.b.c.d> -P CheckVersion.cmake
 #
 # Where a version stands:
 #   - four numbers, a.b.c.d: the module file's version or the version of
@@ -12,22 +12,19 @@
 #     record earlier releases.
 # bench/ is left out: its results record the version they were measured on.
 
-set(header ${SOURCE}/plugin/version.h)
-file(STRINGS ${header} defines REGEX "^#define[ \t]+IVRO_(VERSION_(MAJOR|MINOR|BUILD|REVISION)[ \t]+[0-9]+|VARIABLE_VERSION[ \t]+\"[0-9.]+\")")
-set(numbers)
-foreach(part MAJOR MINOR BUILD REVISION)
-    string(REGEX MATCH "IVRO_VERSION_${part}[ \t]+[0-9]+" define "${defines}")
-    if(NOT define)
-        message(FATAL_ERROR "${header} defines no IVRO_VERSION_${part}")
-    endif()
-    string(REGEX REPLACE "^IVRO_VERSION_${part}[ \t]+" "" number "${define}")
-    list(APPEND numbers ${number})
-endforeach()
-list(JOIN numbers . full)
+# VERSION is the module's version as the build read it from the header;
+# _ivrover's is read here, the one place that needs it.
+string(REPLACE . ";" numbers "${VERSION}")
+list(LENGTH numbers count)
+if(NOT count EQUAL 4)
+    message(FATAL_ERROR "VERSION must be four numbers a.b.c.d: ${VERSION}")
+endif()
+set(full ${VERSION})
 list(SUBLIST numbers 0 3 first_three)
 list(JOIN first_three . short)
-string(REGEX MATCH "IVRO_VARIABLE_VERSION[ \t]+\"([0-9.]+)\"" define "${defines}")
-if(NOT define)
+set(header ${SOURCE}/plugin/version.h)
+file(STRINGS ${header} define REGEX "^#define[ \t]+IVRO_VARIABLE_VERSION[ \t]+\"[0-9.]+\"")
+if(NOT define MATCHES "IVRO_VARIABLE_VERSION[ \t]+\"([0-9.]+)\"")
     message(FATAL_ERROR "${header} defines no IVRO_VARIABLE_VERSION")
 endif()
 set(variable ${CMAKE_MATCH_1})

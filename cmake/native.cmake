@@ -37,4 +37,5 @@ add_subdirectory(tests/native)
 # Every text of the tree that shows the version (READMEs, help pages, expected
 # outputs, tests) against plugin/version.h.
 add_test(NAME version_copies
-    COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR} -P ${CMAKE_SOURCE_DIR}/cmake/CheckVersion.cmake)
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR} -DVERSION=${PROJECT_VERSION}
+            -P ${CMAKE_SOURCE_DIR}/cmake/CheckVersion.cmake)
