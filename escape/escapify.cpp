@@ -291,48 +291,27 @@ bool LongFormBefore(const UnitClasses& classes, Unit next)
 
 
 #if IVRO_USE_SSE2
-// The printable units of a call that need a look, one in each byte of a
-// vector, for the tests of sixteen units at a time.
-struct PrintableVectors {
-    int count;
-    __m128i unit[16];
-    explicit PrintableVectors(const UnitClasses& classes) : count(classes.printableCount)
-    {
-        for (int k = 0; k < count; ++k)
-            unit[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(classes.printableSplat[k]));
-    }
-};
-
-// Sixteen units packed into bytes: units from 0x100 to 0x7FFF become 0xFF,
-// from 0x8000 on 0x00, and neither is printable.
-inline __m128i PackedUnits(const Unit* text)
-{
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 8));
-    return _mm_packus_epi16(low, high);
-}
-
-// One bit for each of sixteen packed units that is printable ASCII that needs
-// nothing.
-inline unsigned OrdinaryMask(const PrintableVectors& printable, __m128i bytes)
-{
-    // 0x20..0x7E, compared as signed bytes: 0x80 and up are negative.
-    __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1F)),
-                                     _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x7F)));
-    for (int k = 0; k < printable.count; ++k)
-        ordinary = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, printable.unit[k]), ordinary);
-    return unsigned(_mm_movemask_epi8(ordinary));
-}
-
 // From `i`, blocks of sixteen units, read only below MAX_ARG_LEN, within the
 // caller's buffer: the index of the first unit of the first block that does
 // not pass (a block passes when all its units are printable ASCII that needs
 // nothing), or where the blocks end.
 inline size_t SkipOrdinaryBlocks(const UnitClasses& classes, const Unit* text, size_t i)
 {
-    const PrintableVectors printable(classes);
+    const __m128i belowSpace = _mm_set1_epi8(0x1F);
+    const __m128i delete_ = _mm_set1_epi8(0x7F);
     for (; i + 16 <= size_t(MAX_ARG_LEN); i += 16) {
-        const unsigned mask = OrdinaryMask(printable, PackedUnits(text + i));
+        // Sixteen units packed into bytes: units from 0x100 to 0x7FFF
+        // become 0xFF, from 0x8000 on 0x00, and neither is printable.
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
+        const __m128i bytes = _mm_packus_epi16(low, high);
+        // 0x20..0x7E, compared as signed bytes: 0x80 and up are negative.
+        __m128i ordinary = _mm_and_si128(_mm_cmpgt_epi8(bytes, belowSpace), _mm_cmplt_epi8(bytes, delete_));
+        for (int k = 0; k < classes.printableCount; ++k)
+            ordinary = _mm_andnot_si128(
+                _mm_cmpeq_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(classes.printableSplat[k]))),
+                ordinary);
+        const unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
         if (mask != 0xFFFF)
             return i + size_t(__builtin_ctz(~mask));
     }
