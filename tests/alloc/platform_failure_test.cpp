@@ -7,6 +7,7 @@
 // export makes has a row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <vector>
@@ -21,6 +22,7 @@ typedef const char*(WINAPI* OperationProc)(int i);
 typedef int(WINAPI* FailCallProc)(const char* operation, long n, DWORD error, long bytes);
 typedef long(WINAPI* CallsProc)(const char* operation);
 typedef long(WINAPI* PendingProc)();
+typedef void(WINAPI* ScratchFailAtProc)(long n);
 
 // One call to Windows made to fail: the nth call of `operation` during the
 // export's call fails with `error`. A WriteFile with `bytes` of zero or more
@@ -45,6 +47,7 @@ enum Scene {
     kHelpAgain, // the same, a viewer of an earlier request running
     kBeside,    // Help, with the help file beside the module (and the shell)
     kNoHelp,    // Help, with no help file anywhere
+    kNoMemory,  // Help, with no memory for its path buffers
     kShutdown,  // ShutdownPlugin, a viewer running
 };
 
@@ -84,6 +87,7 @@ const std::string kUtf16Line("a\0\xE9\0b\0\r\0\n\0", 10);
 const std::string kUtf8Mark = "\xEF\xBB\xBF";
 const std::string kUtf16Mark = "\xFF\xFE";
 const std::wstring kLine = L"a\\u00e9b";
+const std::wstring kTooLong(MAX_ARG_LEN, L'z');
 // The evaluator's complaint about @expfind's offset, and the module's.
 const std::string kBadExpression = "ivsh: Bad expression: 1+\r\n";
 const std::string kBadOffset = "Ivro plugin: Bad offset: \"1+\"\r\n";
@@ -192,6 +196,11 @@ const Row kRows[] = {
      {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1, std::wstring(8185, L'a'), ""},
     {"@expcmp message lost", kBuffer, "f_expcmp", L"a,b,z", {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1,
      L"a,b,z", ""},
+    // @exp and EXPECHO complain only of a text longer than a shell hands
+    // over (8192 units here: the call gets a buffer of that size and more).
+    {"@exp message lost", kBuffer, "f_exp", kTooLong, {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1, kTooLong, ""},
+    {"EXPECHO message lost", kBuffer, "expecho", L" " + kTooLong, {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, 2,
+     L" " + kTooLong, ""},
 
     // ---- @expfind's offset: the evaluator's complaint is silenced only when
     // both standard handles can be sent away and brought back.
@@ -245,6 +254,8 @@ const Row kRows[] = {
     // The box names the Windows directory as the seventh place has it.
     {"no Windows directory for the box", kNoHelp, "Help", L"@exp", {{"GetSystemWindowsDirectoryW", 1, kDenied}}, 1,
      L"", "", "", L"utf8output=yes", "", -1, 0, true},
+    {"help's message lost without its path buffers", kNoMemory, "Help", L"@exp",
+     {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, 1, L"", "", "", L"utf8output=yes", "", -1, 0, false},
     {"the viewer not ended at shutdown", kShutdown, "ShutdownPlugin", L"", {{"TerminateProcess", 1, kDenied}}, 0,
      L"", "", "", L"utf8output=yes", "", -1, 0, false, true},
     {"its handle not closed at shutdown", kShutdown, "ShutdownPlugin", L"", {{"CloseHandle", 1, kDenied}}, 0, L"",
@@ -350,9 +361,12 @@ public:
             ExportAs<HelpProc>("Help")(name);
             earlier_ = Launches(log_, 1);
         }
+        if (row.scene == kNoMemory)
+            ExportAs<ScratchFailAtProc>("IvroScratchFailAt")(1);
     }
     ~Stage()
     {
+        ExportAs<ScratchFailAtProc>("IvroScratchFailAt")(0);
         ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
         for (const Launch& launch : Launches(log_, 0))
             EndViewer(launch.pid);
@@ -433,7 +447,7 @@ struct Outcome {
 
 Outcome Call(const char* name, const std::wstring& argument)
 {
-    GuardedBuffer buffer(argument);
+    GuardedBuffer buffer(argument, std::max<size_t>(MAX_ARG_LEN, argument.size() + 1));
     const std::string export_ = name;
 
     Outcome outcome;

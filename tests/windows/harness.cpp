@@ -135,17 +135,19 @@ constexpr size_t kGuardUnits = 64;
 constexpr wchar_t kGuardUnit = 0xA5A5;
 } // namespace
 
-GuardedBuffer::GuardedBuffer(const std::wstring& argument) : units_(MAX_ARG_LEN + kGuardUnits, kGuardUnit)
+GuardedBuffer::GuardedBuffer(const std::wstring& argument, size_t units)
+    : size_(units), units_(units + kGuardUnits, kGuardUnit)
 {
-    std::fill(units_.begin(), units_.begin() + MAX_ARG_LEN, 0);
-    argument.copy(units_.data(), std::min<size_t>(argument.size(), MAX_TEXT_LEN));
+    std::fill(units_.begin(), units_.begin() + ptrdiff_t(size_), 0);
+    argument.copy(units_.data(), std::min(argument.size(), size_ - 1));
 }
 
-std::wstring GuardedBuffer::Text() const { return std::wstring(units_.data(), wcsnlen(units_.data(), MAX_ARG_LEN)); }
+std::wstring GuardedBuffer::Text() const { return std::wstring(units_.data(), wcsnlen(units_.data(), size_)); }
 
 bool GuardedBuffer::GuardIntact() const
 {
-    return std::all_of(units_.begin() + MAX_ARG_LEN, units_.end(), [](wchar_t unit) { return unit == kGuardUnit; });
+    return std::all_of(units_.begin() + ptrdiff_t(size_), units_.end(),
+                       [](wchar_t unit) { return unit == kGuardUnit; });
 }
 
 CallResult CallBuffer(const char* exportName, const std::wstring& argument)

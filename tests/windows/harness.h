@@ -45,17 +45,19 @@ std::wstring ShellExpand(const std::wstring& text);
 // Runs a shell command line (built-ins, module commands) as a batch line would.
 int ShellCommand(const std::wstring& line);
 
-// A zeroed buffer of MAX_ARG_LEN units that holds `argument` (at most
-// MAX_TEXT_LEN units of it), followed by a guard region that no call may
+// A zeroed buffer of `units` units (a shell's MAX_ARG_LEN unless a test
+// plays a shell that hands over more) that holds `argument` (at most
+// `units` - 1 units of it), followed by a guard region that no call may
 // write to.
 class GuardedBuffer {
 public:
-    explicit GuardedBuffer(const std::wstring& argument);
+    explicit GuardedBuffer(const std::wstring& argument, size_t units = MAX_ARG_LEN);
     wchar_t* Data() { return units_.data(); }
     std::wstring Text() const; // up to its first NUL
     bool GuardIntact() const;
 
 private:
+    size_t size_;
     std::vector<wchar_t> units_;
 };
 
