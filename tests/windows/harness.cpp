@@ -135,18 +135,19 @@ constexpr size_t kGuardUnits = 64;
 constexpr wchar_t kGuardUnit = 0xA5A5;
 } // namespace
 
-GuardedBuffer::GuardedBuffer(const std::wstring& argument, size_t units)
-    : size_(units), units_(units + kGuardUnits, kGuardUnit)
+GuardedBuffer::GuardedBuffer(const std::wstring& argument, size_t units) : units_(units + kGuardUnits, kGuardUnit)
 {
-    std::fill(units_.begin(), units_.begin() + ptrdiff_t(size_), 0);
-    argument.copy(units_.data(), std::min(argument.size(), size_ - 1));
+    std::fill(units_.begin(), units_.begin() + ptrdiff_t(units), 0);
+    argument.copy(units_.data(), std::min(argument.size(), units - 1));
 }
 
-std::wstring GuardedBuffer::Text() const { return std::wstring(units_.data(), wcsnlen(units_.data(), size_)); }
+size_t GuardedBuffer::Size() const { return units_.size() - kGuardUnits; }
+
+std::wstring GuardedBuffer::Text() const { return std::wstring(units_.data(), wcsnlen(units_.data(), Size())); }
 
 bool GuardedBuffer::GuardIntact() const
 {
-    return std::all_of(units_.begin() + ptrdiff_t(size_), units_.end(),
+    return std::all_of(units_.begin() + ptrdiff_t(Size()), units_.end(),
                        [](wchar_t unit) { return unit == kGuardUnit; });
 }
 

@@ -57,7 +57,7 @@ public:
     bool GuardIntact() const;
 
 private:
-    size_t size_;
+    size_t Size() const; // the units before the guard
     std::vector<wchar_t> units_;
 };
 
