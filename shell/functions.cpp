@@ -149,6 +149,31 @@ int FileCloseFunction(std::wstring_view args, std::wstring& result)
     return 0;
 }
 
+// @fileseek[handle,offset[,method]]: moves the handle's position to offset
+// from the start (method 0, the default), from where it is (1) or from the
+// end (2). The new position, or -1 when the handle cannot be moved so.
+int FileSeekFunction(std::wstring_view args, std::wstring& result)
+{
+    const size_t first = args.find(L',');
+    const size_t second = first == std::wstring_view::npos ? first : args.find(L',', first + 1);
+    HANDLE handle = nullptr;
+    int64_t offset = 0, method = 0;
+    if (first == std::wstring_view::npos || !ParseHandle(args.substr(0, first), handle))
+        return Fail(L"fileseek", L"Bad handle: \"" + Trim(args.substr(0, first)) + L"\"");
+    const std::wstring_view distance = args.substr(first + 1, second == std::wstring_view::npos ? second : second - first - 1);
+    if (!ParseInteger(TrimView(distance), offset))
+        return Fail(L"fileseek", L"Bad offset: \"" + Trim(distance) + L"\"");
+    if (second != std::wstring_view::npos &&
+        (!ParseInteger(TrimView(args.substr(second + 1)), method) || method < 0 || method > 2))
+        return Fail(L"fileseek", L"Bad method: \"" + Trim(args.substr(second + 1)) + L"\" (0, 1 or 2)");
+    LARGE_INTEGER distanceMoved{}, position{};
+    distanceMoved.QuadPart = offset;
+    const DWORD methods[] = {FILE_BEGIN, FILE_CURRENT, FILE_END};
+    result = SetFilePointerEx(handle, distanceMoved, &position, methods[method]) ? std::to_wstring(position.QuadPart)
+                                                                                 : L"-1";
+    return 0;
+}
+
 struct ShellFunction {
     const wchar_t* name;
     int (*call)(std::wstring_view args, std::wstring& result);
@@ -157,7 +182,7 @@ struct ShellFunction {
 const ShellFunction kFunctions[] = {
     {L"option", OptionFunction},     {L"path", PathFunction},           {L"eval", EvalFunction},
     {L"line", LineFunction},         {L"fileopen", FileOpenFunction},   {L"fileread", FileReadFunction},
-    {L"fileclose", FileCloseFunction},
+    {L"fileclose", FileCloseFunction}, {L"fileseek", FileSeekFunction},
 };
 
 const wchar_t* const kShellVariables[] = {L"_batch",      L"_batchline", L"_batchname", L"_cmdspec",

@@ -101,6 +101,31 @@ TEST_F(FilesTest, FilereadLeavesTheHandleJustAfterTheLine)
     Expand(L"%@fileclose[" + handle + L"]");
 }
 
+TEST_F(FilesTest, FileseekMovesTheHandle)
+{
+    std::wstring path = WriteBytes(L"seek.txt", "first\r\nsecond\r\nthird");
+    std::wstring handle = Expand(L"%@fileopen[" + path + L",read]").text;
+    const struct {
+        std::wstring args;
+        std::wstring position;
+        std::wstring next; // what @fileread then gives
+    } cases[] = {
+        {L"7", L"7", L"second"},
+        {L" -5 , 2", L"15", L"third"},
+        {L"-10,1", L"10", L"ond"},
+        {L"0,0", L"0", L"first"},
+        {L"-1,0", L"-1", L"second"}, // before the start: the handle stays where it was
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Expand(L"%@fileseek[" + handle + L"," + c.args + L"]").text, c.position) << Show(c.args);
+        EXPECT_EQ(Expand(L"%@fileread[" + handle + L"]").text, c.next) << Show(c.args);
+    }
+    Expand(L"%@fileclose[" + handle + L"]");
+    EXPECT_EQ(Expand(L"%@fileseek[" + handle + L",0]").text, L"-1"); // closed
+    Expansion bad = Expand(L"%@fileseek[" + handle + L",0,3]");
+    EXPECT_EQ(bad.output.err, "ivsh: @fileseek: Bad method: \"3\" (0, 1 or 2)\r\n");
+}
+
 TEST_F(FilesTest, FileopenModes)
 {
     std::wstring path = TempPath(L"modes.txt");
