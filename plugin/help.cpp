@@ -76,6 +76,27 @@ void Unquote(const wchar_t** text, size_t* length)
     }
 }
 
+// The next folder of PATH, from *cursor on, as Windows reads PATH: up to a
+// semicolon outside double quotes, with the quotes dropped, so that a folder
+// in quotes may hold a semicolon ("C:\tools;old\bin"). The folder is
+// written over itself without its quotes; its length is returned, *folder
+// points to it, and *cursor moves past its semicolon.
+size_t NextPathFolder(wchar_t** cursor, const wchar_t** folder)
+{
+    wchar_t* in = *cursor;
+    wchar_t* out = in;
+    *folder = in;
+    bool quoted = false;
+    for (; *in != 0 && (quoted || *in != L';'); ++in) {
+        if (*in == L'"')
+            quoted = !quoted;
+        else
+            *out++ = *in;
+    }
+    *cursor = *in == L';' ? in + 1 : in;
+    return size_t(out - *folder);
+}
+
 // Writes the viewer's path in `folder` (`length` units) into `program`; true
 // when that names a file.
 bool ViewerIn(const wchar_t* folder, size_t length, wchar_t* program)
@@ -104,13 +125,9 @@ bool FindViewer(HelpBuffers* b)
     DWORD size = OsGetEnvironmentVariableW(L"PATH", b->searched, kPathUnits);
     if (size == 0 || size >= kPathUnits)
         return false;
-    for (const wchar_t* entry = b->searched; *entry != 0;) {
-        size_t n = wcscspn(entry, L";");
-        const wchar_t* folder = entry;
-        entry += n;
-        if (*entry == L';')
-            ++entry;
-        Unquote(&folder, &n);
+    for (wchar_t* entry = b->searched; *entry != 0;) {
+        const wchar_t* folder;
+        const size_t n = NextPathFolder(&entry, &folder);
         const bool drive = n >= 3 && (folder[0] | 0x20) >= L'a' && (folder[0] | 0x20) <= L'z' && folder[1] == L':' &&
                            IsSlash(folder[2]);
         const bool unc = n >= 2 && IsSlash(folder[0]) && IsSlash(folder[1]); // \\server\share, \\?\...

@@ -324,6 +324,8 @@ TEST_F(HelpViewer, TheViewerComesFromWhereWindowsKeepsIt)
     SetCurrentDirectoryW(work.c_str());
     const std::wstring tools = Make(TempDir() + L"\\tools", true);
     CopyStandIn(Make(tools + L"\\hh.exe"));
+    const std::wstring semicolon = Make(TempDir() + L"\\tools;old", true);
+    CopyStandIn(Make(semicolon + L"\\hh.exe"));
     wchar_t system[MAX_PATH];
     GetSystemDirectoryW(system, MAX_PATH);
     const std::wstring inSystem = std::wstring(system) + L"\\hh.exe";
@@ -352,6 +354,8 @@ TEST_F(HelpViewer, TheViewerComesFromWhereWindowsKeepsIt)
         {true, true, L".;work;" + tools, viewer_},
         {false, true, L".;work;" + tools, inSystem},
         {false, false, L".;work;\"" + tools + L"\"", inTools},
+        // A semicolon inside quotes belongs to the folder.
+        {false, false, L".;work;\"" + semicolon + L"\";" + tools, semicolon + L"\\hh.exe"},
         {false, false, L".;work;" + ExeDirectory(), ExeDirectory() + L"\\hh.exe"},
         {false, false, L".;work;..\\work", L""},
         // The folder and the program joined by one backslash, the folder as
