@@ -40,22 +40,31 @@ UINT GetOutputCodePage()
 }
 
 // The handle @expwrite writes to, as it was before the call: what kind of
-// handle it is and, for a disk file, where the call may take back what it
-// put in.
+// handle it is and, for a disk file, what a failed call needs to put it
+// back.
 struct Target {
     HANDLE handle;
-    // A character device, a console above all: its count is not of bytes
-    // (a console in code page 65001 counted characters before Windows 8), so
-    // a successful write there counts as the whole line. Any other handle
-    // must take every byte.
+    // A console, as the platform's console calls know it: its count is not
+    // of bytes (a console in code page 65001 counted characters before
+    // Windows 8), so a successful write there counts as the whole line. Any
+    // other handle must take every byte, the null device and other character
+    // devices included.
     bool console;
     // The platform reports the file's size as 0: the mark goes first.
     bool empty;
-    // A disk file whose position and size are known: a failed call can cut
-    // it back to that size and that position.
+    // A disk file whose size and position are known: a failed call can put
+    // it back.
     bool rewindable;
     LARGE_INTEGER position;
     LARGE_INTEGER size;
+};
+
+// The bytes of a disk file that the line is to overwrite (those from the
+// position up to the file's end, at most as many as the line has), read
+// before the line is written, to be put back should it fail.
+struct Overwritten {
+    DWORD count;
+    char bytes[kConversionBytes];
 };
 
 // Notes what `handle` is and, for a disk file, its size and position, before
@@ -66,7 +75,8 @@ Target NoteTarget(HANDLE handle)
     Target target = {};
     target.handle = handle;
     const DWORD type = OsGetFileType(handle);
-    target.console = type == FILE_TYPE_CHAR;
+    DWORD mode;
+    target.console = type == FILE_TYPE_CHAR && OsGetConsoleMode(handle, &mode);
     BY_HANDLE_FILE_INFORMATION info;
     if (OsGetFileInformationByHandle(handle, &info)) {
         target.size.LowPart = info.nFileSizeLow;
@@ -79,26 +89,80 @@ Target NoteTarget(HANDLE handle)
     return target;
 }
 
-// Writes `size` bytes with one call. A write that puts fewer bytes in a file
-// or a pipe than asked (a full disk takes what fits and reports success)
-// failed as surely as one the platform refuses: the line is not there whole.
+// Before a line of `size` bytes is written inside a disk file: reads the
+// bytes it will overwrite into *saved and moves back to the position. A
+// handle that cannot read saves nothing (and a failed line then leaves what
+// it overwrote changed). False only when the position could not be put back
+// after reading: nothing may be written then.
+bool SaveOverwritten(const Target& target, DWORD size, Overwritten* saved)
+{
+    saved->count = 0;
+    if (!target.rewindable || target.position.QuadPart >= target.size.QuadPart)
+        return true;
+    const LONGLONG inside = target.size.QuadPart - target.position.QuadPart;
+    const DWORD wanted = inside < LONGLONG(size) ? DWORD(inside) : size;
+    if (!OsReadFile(target.handle, saved->bytes, wanted, &saved->count, nullptr))
+        saved->count = 0;
+    return saved->count == 0 || OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN);
+}
+
+// Writes `size` bytes with one call. A write that puts fewer bytes in than
+// asked (a full disk takes what fits and reports success) failed as surely
+// as one the platform refuses: the line is not there whole. Only a console
+// counts characters instead.
 bool WriteWhole(const Target& target, const void* bytes, DWORD size)
 {
     DWORD done = 0;
     return OsWriteFile(target.handle, bytes, size, &done, nullptr) != 0 && (done == size || target.console);
 }
 
-// Puts a disk file back as it was before the call: cuts what the call added
-// past the old end, then moves the position back. A write that fails for
-// want of space only ever adds past the end; what a failing disk may have
-// overwritten inside the file cannot be taken back. When the cut fails, the
-// position stays at the old end, where writing the line again covers the
-// torn part. Nothing can be taken back from a pipe or a console.
-void TakeBack(const Target& target)
+// Writes back the first `count` saved bytes at the position, unless the file
+// holds them there still (`scratch`, of as many bytes, reads them): a handle
+// that only appends wrote at the end and overwrote nothing.
+void PutBack(const Target& target, const Overwritten& saved, DWORD count, char* scratch)
 {
-    if (target.rewindable && OsSetFilePointerEx(target.handle, target.size, nullptr, FILE_BEGIN) &&
-        OsSetEndOfFile(target.handle))
-        OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN);
+    DWORD got = 0;
+    if (!OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN) ||
+        (OsReadFile(target.handle, scratch, count, &got, nullptr) && got == count &&
+         std::memcmp(scratch, saved.bytes, count) == 0))
+        return;
+    if (OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN))
+        WriteWhole(target, saved.bytes, count);
+}
+
+// Puts a disk file back as it was before the call, after a mark or line that
+// did not go in whole. Where this call's writing ended (the position now)
+// and the file's size tell what it changed: what it added past the old end
+// is cut off, and the bytes it overwrote inside the file are written back
+// (`scratch`: kConversionBytes bytes the call no longer needs). When the
+// size is not the one this call left, another handle changed the file in
+// between, and the file is left alone: cutting would take that handle's
+// bytes too. In every case the position goes back to where it was. Nothing
+// can be taken back from a pipe or a console.
+void TakeBack(const Target& target, const Overwritten& saved, char* scratch)
+{
+    if (!target.rewindable)
+        return;
+    const HANDLE handle = target.handle;
+    const LARGE_INTEGER here = {};
+    LARGE_INTEGER end;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (OsSetFilePointerEx(handle, here, &end, FILE_CURRENT) && end.QuadPart > target.position.QuadPart &&
+        OsGetFileInformationByHandle(handle, &info)) {
+        LARGE_INTEGER size;
+        size.LowPart = info.nFileSizeLow;
+        size.HighPart = LONG(info.nFileSizeHigh);
+        const LONGLONG left = end.QuadPart > target.size.QuadPart ? end.QuadPart : target.size.QuadPart;
+        if (size.QuadPart == left) {
+            if (left > target.size.QuadPart && OsSetFilePointerEx(handle, target.size, nullptr, FILE_BEGIN))
+                OsSetEndOfFile(handle);
+            const LONGLONG overwritten = end.QuadPart - target.position.QuadPart;
+            const DWORD back = overwritten < LONGLONG(saved.count) ? DWORD(overwritten) : saved.count;
+            if (back > 0)
+                PutBack(target, saved, back, scratch);
+        }
+    }
+    OsSetFilePointerEx(handle, target.position, nullptr, FILE_BEGIN);
 }
 
 // Writes the byte-order mark of UTF-16LE or UTF-8 when the target is an
@@ -166,10 +230,12 @@ int WINAPI f_expwrite(LPWSTR buffer)
     }
 
     const Target target = NoteTarget(handle);
-    if (WriteByteOrderMark(codePage, target) && WriteWhole(target, text, bytes)) {
+    Overwritten saved;
+    if (SaveOverwritten(target, bytes, &saved) && WriteByteOrderMark(codePage, target) &&
+        WriteWhole(target, text, bytes)) {
         wsprintfW(buffer, L"%u", unsigned(count));
     } else {
-        TakeBack(target);
+        TakeBack(target, saved, converted);
         wcscpy(buffer, L"-1");
     }
     return 0;

@@ -61,6 +61,12 @@ BOOL OsSetEndOfFile(HANDLE file)
     return SetEndOfFile(file);
 }
 
+BOOL OsReadFile(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped)
+{
+    IVRO_FAIL(ReadFile, (*read = 0, FALSE));
+    return ReadFile(file, bytes, size, read, overlapped);
+}
+
 BOOL OsWriteFile(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped)
 {
     IVRO_FAIL(WriteFile, (*written = 0, FALSE));
@@ -70,6 +76,12 @@ BOOL OsWriteFile(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVE
         return result;
 #endif
     return WriteFile(file, bytes, size, written, overlapped);
+}
+
+BOOL OsGetConsoleMode(HANDLE console, DWORD* mode)
+{
+    IVRO_FAIL(GetConsoleMode, FALSE);
+    return GetConsoleMode(console, mode);
 }
 
 DWORD OsGetFileAttributesW(LPCWSTR path)

@@ -23,7 +23,9 @@
     X(GetFileInformationByHandle)                                                                                      \
     X(SetFilePointerEx)                                                                                                \
     X(SetEndOfFile)                                                                                                    \
+    X(ReadFile)                                                                                                        \
     X(WriteFile)                                                                                                       \
+    X(GetConsoleMode)                                                                                                  \
     X(WideCharToMultiByte)                                                                                             \
     X(GetEnvironmentVariableW)                                                                                         \
     X(GetModuleFileNameW)                                                                                              \
@@ -52,7 +54,9 @@ DWORD OsGetFileType(HANDLE file);
 BOOL OsGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
 BOOL OsSetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* position, DWORD method);
 BOOL OsSetEndOfFile(HANDLE file);
+BOOL OsReadFile(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped);
 BOOL OsWriteFile(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped);
+BOOL OsGetConsoleMode(HANDLE console, DWORD* mode);
 DWORD OsGetFileAttributesW(LPCWSTR path);
 
 // Code pages.

@@ -17,18 +17,25 @@ const char* const kOperationNames[] = {
 };
 static_assert(sizeof kOperationNames / sizeof *kOperationNames == PLATFORM_OPERATION_COUNT, "one name a call");
 
-// A failure armed for one operation: its `countdown`-th call from now fails
-// with `error`. For WriteFile, `bytes` of zero or more first puts in that
-// many bytes (at most the write's), and an `error` of 0 then reports success.
-struct Fault {
+// What a test armed: the `countdown`-th call of `operation` from now fails
+// with `error` or, with a `step`, has that step of the test's own run just
+// before it (another handle writing to the file in between, say). For
+// WriteFile, `bytes` of zero or more first puts in that many bytes (at most
+// the write's), and an `error` of 0 then reports success. A few may be armed
+// at once, for the same operation too.
+struct Armed {
+    int operation;
     long countdown;
     DWORD error;
     long bytes;
+    void(WINAPI* step)();
 };
 
-Fault g_faults[PLATFORM_OPERATION_COUNT];
+constexpr int kMostArmed = 8;
+Armed g_armed[kMostArmed];
 long g_calls[PLATFORM_OPERATION_COUNT];
-// The WriteFile call that the countdown reached is to be cut short.
+// The write that a countdown reached is to be cut short as this says.
+Armed g_cut;
 bool g_cutDue = false;
 
 int OperationIndex(const char* name)
@@ -39,20 +46,37 @@ int OperationIndex(const char* name)
     return -1;
 }
 
+// Arms `armed` in a free place: 0, or -2 when every place is taken.
+int Arm(const Armed& armed)
+{
+    for (Armed& place : g_armed)
+        if (place.countdown <= 0) {
+            place = armed;
+            return 0;
+        }
+    return -2;
+}
+
 } // namespace
 
 bool PlatformCallFails(PlatformOperation operation)
 {
     ++g_calls[operation];
-    Fault& fault = g_faults[operation];
-    if (fault.countdown <= 0 || --fault.countdown > 0)
-        return false;
-    if (operation == OP_WriteFile && fault.bytes >= 0) {
-        g_cutDue = true;
-        return false;
+    bool fails = false;
+    for (Armed& armed : g_armed) {
+        if (armed.operation != operation || armed.countdown <= 0 || --armed.countdown > 0)
+            continue;
+        if (armed.step != nullptr) {
+            armed.step();
+        } else if (operation == OP_WriteFile && armed.bytes >= 0) {
+            g_cut = armed;
+            g_cutDue = true;
+        } else {
+            SetLastError(armed.error);
+            fails = true;
+        }
     }
-    SetLastError(fault.error);
-    return true;
+    return fails;
 }
 
 bool PlatformWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
@@ -61,12 +85,11 @@ bool PlatformWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written
     if (!g_cutDue)
         return false;
     g_cutDue = false;
-    const Fault& fault = g_faults[OP_WriteFile];
-    const DWORD part = DWORD(fault.bytes) < size ? DWORD(fault.bytes) : size;
+    const DWORD part = DWORD(g_cut.bytes) < size ? DWORD(g_cut.bytes) : size;
     *written = 0;
     *result = part == 0 || WriteFile(file, bytes, part, written, overlapped);
-    if (*result && fault.error != 0) {
-        SetLastError(fault.error);
+    if (*result && g_cut.error != 0) {
+        SetLastError(g_cut.error);
         *result = FALSE;
     }
     return true;
@@ -88,21 +111,37 @@ const char* WINAPI IvroPlatformOperation(int i)
     return i >= 0 && i < PLATFORM_OPERATION_COUNT ? kOperationNames[i] : nullptr;
 }
 
-// Arms the n-th call from now of `operation` to fail with `error` (see Fault);
-// n 0 disarms it, and a null operation disarms every one. -1 for a name that
-// is not an operation.
+// Arms the n-th call from now of `operation` to fail with `error` (see
+// Armed); n 0 disarms every failure and step armed for it, and a null
+// operation disarms everything. -1 for a name that is not an operation, -2
+// when too many are armed.
 int WINAPI IvroFailCall(const char* operation, long n, DWORD error, long bytes)
 {
     if (operation == nullptr) {
-        std::memset(g_faults, 0, sizeof g_faults);
+        std::memset(g_armed, 0, sizeof g_armed);
         g_cutDue = false;
         return 0;
     }
     const int i = OperationIndex(operation);
     if (i < 0)
         return -1;
-    g_faults[i] = Fault{n, error, bytes};
-    return 0;
+    if (n == 0) {
+        for (Armed& armed : g_armed)
+            if (armed.operation == i)
+                armed.countdown = 0;
+        return 0;
+    }
+    return Arm(Armed{i, n, error, bytes, nullptr});
+}
+
+// Has `step` run just before the n-th call from now of `operation`; -1 for a
+// name that is not an operation, -2 when too many are armed.
+int WINAPI IvroInterpose(const char* operation, long n, void(WINAPI* step)())
+{
+    const int i = OperationIndex(operation);
+    if (i < 0)
+        return -1;
+    return Arm(Armed{i, n, 0, -1, step});
 }
 
 // How often `operation` has been called since the module was loaded; -1 for
@@ -113,12 +152,12 @@ long WINAPI IvroPlatformCalls(const char* operation)
     return i < 0 ? -1 : g_calls[i];
 }
 
-// How many armed failures have not been reached yet.
+// How many armed failures and steps have not been reached yet.
 long WINAPI IvroFaultsPending()
 {
     long pending = 0;
-    for (const Fault& fault : g_faults)
-        pending += fault.countdown > 0;
+    for (const Armed& armed : g_armed)
+        pending += armed.countdown > 0;
     return pending;
 }
 

@@ -1,15 +1,28 @@
-// The module's test build with its calls to Windows made to fail: for each
-// export and each call it makes, the call failed (a write also cut short)
-// and what the export then does: its result, its return code, its message,
-// and what it leaves behind in the caller's buffer, the file or pipe it
-// wrote to, the standard handles, the shell's expansion setting and the help
-// viewer. A last check holds the table to the module: every call that any
-// export makes has a row.
+// The module's test build with its calls to Windows made to fail.
+//
+// The sweep: for each export that calls Windows and each scene of a small
+// product (handles opened for reading, writing and appending, positions,
+// pipes, devices, encodings; settings, messages), the call runs once to count
+// its calls; then every one of them is failed in turn (refused, and a write
+// also cut short, reported as success and as failure), and each outcome is
+// judged against a model of what the call may leave: the whole result or a
+// failure, never something in between.
+//
+// The rows: what the sweep's one failure a case cannot reach (a take-back
+// failing after a failed write, another handle writing in between, the help
+// viewer, which setting a failed read stands for, a message word for word),
+// one row each, runnable alone by name.
+//
+// A last check holds both to the module: every call that any export makes is
+// failed by a row or by the sweep.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 #include <map>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "harness.h"
@@ -20,29 +33,565 @@ namespace {
 
 typedef const char*(WINAPI* OperationProc)(int i);
 typedef int(WINAPI* FailCallProc)(const char* operation, long n, DWORD error, long bytes);
+typedef int(WINAPI* InterposeProc)(const char* operation, long n, void(WINAPI* step)());
 typedef long(WINAPI* CallsProc)(const char* operation);
 typedef long(WINAPI* PendingProc)();
 typedef void(WINAPI* ScratchFailAtProc)(long n);
+
+constexpr DWORD kDiskFull = ERROR_DISK_FULL;
+constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
+constexpr DWORD kNotFound = ERROR_ENVVAR_NOT_FOUND;
 
 // One call to Windows made to fail: the nth call of `operation` during the
 // export's call fails with `error`. A WriteFile with `bytes` of zero or more
 // first puts in that many bytes, and an `error` of 0 then reports success:
 // a disk that takes what fits says so.
 struct Fault {
-    const char* operation;
+    std::string operation;
     long nth;
     DWORD error;
     long bytes = -1;
 };
 
+Fault Refused(const char* operation, long nth = 1, DWORD error = kDenied) { return {operation, nth, error}; }
+// The nth write puts in `bytes` and reports success.
+Fault WriteCut(long nth, long bytes) { return {"WriteFile", nth, 0, bytes}; }
+// The nth write puts in `bytes` and then fails.
+Fault WriteCutRefused(long nth, long bytes) { return {"WriteFile", nth, kDiskFull, bytes}; }
+
+std::string Describe(const Fault& fault)
+{
+    std::string text = fault.operation + " #" + std::to_string(fault.nth);
+    if (fault.bytes < 0)
+        return text + " refused";
+    return text + " cut at " + std::to_string(fault.bytes) + " bytes, reported as " +
+           (fault.error == 0 ? "success" : "failure");
+}
+
+// The error a refused call of `operation` sets.
+DWORD ErrorOf(const std::string& operation)
+{
+    if (operation == "WriteFile")
+        return kDiskFull;
+    if (operation == "GetStdHandle")
+        return ERROR_INVALID_HANDLE;
+    if (operation == "GetEnvironmentVariableW")
+        return kNotFound;
+    return kDenied;
+}
+
+void Arm(const std::vector<Fault>& faults)
+{
+    for (const Fault& fault : faults)
+        ASSERT_EQ(ExportAs<FailCallProc>("IvroFailCall")(fault.operation.c_str(), fault.nth, fault.error, fault.bytes),
+                  0)
+            << fault.operation << " is no operation of the module";
+}
+
+void Disarm() { ExportAs<FailCallProc>("IvroFailCall")(nullptr, 0, 0, -1); }
+
+long Pending() { return ExportAs<PendingProc>("IvroFaultsPending")(); }
+
+std::vector<std::string> Operations()
+{
+    std::vector<std::string> names;
+    for (int i = 0; const char* name = ExportAs<OperationProc>("IvroPlatformOperation")(i); ++i)
+        names.push_back(name);
+    return names;
+}
+
+// How often each operation has been called so far.
+std::map<std::string, long> Counts()
+{
+    static const std::vector<std::string> operations = Operations();
+    std::map<std::string, long> counts;
+    for (const std::string& name : operations)
+        counts[name] = ExportAs<CallsProc>("IvroPlatformCalls")(name.c_str());
+    return counts;
+}
+
+// The calls made between two counts, by operation.
+std::map<std::string, long> Made(const std::map<std::string, long>& before)
+{
+    std::map<std::string, long> made;
+    for (const auto& [name, count] : Counts())
+        if (count != before.at(name))
+            made[name] = count - before.at(name);
+    return made;
+}
+
+// Which export made which call, and which calls some row or sweep made fail:
+// the last check compares the two.
+struct Coverage {
+    std::map<std::string, std::set<std::string>> made, failed;
+    size_t rows = 0, sweeps = 0, quiet = 0;
+};
+Coverage g_coverage;
+
+void NoteMade(const char* call, const std::map<std::string, long>& made)
+{
+    for (const auto& entry : made)
+        g_coverage.made[call].insert(entry.first);
+}
+
+std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to)
+{
+    for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// What a call of an export did.
+struct Outcome {
+    int code = 0;
+    std::wstring text;
+    Output output;
+    bool guardIntact = true;
+    HANDLE err[2] = {}, out[2] = {}; // the standard handles before and after
+    std::wstring box;
+};
+
+// Calls an export with `argument` in a buffer of the shell's size (or more,
+// for a longer argument), its output captured.
+Outcome Call(const char* name, const std::wstring& argument)
+{
+    GuardedBuffer buffer(argument, std::max<size_t>(MAX_ARG_LEN, argument.size() + 1));
+    const std::string export_ = name;
+    Outcome outcome;
+    outcome.output = Capture([&] {
+        outcome.err[0] = GetStdHandle(STD_ERROR_HANDLE);
+        outcome.out[0] = GetStdHandle(STD_OUTPUT_HANDLE);
+        if (export_ == "Help" || export_ == "Usage") {
+            wchar_t usage[PLUGIN_USAGE_LEN] = {};
+            outcome.code = export_ == "Help" ? ExportAs<HelpProc>("Help")(buffer.Data())
+                                             : ExportAs<UsageProc>("Usage")(buffer.Data(), usage);
+        } else if (export_ == "ShutdownPlugin") {
+            outcome.code = ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
+        } else if (export_ == "InitializePlugin") {
+            outcome.code = ExportAs<InitializePluginProc>("InitializePlugin")();
+        } else if (export_ == "GetPluginInfo") {
+            outcome.code = ExportAs<GetPluginInfoProc>("GetPluginInfo")() == nullptr;
+        } else {
+            outcome.code = BufferExport(name)(buffer.Data());
+        }
+        outcome.err[1] = GetStdHandle(STD_ERROR_HANDLE);
+        outcome.out[1] = GetStdHandle(STD_OUTPUT_HANDLE);
+        // Put back what the module could not, for the capture to read.
+        SetStdHandle(STD_ERROR_HANDLE, outcome.err[0]);
+        SetStdHandle(STD_OUTPUT_HANDLE, outcome.out[0]);
+    });
+    outcome.text = buffer.Text();
+    outcome.guardIntact = buffer.GuardIntact();
+    return outcome;
+}
+
+// The same, reading and dismissing the box a help request may show.
+Outcome CallDismissing(const char* name, const std::wstring& argument)
+{
+    Outcome outcome;
+    std::wstring box = DismissingTheBox([&] { outcome = Call(name, argument); });
+    outcome.box = box;
+    return outcome;
+}
+
+// A standard handle that a call left on the null device is closed here, so
+// that the next call starts as this one did.
+void CloseLeftOnNull(HANDLE before, HANDLE after)
+{
+    if (after != before && after != nullptr && after != INVALID_HANDLE_VALUE &&
+        GetFileType(after) == FILE_TYPE_CHAR)
+        CloseHandle(after);
+}
+
+const std::string kLines = "line1\r\nline2\r\n";
+
+// The line "a\u00e9b" and CR LF in each output encoding, and the marks.
+const std::wstring kLine = L"a\\u00e9b";
+const std::string kUtf8Line = "a\xC3\xA9" "b\r\n";
+const std::string kUtf16Line("a\0\xE9\0b\0\r\0\n\0", 10);
+const std::string kCp1252Line = "a\xE9" "b\r\n";
+const std::string kUtf8Mark = "\xEF\xBB\xBF";
+const std::string kUtf16Mark = "\xFF\xFE";
+const std::wstring kTooLong(MAX_ARG_LEN, L'z');
+// The evaluator's complaint about @expfind's offset, and the module's.
+const std::string kBadExpression = "ivsh: Bad expression: 1+\r\n";
+const std::string kBadOffset = "Ivro plugin: Bad offset: \"1+\"\r\n";
+
+// The settings that the exports read, as the tests set them: Ivro_Chars x,
+// Ivro_Flags 1 (escape non-ASCII), IVRO_XE for @escenv.
+class Settings {
+public:
+    Settings()
+    {
+        SetEnvironmentVariableW(L"Ivro_Chars", L"x");
+        SetEnvironmentVariableW(L"Ivro_Flags", L"1");
+        SetEnvironmentVariableW(L"IVRO_XE", L"x\u00e9");
+        SetEnvironmentVariableW(L"noloadmsg", L"1");
+    }
+    ~Settings()
+    {
+        for (const wchar_t* name : {L"Ivro_Chars", L"Ivro_Flags", L"IVRO_XE", L"noloadmsg"})
+            SetEnvironmentVariableW(name, nullptr);
+    }
+    Settings(const Settings&) = delete;
+    Settings& operator=(const Settings&) = delete;
+};
+
+// ---------------------------------------------------------------------------
+// The sweep of @expwrite.
+
+enum class Kind { kDisk, kPipe, kNull, kConsole, kStdout };
+enum class Access { kReadWrite, kReadOnly, kWriteOnly, kAppendOnly, kAppendRead };
+
+struct WriteScene {
+    const char* name;
+    Kind kind;
+    Access access = Access::kReadWrite;
+    std::string before = {}; // what a disk file holds
+    long long position = 0;  // where its handle is
+};
+
+const WriteScene kWriteScenes[] = {
+    {"read-write, at the end", Kind::kDisk, Access::kReadWrite, kLines, 14},
+    {"read-write, in the middle", Kind::kDisk, Access::kReadWrite, kLines, 7},
+    {"read-write, at the start", Kind::kDisk, Access::kReadWrite, kLines, 0},
+    {"read-write, empty", Kind::kDisk, Access::kReadWrite, "", 0},
+    {"read-only, in the middle", Kind::kDisk, Access::kReadOnly, kLines, 7},
+    {"read-only, empty", Kind::kDisk, Access::kReadOnly, "", 0},
+    {"write-only, in the middle", Kind::kDisk, Access::kWriteOnly, kLines, 7},
+    {"append-only", Kind::kDisk, Access::kAppendOnly, kLines, 0},
+    {"append-only, empty", Kind::kDisk, Access::kAppendOnly, "", 0},
+    {"appending and reading", Kind::kDisk, Access::kAppendRead, kLines, 0},
+    {"a pipe", Kind::kPipe},
+    {"the null device", Kind::kNull},
+    {"a console", Kind::kConsole},
+    {"standard output, a file", Kind::kStdout},
+};
+
+struct Encoding {
+    const char* name;
+    const wchar_t* option;
+    std::string line; // the line's bytes
+    std::string mark; // the byte-order mark of an empty file
+    unsigned count;   // the result: units (UTF-16) or bytes
+};
+
+const Encoding kEncodings[] = {
+    {"UTF-16", L"unicodeoutput=yes", kUtf16Line, kUtf16Mark, 5},
+    {"UTF-8", L"utf8output=yes", kUtf8Line, kUtf8Mark, 6},
+    {"code page 1252", L"codepage=1252", kCp1252Line, "", 5},
+};
+
+void SetOutput(const wchar_t* option)
+{
+    ShellCommand(L"option unicodeoutput=no");
+    ShellCommand(L"option utf8output=no");
+    ShellCommand(L"option codepage=437");
+    ShellCommand(std::wstring(L"option ") + option);
+}
+
+// A console of the test program's own, where wine gives one (it needs an X
+// server): its output handle, or null.
+HANDLE g_console = nullptr;
+std::string g_noConsole;
+
+// The target of one call of @expwrite: set up for the call, read after it.
+class WriteStage {
+public:
+    WriteStage(const WriteScene& scene, const Encoding& encoding) : scene_(scene)
+    {
+        SetOutput(encoding.option);
+        path_ = TempDir() + L"\\sweep.txt";
+        switch (scene.kind) {
+        case Kind::kDisk: {
+            WriteFileBytes(path_, scene.before);
+            const DWORD access[] = {GENERIC_READ | GENERIC_WRITE, GENERIC_READ, GENERIC_WRITE, FILE_APPEND_DATA,
+                                    FILE_APPEND_DATA | GENERIC_READ};
+            handle_ = CreateFileW(path_.c_str(), access[int(scene.access)], FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+            LARGE_INTEGER at = {};
+            at.QuadPart = scene.position;
+            SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN);
+            break;
+        }
+        case Kind::kPipe: CreatePipe(&pipeEnd_, &handle_, nullptr, 1 << 16); break;
+        case Kind::kNull:
+            handle_ = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+            break;
+        case Kind::kConsole: handle_ = g_console; break;
+        case Kind::kStdout: break;
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        // The capture's file is empty and known to the platform.
+        sized_ = scene.kind == Kind::kStdout || GetFileInformationByHandle(handle_, &info);
+    }
+    ~WriteStage()
+    {
+        if (handle_ != nullptr && handle_ != g_console)
+            CloseHandle(handle_);
+        if (pipeEnd_ != nullptr)
+            CloseHandle(pipeEnd_);
+        DeleteFileW(path_.c_str());
+    }
+    WriteStage(const WriteStage&) = delete;
+    WriteStage& operator=(const WriteStage&) = delete;
+
+    std::wstring Argument() const
+    {
+        const std::wstring handle =
+            scene_.kind == Kind::kStdout ? L"-" : std::to_wstring(reinterpret_cast<uintptr_t>(handle_));
+        return handle + L"," + kLine;
+    }
+
+    // The platform tells the handle's file size: an empty file gets the mark.
+    bool Sized() const { return sized_; }
+
+    // What the file or pipe holds after the call (for standard output, what
+    // the call wrote there).
+    std::string Target(const Outcome& outcome)
+    {
+        switch (scene_.kind) {
+        case Kind::kDisk: return ReadFileBytes(path_);
+        case Kind::kStdout: return outcome.output.out;
+        case Kind::kPipe: {
+            CloseHandle(handle_);
+            handle_ = nullptr;
+            std::string bytes;
+            char chunk[256];
+            DWORD got = 0;
+            while (ReadFile(pipeEnd_, chunk, sizeof chunk, &got, nullptr) && got > 0)
+                bytes.append(chunk, got);
+            return bytes;
+        }
+        default: return "";
+        }
+    }
+
+    long long Position() const
+    {
+        LARGE_INTEGER position = {};
+        SetFilePointerEx(handle_, LARGE_INTEGER{}, &position, FILE_CURRENT);
+        return position.QuadPart;
+    }
+
+private:
+    const WriteScene& scene_;
+    std::wstring path_;
+    HANDLE handle_ = nullptr;
+    HANDLE pipeEnd_ = nullptr;
+    bool sized_ = false;
+};
+
+// `bytes` written over `file` at `at`, the file growing where they reach past
+// its end.
+std::string Overlay(std::string file, const std::string& bytes, size_t at)
+{
+    if (file.size() < at + bytes.size())
+        file.resize(at + bytes.size());
+    file.replace(at, bytes.size(), bytes);
+    return file;
+}
+
+// The model of @expwrite. A call leaves the whole line or nothing: the
+// result counts the line and the target holds it (after the mark on an empty
+// file) at the handle's position (at the end for a handle that only
+// appends), the position just after it; or the result is -1 and the target
+// is as it was, bytes and position. Then where the line must be lost, where
+// it must survive, and what a handle cannot take back:
+// - a write refused or cut short loses the line; a console alone counts a
+//   cut that reports success whole;
+// - a conversion or standard output that cannot be had loses it;
+// - a call that only looks at the target (its kind, its size, whether it is
+//   a console, the bytes the line will overwrite) never costs the line, nor
+//   does a refused move of a position (the line still goes in, or nothing);
+// - a handle that cannot write takes nothing; what went into a pipe stays
+//   there; a handle that cannot read leaves what a failed line overwrote
+//   inside the file.
+// And always: no message, the caller's buffer within its size, the shell's
+// expansion setting and the standard handles as they were.
+void JudgeWrite(const WriteScene& scene, const Encoding& encoding, const WriteStage& stage, const Fault* fault,
+                const Outcome& outcome, const std::string& target, long long position, const std::wstring& expansion)
+{
+    EXPECT_EQ(outcome.code, 0);
+    EXPECT_EQ(ShowBytes(outcome.output.err), "");
+    EXPECT_TRUE(outcome.guardIntact);
+    EXPECT_EQ(Show(ShellExpand(L"%_expansion")), Show(expansion)) << "the shell's expansion setting";
+    EXPECT_EQ(outcome.err[1], outcome.err[0]) << "standard error";
+    EXPECT_EQ(outcome.out[1], outcome.out[0]) << "standard output";
+
+    const bool counted = outcome.text == std::to_wstring(encoding.count);
+    const bool failed = outcome.text == L"-1";
+    ASSERT_TRUE(counted || failed) << "the result: " << Show(outcome.text);
+
+    const std::string op = fault != nullptr ? fault->operation : "";
+    const bool disk = scene.kind == Kind::kDisk || scene.kind == Kind::kStdout;
+    const bool writable = scene.kind != Kind::kDisk || scene.access != Access::kReadOnly;
+    if (!writable || op == "WideCharToMultiByte" || op == "GetStdHandle") {
+        EXPECT_TRUE(failed) << "the line cannot have been written";
+    } else if (op == "WriteFile") {
+        EXPECT_EQ(counted, scene.kind == Kind::kConsole && fault->bytes >= 0 && fault->error == 0)
+            << "a write refused or cut short, counted as the whole line";
+    } else if (op != "SetFilePointerEx") {
+        EXPECT_TRUE(counted) << "a call that only looks at the target cost the line";
+    }
+
+    const bool empty = disk && scene.before.empty();
+    const bool marked = empty && stage.Sized() && op != "GetFileInformationByHandle";
+    const std::string written = (marked ? encoding.mark : "") + encoding.line;
+    switch (scene.kind) {
+    case Kind::kDisk:
+    case Kind::kStdout: {
+        const bool appends = scene.access == Access::kAppendOnly || scene.access == Access::kAppendRead;
+        const size_t at = appends ? scene.before.size() : size_t(scene.position);
+        if (counted) {
+            EXPECT_EQ(ShowBytes(target), ShowBytes(Overlay(scene.before, written, at))) << "the line, whole";
+            if (scene.kind == Kind::kDisk) {
+                EXPECT_EQ(position, (long long)(at + written.size())) << "the position just after the line";
+            }
+            break;
+        }
+        if (scene.kind == Kind::kDisk) {
+            EXPECT_EQ(position, scene.position) << "the position as it was";
+        }
+        if (scene.access != Access::kWriteOnly) {
+            EXPECT_EQ(ShowBytes(target), ShowBytes(scene.before)) << "the file as it was";
+            break;
+        }
+        {
+            // Nothing to read the overwritten bytes back with: the file keeps
+            // its size, and only the line's first bytes may stand where it
+            // was put.
+            bool torn = false;
+            for (size_t k = 0; k <= written.size() && at + k <= scene.before.size(); ++k)
+                torn = torn || Overlay(scene.before, written.substr(0, k), at) == target;
+            EXPECT_TRUE(torn) << "beyond the line's first bytes, the file as it was: " << ShowBytes(target);
+        }
+        break;
+    }
+    case Kind::kPipe:
+        if (counted) {
+            EXPECT_EQ(ShowBytes(target), ShowBytes(written));
+            break;
+        }
+        EXPECT_TRUE(target.size() <= written.size() && written.compare(0, target.size(), target) == 0)
+            << "a pipe keeps what went in, a part of the line: " << ShowBytes(target);
+        break;
+    default: break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The sweep of the other exports: their settings, their messages, the
+// standard handles of @expfind.
+
+struct CallScene {
+    const char* name;
+    const char* call;
+    std::wstring argument; // {p}: a file that holds "x\ty" CR LF; {h}: its handle, open for reading
+    // What the shell may say when the module cannot send standard error away.
+    std::string aside = {};
+};
+
+const CallScene kCallScenes[] = {
+    {"@escapify", "f_escapify", L"x\u00e9"},
+    {"@escapify overflowing", "f_escapify", std::wstring(5000, L'\t')},
+    {"@expreplace", "f_expreplace", L"q,x,0,q\u00e9"},
+    {"@expreplace with bad flags", "f_expreplace", L"a,b,z,abc"},
+    {"@escenv", "f_escenv", L"IVRO_XE"},
+    {"@escenv of a bad name", "f_escenv", L"1x"},
+    {"@escline", "f_escline", L"{p},0"},
+    {"@escline of a name too long", "f_escline", std::wstring(8185, L'a')},
+    {"@escread", "f_escread", L"{h}"},
+    {"@escread of a bad handle", "f_escread", std::wstring(8185, L'a')},
+    {"@expcmp with bad flags", "f_expcmp", L"a,b,z"},
+    // @exp and EXPECHO complain only of a text longer than a shell hands
+    // over (8192 units here: the call gets a buffer of that size and more).
+    {"@exp too long", "f_exp", kTooLong},
+    {"EXPECHO too long", "expecho", L" " + kTooLong},
+    {"@expfind with an offset", "f_expfind", L"abcb,b,1,0,1+1"},
+    {"@expfind with a bad offset", "f_expfind", L"abcb,b,1,0,1+", kBadExpression},
+};
+
+// The settings a failed read may stand for: the call with one of them unset.
+const wchar_t* const kSettings[] = {L"Ivro_Chars", L"Ivro_Flags", L"IVRO_XE"};
+
+class CallStage {
+public:
+    explicit CallStage(const CallScene& scene) : scene_(scene)
+    {
+        SetOutput(L"codepage=437");
+        path_ = TempDir() + L"\\line.txt";
+        WriteFileBytes(path_, "x\ty\r\n");
+        handle_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    }
+    ~CallStage()
+    {
+        CloseHandle(handle_);
+        DeleteFileW(path_.c_str());
+    }
+    CallStage(const CallStage&) = delete;
+    CallStage& operator=(const CallStage&) = delete;
+
+    std::wstring Argument() const
+    {
+        return Replace(Replace(scene_.argument, L"{h}", std::to_wstring(reinterpret_cast<uintptr_t>(handle_))), L"{p}",
+                       path_);
+    }
+
+private:
+    const CallScene& scene_;
+    std::wstring path_;
+    HANDLE handle_;
+};
+
+// The model of the other exports. A setting that cannot be read counts as
+// unset: the result is the call's own, or the one it gives with one setting
+// unset. The return code is the call's own. Standard error holds the call's
+// message, unless the standard handles are what failed: then the message may
+// be lost whole, and what the shell says may get through. A standard handle
+// that was sent away and cannot be brought back stays on the null device,
+// still open; any other is as it was. The caller's buffer stays within its
+// size, and the shell's expansion setting comes back.
+void JudgeCall(const CallScene& scene, const Fault& fault, const Outcome& clean,
+               const std::vector<std::wstring>& unsetTexts, const Outcome& outcome, const std::wstring& expansion)
+{
+    EXPECT_EQ(outcome.code, clean.code);
+    EXPECT_TRUE(outcome.text == clean.text ||
+                std::find(unsetTexts.begin(), unsetTexts.end(), outcome.text) != unsetTexts.end())
+        << "the result: " << Show(outcome.text) << ", the call's own: " << Show(clean.text);
+    EXPECT_TRUE(outcome.guardIntact);
+    EXPECT_EQ(Show(ShellExpand(L"%_expansion")), Show(expansion)) << "the shell's expansion setting";
+
+    const std::string& err = outcome.output.err;
+    const bool handles = fault.operation == "GetStdHandle" || fault.operation == "SetStdHandle" ||
+                         fault.operation == "CreateFileW";
+    const std::string& aside = scene.aside;
+    const std::string without = aside.empty() || err.compare(0, aside.size(), aside) != 0 ? err : err.substr(aside.size());
+    if (handles)
+        EXPECT_TRUE(without == clean.output.err || without.empty()) << ShowBytes(err);
+    else
+        EXPECT_EQ(ShowBytes(err), ShowBytes(clean.output.err));
+
+    const bool mayStay = fault.operation == "SetStdHandle";
+    for (const auto& [before, after, name] : {std::tuple{outcome.err[0], outcome.err[1], "standard error"},
+                                              std::tuple{outcome.out[0], outcome.out[1], "standard output"}}) {
+        if (after == before)
+            continue;
+        EXPECT_TRUE(mayStay) << name << " moved";
+        EXPECT_EQ(GetFileType(after), DWORD(FILE_TYPE_CHAR)) << name << " left on the null device, still open";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The rows.
+
 // What a row's call runs against.
 enum Scene {
     kBuffer,    // an export with its buffer and nothing else
-    kFile,      // @expwrite to a disk file that holds `before`, at its end: {h}
+    kFile,      // @expwrite to a disk file that holds `before`, at `at`: {h}
     kReadFile,  // a file that holds `before` at its start: {h} its handle, {p} its path
-    kPipe,      // @expwrite to a pipe: {h} its writing end
-    kNul,       // @expwrite to the null device, a character device as a console is
-    kStdout,    // @expwrite to standard output: what the call wrote there
     kHelp,      // Help, with the help file in IvroHelp's folder
     kHelpAgain, // the same, a viewer of an earlier request running
     kBeside,    // Help, with the help file beside the module (and the shell)
@@ -60,210 +609,182 @@ enum Handles {
 
 struct Row {
     const char* name;
-    Scene scene;
-    const char* call;     // the export
-    std::wstring argument; // {h} and {p} as the scene says
-    std::vector<Fault> faults;
-    int code;
-    std::wstring text;    // the caller's buffer afterwards (not for Help)
-    std::string err;      // standard error
-    std::string target = {}; // the file's, pipe's or standard output's bytes afterwards
+    Scene scene = kBuffer;
+    const char* call;
+    std::wstring argument = {}; // {h} and {p} as the scene says
+    std::vector<Fault> faults = {};
+    // Another handle appends `appended` to the file just before the nth call
+    // of `between` (the call's count, as a Fault's).
+    Fault between = {};
+    std::string appended = {};
+    int code = 0;
+    std::wstring text = {};      // the caller's buffer afterwards (not for Help)
+    std::string err = {};        // standard error
+    std::string target = {};     // the file's bytes afterwards
     const wchar_t* option = L"utf8output=yes";
-    std::string before = "old\r\n";  // what the file holds before
-    long long position = -1;         // the file's position afterwards; -1: its end
-    int started = 0;                 // viewers started by the call
-    bool box = false;                // the missing-help box shown
-    bool earlierRuns = false;        // the viewer of the earlier request still runs
+    std::string before = "old\r\n"; // what the file holds before
+    long long at = -1;              // where the handle is before; -1: at the end
+    long long position = -1;        // where it is afterwards; -1: at the end
+    int started = 0;                // viewers started by the call
+    bool box = false;               // the missing-help box shown
+    bool earlierRuns = false;       // the viewer of the earlier request still runs
     Handles handles = kAsBefore;
 };
 
-constexpr DWORD kDiskFull = ERROR_DISK_FULL;
-constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
-constexpr DWORD kNotFound = ERROR_ENVVAR_NOT_FOUND;
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
-// The line "a\u00e9b" and CR LF in each encoding, and the marks.
-const std::string kUtf8Line = "a\xC3\xA9" "b\r\n";
-const std::string kUtf16Line("a\0\xE9\0b\0\r\0\n\0", 10);
-const std::string kUtf8Mark = "\xEF\xBB\xBF";
-const std::string kUtf16Mark = "\xFF\xFE";
-const std::wstring kLine = L"a\\u00e9b";
-const std::wstring kTooLong(MAX_ARG_LEN, L'z');
-// The evaluator's complaint about @expfind's offset, and the module's.
-const std::string kBadExpression = "ivsh: Bad expression: 1+\r\n";
-const std::string kBadOffset = "Ivro plugin: Bad offset: \"1+\"\r\n";
+const std::wstring kWriteLine = L"{h}," + kLine;
+
+// The path of the file a row writes to, for the other handle's step.
+std::wstring g_rowPath;
+std::string g_rowAppended;
+
+void WINAPI AppendThroughAnotherHandle()
+{
+    HANDLE other = CreateFileW(g_rowPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    DWORD done = 0;
+    WriteFile(other, g_rowAppended.data(), DWORD(g_rowAppended.size()), &done, nullptr);
+    CloseHandle(other);
+}
 
 const Row kRows[] = {
-    // ---- @expwrite: a failed call leaves a disk file as it was.
-    {"line refused", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, kDiskFull}}, 0, L"-1", "", "old\r\n"},
-    {"line cut inside a character, reported whole", kFile, "f_expwrite", L"{h}," + kLine,
-     {{"WriteFile", 1, 0, 2}}, 0, L"-1", "", "old\r\n"},
-    {"line short by its last byte", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 5}}, 0, L"-1", "",
-     "old\r\n"},
-    {"nothing put in, reported as success", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 0}}, 0,
-     L"-1", "", "old\r\n"},
-    {"part put in, then refused", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, kDiskFull, 3}}, 0, L"-1",
-     "", "old\r\n"},
-    {"UTF-16 line cut inside a unit", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 3}}, 0, L"-1", "",
-     "old\r\n", L"unicodeoutput=yes"},
-    {"UTF-16 line short by one unit", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 8}}, 0, L"-1", "",
-     "old\r\n", L"unicodeoutput=yes"},
-    {"code page line cut", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 2}}, 0, L"-1", "", "old\r\n",
-     L"codepage=1252"},
-    {"UTF-16 mark refused", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, kDiskFull}}, 0, L"-1", "", "",
-     L"unicodeoutput=yes", ""},
-    {"UTF-16 mark cut", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 1}}, 0, L"-1", "", "",
-     L"unicodeoutput=yes", ""},
-    {"UTF-16 mark in, line cut: the mark is taken back too", kFile, "f_expwrite", L"{h}," + kLine,
-     {{"WriteFile", 2, 0, 4}}, 0, L"-1", "", "", L"unicodeoutput=yes", ""},
-    {"UTF-8 mark cut", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 2}}, 0, L"-1", "", "",
-     L"utf8output=yes", ""},
-    {"UTF-8 mark in, line refused", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 2, kDiskFull}}, 0, L"-1",
-     "", "", L"utf8output=yes", ""},
-    // A line holds CR LF at least: a conversion that gives nothing lost it.
-    {"conversion gives nothing", kFile, "f_expwrite", L"{h}," + kLine,
-     {{"WideCharToMultiByte", 1, ERROR_INVALID_PARAMETER}}, 0, L"-1", "", "old\r\n"},
-    // Without what a take-back needs, a line that goes in whole still counts.
-    {"kind of handle unknown", kFile, "f_expwrite", L"{h}," + kLine, {{"GetFileType", 1, ERROR_INVALID_HANDLE}}, 0,
-     L"6", "", "old\r\n" + kUtf8Line},
-    {"no file information: no mark", kFile, "f_expwrite", L"{h}," + kLine,
-     {{"GetFileInformationByHandle", 1, kDenied}}, 0, L"6", "", kUtf8Line, L"utf8output=yes", ""},
-    {"no position", kFile, "f_expwrite", L"{h}," + kLine, {{"SetFilePointerEx", 1, kDenied}}, 0, L"6", "",
-     "old\r\n" + kUtf8Line},
-    // ... and a cut line cannot be taken back: it stays, as before.
-    {"kind of handle unknown, line cut", kFile, "f_expwrite", L"{h}," + kLine,
-     {{"GetFileType", 1, ERROR_INVALID_HANDLE}, {"WriteFile", 1, 0, 2}}, 0, L"-1", "", "old\r\na\xC3"},
-    {"no file information, line cut", kFile, "f_expwrite", L"{h}," + kLine,
-     {{"GetFileInformationByHandle", 1, kDenied}, {"WriteFile", 1, 0, 2}}, 0, L"-1", "", "old\r\na\xC3"},
-    {"no position, line cut", kFile, "f_expwrite", L"{h}," + kLine,
-     {{"SetFilePointerEx", 1, kDenied}, {"WriteFile", 1, 0, 2}}, 0, L"-1", "", "old\r\na\xC3"},
-    // The take-back failing: the torn line stays; after a failed cut the
-    // position is at the old end, where the line written again covers it.
-    {"move to the old end fails", kFile, "f_expwrite", L"{h}," + kLine,
-     {{"WriteFile", 1, 0, 2}, {"SetFilePointerEx", 2, kDenied}}, 0, L"-1", "", "old\r\na\xC3"},
-    {"cut fails", kFile, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 2}, {"SetEndOfFile", 1, kDenied}}, 0,
-     L"-1", "", "old\r\na\xC3", L"utf8output=yes", "old\r\n", 5},
-    {"move back fails after the cut", kFile, "f_expwrite", L"{h}," + kLine,
-     {{"WriteFile", 1, 0, 2}, {"SetFilePointerEx", 3, kDenied}}, 0, L"-1", "", "old\r\n"},
-    // Nothing can be taken back from a pipe; a character device counts a
-    // successful write whole.
-    {"pipe takes part", kPipe, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 2}}, 0, L"-1", "", "a\xE9",
-     L"codepage=1252"},
-    {"pipe refuses", kPipe, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, ERROR_NO_DATA}}, 0, L"-1", "", "",
-     L"codepage=1252"},
-    {"character device counts a short write whole", kNul, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, 0, 2}},
-     0, L"6", ""},
-    {"character device refuses", kNul, "f_expwrite", L"{h}," + kLine, {{"WriteFile", 1, ERROR_GEN_FAILURE}}, 0,
-     L"-1", ""},
-    {"no standard output", kStdout, "f_expwrite", L"-," + kLine, {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, 0,
-     L"-1", "", ""},
-    // A message goes whole or not at all.
-    {"@expwrite message lost", kBuffer, "f_expwrite", L"", {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1, L"", ""},
+    // ---- @expwrite: what the sweep's single failure cannot reach. A line
+    // cut short where nothing can be taken back stays torn: the kind, the
+    // size or the position of the handle unknown.
+    {.name = "kind of handle unknown, line cut", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
+     .faults = {Refused("GetFileType", 1, ERROR_INVALID_HANDLE), WriteCut(1, 2)}, .text = L"-1",
+     .target = "old\r\na\xC3"},
+    {.name = "no file information, line cut", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
+     .faults = {Refused("GetFileInformationByHandle"), WriteCut(1, 2)}, .text = L"-1", .target = "old\r\na\xC3"},
+    {.name = "no position, line cut", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
+     .faults = {Refused("SetFilePointerEx"), WriteCut(1, 2)}, .text = L"-1", .target = "old\r\na\xC3"},
+    // The take-back failing: what it could not undo stays, and the position
+    // goes back wherever it can, so that the line written again covers it.
+    {.name = "where the line ended unknown", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
+     .faults = {WriteCut(1, 2), Refused("SetFilePointerEx", 2)}, .text = L"-1", .target = "old\r\na\xC3",
+     .position = 5},
+    {.name = "the size after the line unknown", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
+     .faults = {WriteCut(1, 2), Refused("GetFileInformationByHandle", 2)}, .text = L"-1", .target = "old\r\na\xC3",
+     .position = 5},
+    {.name = "move to the old end fails", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
+     .faults = {WriteCut(1, 2), Refused("SetFilePointerEx", 3)}, .text = L"-1", .target = "old\r\na\xC3",
+     .position = 5},
+    {.name = "cut fails", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
+     .faults = {WriteCut(1, 2), Refused("SetEndOfFile")}, .text = L"-1", .target = "old\r\na\xC3", .position = 5},
+    {.name = "move back fails after the cut", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
+     .faults = {WriteCut(1, 2), Refused("SetFilePointerEx", 4)}, .text = L"-1", .target = "old\r\n"},
+    // In the middle of a file: the overwritten bytes, read before the line,
+    // are written back unless the file holds them still.
+    {.name = "inside: the line cut, its bytes put back", .scene = kFile, .call = "f_expwrite",
+     .argument = kWriteLine, .faults = {WriteCut(1, 4)}, .text = L"-1", .target = "old\r\n", .at = 1, .position = 1},
+    {.name = "inside: the bytes there not read again, put back anyway", .scene = kFile, .call = "f_expwrite",
+     .argument = kWriteLine, .faults = {WriteCut(1, 4), Refused("ReadFile", 2)}, .text = L"-1",
+     .target = "old\r\n", .at = 1, .position = 1},
+    {.name = "inside: the put-back refused", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
+     .faults = {WriteCut(1, 4), Refused("WriteFile", 2, kDiskFull)}, .text = L"-1", .target = "oa\xC3\xA9" "b",
+     .at = 1, .position = 1},
+    {.name = "inside: no position to put them back at", .scene = kFile, .call = "f_expwrite",
+     .argument = kWriteLine, .faults = {WriteCut(1, 4), Refused("SetFilePointerEx", 4)}, .text = L"-1",
+     .target = "oa\xC3\xA9" "b", .at = 1, .position = 1},
+    // Another handle appends while the line fails: the size is not the one
+    // the call left, and the file is left alone but for the position.
+    {.name = "another handle appends in between: no cut", .scene = kFile, .call = "f_expwrite",
+     .argument = kWriteLine, .faults = {WriteCut(1, 2)}, .between = Refused("GetFileInformationByHandle", 2),
+     .appended = "zz", .text = L"-1", .target = "old\r\na\xC3zz", .position = 5},
+    {.name = "@expwrite message lost", .call = "f_expwrite", .faults = {Refused("GetStdHandle", 1,
+                                                                               ERROR_INVALID_HANDLE)},
+     .code = -1},
 
-    // ---- Escape settings and @escenv's value: a variable that cannot be
-    // read counts as unset. Ivro_Chars is x, Ivro_Flags 1 (escape non-ASCII);
-    // a multi-argument function's message leaves the caller's buffer as it
-    // was.
-    {"@escapify without Ivro_Chars", kBuffer, "f_escapify", L"x\u00e9", {{"GetEnvironmentVariableW", 1, kNotFound}},
-     0, L"x\\u00e9", ""},
-    {"@escapify without Ivro_Flags", kBuffer, "f_escapify", L"x\u00e9", {{"GetEnvironmentVariableW", 2, kNotFound}},
-     0, L"\\u78\u00e9", ""},
-    {"@escapify message lost", kBuffer, "f_escapify", std::wstring(5000, L'\t'),
-     {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1, std::wstring(5000, L'\t'), ""},
-    {"@expreplace without Ivro_Chars", kBuffer, "f_expreplace", L"q,x,0,q\u00e9",
-     {{"GetEnvironmentVariableW", 1, kNotFound}}, 0, L"x\\u00e9", ""},
-    {"@expreplace without Ivro_Flags", kBuffer, "f_expreplace", L"q,x,0,q\u00e9",
-     {{"GetEnvironmentVariableW", 2, kNotFound}}, 0, L"\\u78\u00e9", ""},
-    {"@expreplace message lost", kBuffer, "f_expreplace", L"a,b,z,abc", {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}},
-     -1, L"a,b,z,abc", ""},
-    {"@escenv without the value", kBuffer, "f_escenv", L"IVRO_XE", {{"GetEnvironmentVariableW", 1, kNotFound}}, 0,
-     L"", ""},
-    {"@escenv without Ivro_Chars", kBuffer, "f_escenv", L"IVRO_XE", {{"GetEnvironmentVariableW", 2, kNotFound}}, 0,
-     L"x\\u00e9", ""},
-    {"@escenv without Ivro_Flags", kBuffer, "f_escenv", L"IVRO_XE", {{"GetEnvironmentVariableW", 3, kNotFound}}, 0,
-     L"\\u78\u00e9", ""},
-    {"@escenv message lost", kBuffer, "f_escenv", L"1x", {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1, L"1X", ""},
-    {"@escline without Ivro_Chars", kReadFile, "f_escline", L"{p},0", {{"GetEnvironmentVariableW", 1, kNotFound}},
-     0, L"x\\ty", "", "", L"utf8output=yes", "x\ty\r\n"},
-    {"@escline without Ivro_Flags", kReadFile, "f_escline", L"{p},0", {{"GetEnvironmentVariableW", 2, kNotFound}},
-     0, L"\\u78\\ty", "", "", L"utf8output=yes", "x\ty\r\n"},
-    {"@escline message lost", kBuffer, "f_escline", std::wstring(8185, L'a'),
-     {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1, std::wstring(8185, L'a'), ""},
-    {"@escread without Ivro_Chars", kReadFile, "f_escread", L"{h}", {{"GetEnvironmentVariableW", 1, kNotFound}}, 0,
-     L"x\\ty", "", "", L"utf8output=yes", "x\ty\r\n"},
-    {"@escread without Ivro_Flags", kReadFile, "f_escread", L"{h}", {{"GetEnvironmentVariableW", 2, kNotFound}}, 0,
-     L"\\u78\\ty", "", "", L"utf8output=yes", "x\ty\r\n"},
-    {"@escread message lost", kBuffer, "f_escread", std::wstring(8185, L'a'),
-     {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1, std::wstring(8185, L'a'), ""},
-    {"@expcmp message lost", kBuffer, "f_expcmp", L"a,b,z", {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1,
-     L"a,b,z", ""},
-    // @exp and EXPECHO complain only of a text longer than a shell hands
-    // over (8192 units here: the call gets a buffer of that size and more).
-    {"@exp message lost", kBuffer, "f_exp", kTooLong, {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1, kTooLong, ""},
-    {"EXPECHO message lost", kBuffer, "expecho", L" " + kTooLong, {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, 2,
-     L" " + kTooLong, ""},
+    // ---- Which setting a failed read of the environment stands for: a
+    // variable that cannot be read counts as unset. Ivro_Chars is x,
+    // Ivro_Flags 1 (escape non-ASCII).
+    {.name = "@escapify without Ivro_Chars", .call = "f_escapify", .argument = L"x\u00e9",
+     .faults = {Refused("GetEnvironmentVariableW", 1, kNotFound)}, .text = L"x\\u00e9"},
+    {.name = "@escapify without Ivro_Flags", .call = "f_escapify", .argument = L"x\u00e9",
+     .faults = {Refused("GetEnvironmentVariableW", 2, kNotFound)}, .text = L"\\u78\u00e9"},
+    {.name = "@expreplace without Ivro_Chars", .call = "f_expreplace", .argument = L"q,x,0,q\u00e9",
+     .faults = {Refused("GetEnvironmentVariableW", 1, kNotFound)}, .text = L"x\\u00e9"},
+    {.name = "@expreplace without Ivro_Flags", .call = "f_expreplace", .argument = L"q,x,0,q\u00e9",
+     .faults = {Refused("GetEnvironmentVariableW", 2, kNotFound)}, .text = L"\\u78\u00e9"},
+    {.name = "@escenv without the value", .call = "f_escenv", .argument = L"IVRO_XE",
+     .faults = {Refused("GetEnvironmentVariableW", 1, kNotFound)}, .text = L""},
+    {.name = "@escenv without Ivro_Chars", .call = "f_escenv", .argument = L"IVRO_XE",
+     .faults = {Refused("GetEnvironmentVariableW", 2, kNotFound)}, .text = L"x\\u00e9"},
+    {.name = "@escenv without Ivro_Flags", .call = "f_escenv", .argument = L"IVRO_XE",
+     .faults = {Refused("GetEnvironmentVariableW", 3, kNotFound)}, .text = L"\\u78\u00e9"},
+    {.name = "@escline without Ivro_Chars", .scene = kReadFile, .call = "f_escline", .argument = L"{p},0",
+     .faults = {Refused("GetEnvironmentVariableW", 1, kNotFound)}, .text = L"x\\ty", .before = "x\ty\r\n"},
+    {.name = "@escline without Ivro_Flags", .scene = kReadFile, .call = "f_escline", .argument = L"{p},0",
+     .faults = {Refused("GetEnvironmentVariableW", 2, kNotFound)}, .text = L"\\u78\\ty", .before = "x\ty\r\n"},
+    {.name = "@escread without Ivro_Chars", .scene = kReadFile, .call = "f_escread", .argument = L"{h}",
+     .faults = {Refused("GetEnvironmentVariableW", 1, kNotFound)}, .text = L"x\\ty", .before = "x\ty\r\n"},
+    {.name = "@escread without Ivro_Flags", .scene = kReadFile, .call = "f_escread", .argument = L"{h}",
+     .faults = {Refused("GetEnvironmentVariableW", 2, kNotFound)}, .text = L"\\u78\\ty", .before = "x\ty\r\n"},
 
     // ---- @expfind's offset: the evaluator's complaint is silenced only when
     // both standard handles can be sent away and brought back.
-    {"standard error not given: the evaluator is heard", kBuffer, "f_expfind", L"abcb,b,1,0,1+",
-     {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, -1, L"abcb,b,1,0,1+", kBadExpression + kBadOffset},
-    {"standard output not given: the evaluator is heard", kBuffer, "f_expfind", L"abcb,b,1,0,1+",
-     {{"GetStdHandle", 2, ERROR_INVALID_HANDLE}}, -1, L"abcb,b,1,0,1+", kBadExpression + kBadOffset},
-    {"no null device: the evaluator is heard", kBuffer, "f_expfind", L"abcb,b,1,0,1+",
-     {{"CreateFileW", 1, kDenied}}, -1, L"abcb,b,1,0,1+", kBadExpression + kBadOffset},
-    {"standard error not sent away", kBuffer, "f_expfind", L"abcb,b,1,0,1+", {{"SetStdHandle", 1, kDenied}}, -1,
-     L"abcb,b,1,0,1+", kBadExpression + kBadOffset},
-    {"standard output not sent away", kBuffer, "f_expfind", L"abcb,b,1,0,1+", {{"SetStdHandle", 2, kDenied}}, -1,
-     L"abcb,b,1,0,1+", kBadOffset},
-    {"standard error not brought back: it stays on the null device", kBuffer, "f_expfind", L"abcb,b,1,0,1+",
-     {{"SetStdHandle", 3, kDenied}}, -1, L"abcb,b,1,0,1+", "", "", L"utf8output=yes", "old\r\n", -1, 0, false, false,
-     kErrOnNull},
-    {"standard output not brought back: it stays on the null device", kBuffer, "f_expfind", L"abcb,b,1,0,1+",
-     {{"SetStdHandle", 4, kDenied}}, -1, L"abcb,b,1,0,1+", kBadOffset, "", L"utf8output=yes", "old\r\n", -1, 0, false,
-     false, kOutOnNull},
-    {"null device not closed", kBuffer, "f_expfind", L"abcb,b,1,0,1+1", {{"CloseHandle", 1, ERROR_INVALID_HANDLE}},
-     0, L"3", ""},
-    {"@expfind message lost", kBuffer, "f_expfind", L"abcb,b,1,0,1+", {{"GetStdHandle", 3, ERROR_INVALID_HANDLE}},
-     -1, L"abcb,b,1,0,1+", ""},
+    {.name = "standard error not given: the evaluator is heard", .call = "f_expfind", .argument = L"abcb,b,1,0,1+",
+     .faults = {Refused("GetStdHandle", 1, ERROR_INVALID_HANDLE)}, .code = -1, .text = L"abcb,b,1,0,1+",
+     .err = kBadExpression + kBadOffset},
+    {.name = "standard output not given: the evaluator is heard", .call = "f_expfind",
+     .argument = L"abcb,b,1,0,1+", .faults = {Refused("GetStdHandle", 2, ERROR_INVALID_HANDLE)}, .code = -1,
+     .text = L"abcb,b,1,0,1+", .err = kBadExpression + kBadOffset},
+    {.name = "no null device: the evaluator is heard", .call = "f_expfind", .argument = L"abcb,b,1,0,1+",
+     .faults = {Refused("CreateFileW")}, .code = -1, .text = L"abcb,b,1,0,1+", .err = kBadExpression + kBadOffset},
+    {.name = "standard error not sent away", .call = "f_expfind", .argument = L"abcb,b,1,0,1+",
+     .faults = {Refused("SetStdHandle")}, .code = -1, .text = L"abcb,b,1,0,1+", .err = kBadExpression + kBadOffset},
+    {.name = "standard output not sent away", .call = "f_expfind", .argument = L"abcb,b,1,0,1+",
+     .faults = {Refused("SetStdHandle", 2)}, .code = -1, .text = L"abcb,b,1,0,1+", .err = kBadOffset},
+    {.name = "standard error not brought back: it stays on the null device", .call = "f_expfind",
+     .argument = L"abcb,b,1,0,1+", .faults = {Refused("SetStdHandle", 3)}, .code = -1, .text = L"abcb,b,1,0,1+",
+     .handles = kErrOnNull},
+    {.name = "standard output not brought back: it stays on the null device", .call = "f_expfind",
+     .argument = L"abcb,b,1,0,1+", .faults = {Refused("SetStdHandle", 4)}, .code = -1, .text = L"abcb,b,1,0,1+",
+     .err = kBadOffset, .handles = kOutOnNull},
+    {.name = "null device not closed", .call = "f_expfind", .argument = L"abcb,b,1,0,1+1",
+     .faults = {Refused("CloseHandle", 1, ERROR_INVALID_HANDLE)}, .text = L"3"},
+    {.name = "@expfind message lost", .call = "f_expfind", .argument = L"abcb,b,1,0,1+",
+     .faults = {Refused("GetStdHandle", 3, ERROR_INVALID_HANDLE)}, .code = -1, .text = L"abcb,b,1,0,1+"},
 
     // ---- Help: a place that fails moves the search on; the viewer comes
     // from the system's Windows directory, else the system directory, else
     // PATH (which names the Windows directory under wine).
-    {"the help file's attributes", kHelp, "Help", L"@exp", {{"GetFileAttributesW", 1, kDenied}}, 1, L"", "", "",
-     L"utf8output=yes", "", -1, 0, true},
-    {"the viewer's attributes: PATH finds it", kHelp, "Help", L"@exp", {{"GetFileAttributesW", 2, kDenied}}, 1, L"",
-     "", "", L"utf8output=yes", "", -1, 1},
-    {"no Windows directory: PATH finds the viewer", kHelp, "Help", L"@exp",
-     {{"GetSystemWindowsDirectoryW", 1, kDenied}}, 1, L"", "", "", L"utf8output=yes", "", -1, 1},
-    {"no Windows or system directory", kHelp, "Help", L"@exp",
-     {{"GetSystemWindowsDirectoryW", 1, kDenied}, {"GetSystemDirectoryW", 1, kDenied}}, 1, L"", "", "",
-     L"utf8output=yes", "", -1, 1},
-    {"no Windows directory, no PATH: no viewer", kHelp, "Help", L"@exp",
-     {{"GetSystemWindowsDirectoryW", 1, kDenied}, {"GetEnvironmentVariableW", 1, kNotFound}}, 1, L"", "", "",
-     L"utf8output=yes", "", -1, 0, true},
-    {"the viewer does not start", kHelp, "Help", L"@exp", {{"CreateProcessW", 1, kDenied}}, 1, L"", "", "",
-     L"utf8output=yes", "", -1, 0, true},
-    {"its thread handle not closed", kHelp, "Help", L"@exp", {{"CloseHandle", 1, ERROR_INVALID_HANDLE}}, 1, L"", "",
-     "", L"utf8output=yes", "", -1, 1},
-    {"the earlier viewer not ended", kHelpAgain, "Help", L"@exp", {{"TerminateProcess", 1, kDenied}}, 1, L"", "", "",
-     L"utf8output=yes", "", -1, 1, false, true},
-    {"the earlier viewer's handle not closed", kHelpAgain, "Help", L"@exp", {{"CloseHandle", 2, kDenied}}, 1, L"",
-     "", "", L"utf8output=yes", "", -1, 1},
+    {.name = "the help file's attributes", .scene = kHelp, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("GetFileAttributesW")}, .code = 1, .box = true},
+    {.name = "the viewer's attributes: PATH finds it", .scene = kHelp, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("GetFileAttributesW", 2)}, .code = 1, .started = 1},
+    {.name = "no Windows directory: PATH finds the viewer", .scene = kHelp, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("GetSystemWindowsDirectoryW")}, .code = 1, .started = 1},
+    {.name = "no Windows or system directory", .scene = kHelp, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("GetSystemWindowsDirectoryW"), Refused("GetSystemDirectoryW")}, .code = 1, .started = 1},
+    {.name = "no Windows directory, no PATH: no viewer", .scene = kHelp, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("GetSystemWindowsDirectoryW"), Refused("GetEnvironmentVariableW", 1, kNotFound)}, .code = 1,
+     .box = true},
+    {.name = "the viewer does not start", .scene = kHelp, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("CreateProcessW")}, .code = 1, .box = true},
+    {.name = "its thread handle not closed", .scene = kHelp, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("CloseHandle", 1, ERROR_INVALID_HANDLE)}, .code = 1, .started = 1},
+    {.name = "the earlier viewer not ended", .scene = kHelpAgain, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("TerminateProcess")}, .code = 1, .started = 1, .earlierRuns = true},
+    {.name = "the earlier viewer's handle not closed", .scene = kHelpAgain, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("CloseHandle", 2)}, .code = 1, .started = 1},
     // The module's own folder unknown: the shell's, the same here, has it.
-    {"no module file name", kBeside, "Help", L"@exp", {{"GetModuleFileNameW", 1, ERROR_INSUFFICIENT_BUFFER}}, 1,
-     L"", "", "", L"utf8output=yes", "", -1, 1},
+    {.name = "no module file name", .scene = kBeside, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("GetModuleFileNameW", 1, ERROR_INSUFFICIENT_BUFFER)}, .code = 1, .started = 1},
     // The box names the Windows directory as the seventh place has it.
-    {"no Windows directory for the box", kNoHelp, "Help", L"@exp", {{"GetSystemWindowsDirectoryW", 1, kDenied}}, 1,
-     L"", "", "", L"utf8output=yes", "", -1, 0, true},
-    {"help's message lost without its path buffers", kNoMemory, "Help", L"@exp",
-     {{"GetStdHandle", 1, ERROR_INVALID_HANDLE}}, 1, L"", "", "", L"utf8output=yes", "", -1, 0, false},
-    {"the viewer not ended at shutdown", kShutdown, "ShutdownPlugin", L"", {{"TerminateProcess", 1, kDenied}}, 0,
-     L"", "", "", L"utf8output=yes", "", -1, 0, false, true},
-    {"its handle not closed at shutdown", kShutdown, "ShutdownPlugin", L"", {{"CloseHandle", 1, kDenied}}, 0, L"",
-     "", "", L"utf8output=yes", "", -1, 0, false, false},
+    {.name = "no Windows directory for the box", .scene = kNoHelp, .call = "Help", .argument = L"@exp",
+     .faults = {Refused("GetSystemWindowsDirectoryW")}, .code = 1, .box = true},
+    {.name = "help's message lost without its path buffers", .scene = kNoMemory, .call = "Help",
+     .argument = L"@exp", .faults = {Refused("GetStdHandle", 1, ERROR_INVALID_HANDLE)}, .code = 1},
+    {.name = "the viewer not ended at shutdown", .scene = kShutdown, .call = "ShutdownPlugin",
+     .faults = {Refused("TerminateProcess")}, .earlierRuns = true},
+    {.name = "its handle not closed at shutdown", .scene = kShutdown, .call = "ShutdownPlugin",
+     .faults = {Refused("CloseHandle")}},
 };
 
-// Exports with no row: a sample call of each, which must make no call to
-// Windows at all (or the table lacks its rows).
+// Exports with no row and no scene of the sweep: a sample call of each,
+// which must make no call to Windows at all (or they lack their rows).
 const struct {
     const char* call;
     std::wstring argument;
@@ -272,60 +793,12 @@ const struct {
     {"expecho", L"a\\tb"},      {"GetPluginInfo", L""}, {"InitializePlugin", L""}, {"Usage", L"expecho"},
 };
 
-class PlatformFailure : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        window_ = new ForegroundWindow;
-        viewer_ = new StandInViewer;
-        SetEnvironmentVariableW(L"Ivro_Chars", L"x");
-        SetEnvironmentVariableW(L"Ivro_Flags", L"1");
-        SetEnvironmentVariableW(L"IVRO_XE", L"x\u00e9");
-        SetEnvironmentVariableW(L"noloadmsg", L"1");
-    }
-    static void TearDownTestSuite()
-    {
-        for (const wchar_t* name : {L"Ivro_Chars", L"Ivro_Flags", L"IVRO_XE", L"noloadmsg"})
-            SetEnvironmentVariableW(name, nullptr);
-        delete viewer_;
-        delete window_;
-    }
-
-    static std::vector<std::string> Operations()
-    {
-        std::vector<std::string> names;
-        for (int i = 0; const char* name = ExportAs<OperationProc>("IvroPlatformOperation")(i); ++i)
-            names.push_back(name);
-        return names;
-    }
-    static std::vector<long> Counts(const std::vector<std::string>& operations)
-    {
-        std::vector<long> counts;
-        for (const std::string& name : operations)
-            counts.push_back(ExportAs<CallsProc>("IvroPlatformCalls")(name.c_str()));
-        return counts;
-    }
-
-    static ForegroundWindow* window_;
-    static StandInViewer* viewer_;
-};
-
-ForegroundWindow* PlatformFailure::window_ = nullptr;
-StandInViewer* PlatformFailure::viewer_ = nullptr;
-
-std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to)
-{
-    for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
 // What a row's call met and left: the scene set up, and taken down again.
 class Stage {
 public:
     explicit Stage(const Row& row) : row_(row)
     {
-        ShellCommand(std::wstring(L"option ") + row.option);
+        SetOutput(row.option);
         dir_ = TempDir() + L"\\failure";
         CreateDirectoryW(dir_.c_str(), nullptr);
         path_ = dir_ + L"\\target.txt";
@@ -335,18 +808,18 @@ public:
         SetEnvironmentVariableW(L"IvroHelp", nullptr);
         switch (row.scene) {
         case kFile:
-        case kReadFile:
+        case kReadFile: {
             WriteFileBytes(path_, row.before);
             handle_ = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
+            LARGE_INTEGER at = {};
+            at.QuadPart = row.at < 0 ? 0 : row.at;
             if (row.scene == kFile)
-                SetFilePointer(handle_, 0, nullptr, FILE_END);
+                SetFilePointerEx(handle_, at, nullptr, row.at < 0 ? FILE_END : FILE_BEGIN);
+            g_rowPath = path_;
+            g_rowAppended = row.appended;
             break;
-        case kPipe: CreatePipe(&pipeEnd_, &handle_, nullptr, 1 << 16); break;
-        case kNul:
-            handle_ = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
-            break;
+        }
         case kHelp:
         case kHelpAgain:
         case kShutdown:
@@ -372,16 +845,12 @@ public:
             EndViewer(launch.pid);
         if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
             CloseHandle(handle_);
-        if (pipeEnd_ != nullptr)
-            CloseHandle(pipeEnd_);
         DeleteFileW(path_.c_str());
         DeleteFileW(log_.c_str());
         DeleteFileW((dir_ + L"\\Ivro.chm").c_str());
         DeleteFileW((ModuleFolder() + L"\\Ivro.chm").c_str());
         RemoveDirectoryW(dir_.c_str());
-        ShellCommand(L"option unicodeoutput=no");
-        ShellCommand(L"option utf8output=no");
-        ShellCommand(L"option codepage=437");
+        SetOutput(L"codepage=437");
     }
     Stage(const Stage&) = delete;
     Stage& operator=(const Stage&) = delete;
@@ -392,22 +861,7 @@ public:
                        path_);
     }
 
-    // What the file or pipe holds after the call.
-    std::string Target()
-    {
-        if (row_.scene == kFile)
-            return ReadFileBytes(path_);
-        std::string bytes;
-        if (row_.scene == kPipe) {
-            CloseHandle(handle_);
-            handle_ = nullptr;
-            char chunk[256];
-            DWORD got = 0;
-            while (ReadFile(pipeEnd_, chunk, sizeof chunk, &got, nullptr) && got > 0)
-                bytes.append(chunk, got);
-        }
-        return bytes;
-    }
+    std::string Target() const { return ReadFileBytes(path_); }
 
     long long Position() const
     {
@@ -431,158 +885,322 @@ private:
     const Row& row_;
     std::wstring dir_, path_, log_;
     HANDLE handle_ = nullptr;
-    HANDLE pipeEnd_ = nullptr;
     std::vector<Launch> earlier_;
 };
 
-// What a call of an export did.
-struct Outcome {
-    int code = 0;
-    std::wstring text;
-    Output output;
-    bool guardIntact = true;
-    HANDLE err[2] = {}, out[2] = {}; // the standard handles before and after
-    std::wstring box;
+// ---------------------------------------------------------------------------
+// The tests.
+
+class PlatformFailure : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        window_ = new ForegroundWindow;
+        viewer_ = new StandInViewer;
+        settings_ = new Settings;
+    }
+    static void TearDownTestSuite()
+    {
+        delete settings_;
+        delete viewer_;
+        delete window_;
+    }
+
+    static ForegroundWindow* window_;
+    static StandInViewer* viewer_;
+    static Settings* settings_;
 };
 
-Outcome Call(const char* name, const std::wstring& argument)
+ForegroundWindow* PlatformFailure::window_ = nullptr;
+StandInViewer* PlatformFailure::viewer_ = nullptr;
+Settings* PlatformFailure::settings_ = nullptr;
+
+class FailureRow : public PlatformFailure, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(FailureRow, LeavesWhatTheRowSays)
 {
-    GuardedBuffer buffer(argument, std::max<size_t>(MAX_ARG_LEN, argument.size() + 1));
-    const std::string export_ = name;
-
-    Outcome outcome;
-    outcome.box = DismissingTheBox([&] {
-        outcome.output = Capture([&] {
-            outcome.err[0] = GetStdHandle(STD_ERROR_HANDLE);
-            outcome.out[0] = GetStdHandle(STD_OUTPUT_HANDLE);
-            if (export_ == "Help" || export_ == "Usage") {
-                wchar_t usage[PLUGIN_USAGE_LEN] = {};
-                outcome.code = export_ == "Help" ? ExportAs<HelpProc>("Help")(buffer.Data())
-                                                 : ExportAs<UsageProc>("Usage")(buffer.Data(), usage);
-            } else if (export_ == "ShutdownPlugin") {
-                outcome.code = ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
-            } else if (export_ == "InitializePlugin") {
-                outcome.code = ExportAs<InitializePluginProc>("InitializePlugin")();
-            } else if (export_ == "GetPluginInfo") {
-                outcome.code = ExportAs<GetPluginInfoProc>("GetPluginInfo")() == nullptr;
-            } else {
-                outcome.code = BufferExport(name)(buffer.Data());
-            }
-            outcome.err[1] = GetStdHandle(STD_ERROR_HANDLE);
-            outcome.out[1] = GetStdHandle(STD_OUTPUT_HANDLE);
-            // Put back what the module could not, for the capture to read.
-            SetStdHandle(STD_ERROR_HANDLE, outcome.err[0]);
-            SetStdHandle(STD_OUTPUT_HANDLE, outcome.out[0]);
-        });
-    });
-    outcome.text = buffer.Text();
-    outcome.guardIntact = buffer.GuardIntact();
-    return outcome;
-}
-
-void Arm(const std::vector<Fault>& faults)
-{
-    for (const Fault& fault : faults)
-        ASSERT_EQ(ExportAs<FailCallProc>("IvroFailCall")(fault.operation, fault.nth, fault.error, fault.bytes), 0)
-            << fault.operation << " is no operation of the module";
-}
-
-void Disarm() { ExportAs<FailCallProc>("IvroFailCall")(nullptr, 0, 0, -1); }
-
-TEST_F(PlatformFailure, EveryCallOfEveryExport)
-{
-    const std::vector<std::string> operations = Operations();
-    ASSERT_FALSE(operations.empty());
-    // Which export made which call, with and without the failures.
-    std::map<std::string, std::set<std::string>> made;
-    auto note = [&](const char* call, const std::vector<long>& before) {
-        const std::vector<long> after = Counts(operations);
-        for (size_t i = 0; i < operations.size(); ++i)
-            if (after[i] != before[i])
-                made[call].insert(operations[i]);
-    };
+    const Row& row = GetParam();
+    {
+        // The calls the export makes without the failures.
+        Stage stage(row);
+        const auto before = Counts();
+        CallDismissing(row.call, stage.Argument());
+        NoteMade(row.call, Made(before));
+    }
     wchar_t windows[MAX_PATH];
     GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    Stage stage(row);
+    const std::wstring expansion = ShellExpand(L"%_expansion");
+    const auto before = Counts();
+    Arm(row.faults);
+    if (!row.appended.empty()) {
+        ASSERT_EQ(ExportAs<InterposeProc>("IvroInterpose")(row.between.operation.c_str(), row.between.nth,
+                                                           AppendThroughAnotherHandle),
+                  0);
+    }
+    const Outcome outcome = CallDismissing(row.call, stage.Argument());
+    const long pending = Pending();
+    Disarm();
+    NoteMade(row.call, Made(before));
+    for (const Fault& fault : row.faults)
+        g_coverage.failed[row.call].insert(fault.operation);
+    ++g_coverage.rows;
 
-    for (const Row& row : kRows) {
-        SCOPED_TRACE(row.name);
-        {
-            Stage stage(row);
-            std::vector<long> before = Counts(operations);
-            Call(row.call, stage.Argument());
-            note(row.call, before);
-        }
-        Stage stage(row);
-        const std::wstring expansion = ShellExpand(L"%_expansion");
-        const std::vector<long> before = Counts(operations);
-        Arm(row.faults);
-        Outcome outcome = Call(row.call, stage.Argument());
-        const long pending = ExportAs<PendingProc>("IvroFaultsPending")();
-        Disarm();
-        note(row.call, before);
+    EXPECT_EQ(pending, 0) << "a failure was not reached";
+    EXPECT_EQ(outcome.code, row.code);
+    if (row.scene < kHelp) {
+        EXPECT_EQ(Show(outcome.text), Show(row.text));
+    }
+    EXPECT_EQ(ShowBytes(outcome.output.err), ShowBytes(row.err));
+    EXPECT_TRUE(outcome.guardIntact);
+    EXPECT_EQ(Show(ShellExpand(L"%_expansion")), Show(expansion)) << "the shell's expansion setting";
+    if (row.scene == kFile) {
+        EXPECT_EQ(ShowBytes(stage.Target()), ShowBytes(row.target));
+        EXPECT_EQ(stage.Position(), row.position < 0 ? (long long)(row.target.size()) : row.position);
+    }
 
-        EXPECT_EQ(pending, 0) << "a failure was not reached";
-        EXPECT_EQ(outcome.code, row.code);
-        if (row.scene < kHelp) {
-            EXPECT_EQ(Show(outcome.text), Show(row.text));
-        }
-        EXPECT_EQ(ShowBytes(outcome.output.err), ShowBytes(row.err));
-        EXPECT_TRUE(outcome.guardIntact);
-        EXPECT_EQ(Show(ShellExpand(L"%_expansion")), Show(expansion)) << "the shell's expansion setting";
-
-        switch (row.scene) {
-        case kFile: {
-            EXPECT_EQ(ShowBytes(stage.Target()), ShowBytes(row.target));
-            EXPECT_EQ(stage.Position(), row.position < 0 ? (long long)(row.target.size()) : row.position);
-            break;
-        }
-        case kPipe: EXPECT_EQ(ShowBytes(stage.Target()), ShowBytes(row.target)); break;
-        case kStdout: EXPECT_EQ(ShowBytes(outcome.output.out), ShowBytes(row.target)); break;
-        default: break;
-        }
-
-        // The standard handles come back, or stay on the null device.
-        const bool errMoved = row.handles == kErrOnNull, outMoved = row.handles == kOutOnNull;
-        EXPECT_EQ(outcome.err[1] != outcome.err[0], errMoved) << "standard error";
-        EXPECT_EQ(outcome.out[1] != outcome.out[0], outMoved) << "standard output";
-        for (HANDLE left : {errMoved ? outcome.err[1] : nullptr, outMoved ? outcome.out[1] : nullptr}) {
-            if (left != nullptr) {
-                EXPECT_EQ(GetFileType(left), DWORD(FILE_TYPE_CHAR)) << "the null device, still open";
-                CloseHandle(left);
-            }
-        }
-
-        // The viewers: started, recorded (ended by the next shutdown), and
-        // the earlier one ended or left running.
-        if (row.scene >= kHelp) {
-            const size_t earlier = stage.Earlier().size();
-            std::vector<Launch> launches = Launches(stage.Log(), earlier + size_t(row.started));
-            EXPECT_EQ(launches.size(), earlier + size_t(row.started)) << "viewers started";
-            EXPECT_EQ(Show(outcome.box), Show(row.box ? MissingHelp(windows) : L""));
-            ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
-            for (size_t i = 0; i < launches.size(); ++i) {
-                const bool runs = i < earlier && row.earlierRuns;
-                for (int wait = 0; wait < 250 && Alive(launches[i].pid) != runs; ++wait)
-                    Sleep(20);
-                EXPECT_EQ(Alive(launches[i].pid), runs) << (i < earlier ? "the earlier viewer" : "a new viewer");
-            }
+    // The standard handles come back, or stay on the null device.
+    const bool errMoved = row.handles == kErrOnNull, outMoved = row.handles == kOutOnNull;
+    EXPECT_EQ(outcome.err[1] != outcome.err[0], errMoved) << "standard error";
+    EXPECT_EQ(outcome.out[1] != outcome.out[0], outMoved) << "standard output";
+    for (HANDLE left : {errMoved ? outcome.err[1] : nullptr, outMoved ? outcome.out[1] : nullptr}) {
+        if (left != nullptr) {
+            EXPECT_EQ(GetFileType(left), DWORD(FILE_TYPE_CHAR)) << "the null device, still open";
+            CloseHandle(left);
         }
     }
 
-    for (const auto& quiet : kQuiet) {
-        std::vector<long> before = Counts(operations);
-        Call(quiet.call, quiet.argument);
-        note(quiet.call, before);
+    // The viewers: started, recorded (ended by the next shutdown), and the
+    // earlier one ended or left running.
+    if (row.scene >= kHelp) {
+        const size_t earlier = stage.Earlier().size();
+        std::vector<Launch> launches = Launches(stage.Log(), earlier + size_t(row.started));
+        EXPECT_EQ(launches.size(), earlier + size_t(row.started)) << "viewers started";
+        EXPECT_EQ(Show(outcome.box), Show(row.box ? MissingHelp(windows) : L""));
+        ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
+        for (size_t i = 0; i < launches.size(); ++i) {
+            const bool runs = i < earlier && row.earlierRuns;
+            for (int wait = 0; wait < 250 && Alive(launches[i].pid) != runs; ++wait)
+                Sleep(20);
+            EXPECT_EQ(Alive(launches[i].pid), runs) << (i < earlier ? "the earlier viewer" : "a new viewer");
+        }
     }
-    // Every call an export made has a row that makes it fail.
-    std::map<std::string, std::set<std::string>> failed;
-    for (const Row& row : kRows)
-        for (const Fault& fault : row.faults)
-            failed[row.call].insert(fault.operation);
-    for (const auto& [call, operations_made] : made)
-        for (const std::string& operation : operations_made)
-            EXPECT_EQ(failed[call].count(operation), 1u)
-                << call << " calls " << operation << ", and no row makes that call fail";
 }
+
+// A row's name as a test's: "cut fails" is FailureRow.LeavesWhatTheRowSays/cut_fails.
+std::string TestName(const ::testing::TestParamInfo<Row>& info)
+{
+    std::string name;
+    for (const char* c = info.param.name; *c != 0; ++c) {
+        const bool word = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9');
+        if (word)
+            name += *c;
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+    }
+    while (!name.empty() && name.back() == '_')
+        name.pop_back();
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FailureRow, ::testing::ValuesIn(kRows), TestName);
+
+TEST_F(PlatformFailure, ExportsWithoutRowsCallNothing)
+{
+    for (const auto& quiet : kQuiet) {
+        const auto before = Counts();
+        Call(quiet.call, quiet.argument);
+        NoteMade(quiet.call, Made(before));
+        ++g_coverage.quiet;
+    }
+}
+
+// Every call of every case of the sweep.
+class Sweep : public PlatformFailure {
+protected:
+    static void SetUpTestSuite()
+    {
+        PlatformFailure::SetUpTestSuite();
+        // A console of the program's own, for the console scene; the
+        // standard handles stay the program's.
+        const HANDLE in = GetStdHandle(STD_INPUT_HANDLE), out = GetStdHandle(STD_OUTPUT_HANDLE),
+                     err = GetStdHandle(STD_ERROR_HANDLE);
+        FreeConsole();
+        if (AllocConsole()) {
+            g_console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+            DWORD mode = 0;
+            if (g_console == INVALID_HANDLE_VALUE || !GetConsoleMode(g_console, &mode)) {
+                g_noConsole = "wine's console gave no output handle";
+                g_console = nullptr;
+            }
+        } else {
+            g_noConsole = "wine made no console (error " + std::to_string(GetLastError()) + ")";
+        }
+        SetStdHandle(STD_INPUT_HANDLE, in);
+        SetStdHandle(STD_OUTPUT_HANDLE, out);
+        SetStdHandle(STD_ERROR_HANDLE, err);
+    }
+    static void TearDownTestSuite()
+    {
+        // The console itself stays until the program ends: freeing it under
+        // wine takes the program's own output with it.
+        if (g_console != nullptr)
+            CloseHandle(g_console);
+        g_console = nullptr;
+        PlatformFailure::TearDownTestSuite();
+    }
+
+    // Runs `clean` once without failures to count its calls, then `faulted`
+    // once for every case: each call failed in turn, and each write also cut
+    // short at a few byte counts (`sizes`: the bytes each write of the call
+    // has), reported as success and as failure. Returns the cases run.
+    template <class Clean, class Faulted>
+    static size_t Run(const char* call, const std::vector<size_t>& sizes, Clean clean, Faulted faulted)
+    {
+        const auto before = Counts();
+        clean();
+        const auto made = Made(before);
+        NoteMade(call, made);
+        size_t cases = 0;
+        for (const auto& [operation, count] : made) {
+            g_coverage.failed[call].insert(operation);
+            for (long nth = 1; nth <= count; ++nth) {
+                std::vector<Fault> faults = {Refused(operation.c_str(), nth, ErrorOf(operation))};
+                const size_t size = operation == "WriteFile" && size_t(nth) <= sizes.size() ? sizes[nth - 1] : 0;
+                for (size_t bytes : std::set<size_t>{0, 1, size / 2, size - 1})
+                    if (size > 0)
+                        faults.push_back(WriteCut(nth, long(bytes)));
+                for (size_t bytes : std::set<size_t>{1, size / 2, size})
+                    if (size > 0)
+                        faults.push_back(WriteCutRefused(nth, long(bytes)));
+                for (const Fault& fault : faults) {
+                    SCOPED_TRACE(Describe(fault));
+                    faulted(fault);
+                    ++cases;
+                }
+            }
+        }
+        ++g_coverage.sweeps;
+        return cases;
+    }
+
+    static void Summary(const char* what, size_t cases, size_t scenes)
+    {
+        wchar_t module[MAX_PATH];
+        GetModuleFileNameW(Module(), module, MAX_PATH);
+        const std::wstring name = std::wstring(module).substr(std::wstring(module).find_last_of(L'\\') + 1);
+        char line[256];
+        std::snprintf(line, sizeof line, "sweep of %s: %zu cases in %zu scenes (%ls)\n", what, cases, scenes,
+                      name.c_str());
+        std::fputs(line, stdout);
+        // The test run prints these after the tests.
+        if (FILE* summary = std::fopen("sweep-summary.txt", "a")) {
+            std::fputs(line, summary);
+            std::fclose(summary);
+        }
+    }
+};
+
+TEST_F(Sweep, ExpWrite)
+{
+    size_t cases = 0, scenes = 0;
+    for (const WriteScene& scene : kWriteScenes) {
+        if (scene.kind == Kind::kConsole && g_console == nullptr) {
+            std::printf("the console scene skipped: %s\n", g_noConsole.c_str());
+            continue;
+        }
+        for (const Encoding& encoding : kEncodings) {
+            SCOPED_TRACE(std::string(scene.name) + ", " + encoding.name);
+            ++scenes;
+            // The writes of the call: the mark on an empty file, the line.
+            std::vector<size_t> sizes;
+            {
+                WriteStage stage(scene, encoding);
+                const bool disk = scene.kind == Kind::kDisk || scene.kind == Kind::kStdout;
+                if (disk && scene.before.empty() && stage.Sized() && !encoding.mark.empty())
+                    sizes.push_back(encoding.mark.size());
+                sizes.push_back(encoding.line.size());
+            }
+            auto run = [&](const Fault* fault) {
+                WriteStage stage(scene, encoding);
+                const std::wstring expansion = ShellExpand(L"%_expansion");
+                if (fault != nullptr)
+                    Arm({*fault});
+                const Outcome outcome = Call("f_expwrite", stage.Argument());
+                const long pending = Pending();
+                Disarm();
+                EXPECT_EQ(pending, 0) << "the failure was not reached";
+                const std::string target = stage.Target(outcome);
+                JudgeWrite(scene, encoding, stage, fault, outcome, target,
+                           scene.kind == Kind::kDisk ? stage.Position() : -1, expansion);
+            };
+            cases += Run("f_expwrite", sizes, [&] { run(nullptr); }, [&](const Fault& fault) { run(&fault); });
+            if (HasFailure())
+                return;
+        }
+    }
+    Summary("@expwrite", cases, scenes);
+}
+
+TEST_F(Sweep, OtherExports)
+{
+    size_t cases = 0;
+    for (const CallScene& scene : kCallScenes) {
+        SCOPED_TRACE(scene.name);
+        // The call's own outcome, and what it gives with each setting unset.
+        Outcome clean;
+        std::vector<std::wstring> unsetTexts;
+        auto call = [&]() {
+            CallStage stage(scene);
+            return Call(scene.call, stage.Argument());
+        };
+        for (const wchar_t* setting : kSettings) {
+            wchar_t value[64] = {};
+            GetEnvironmentVariableW(setting, value, 64);
+            SetEnvironmentVariableW(setting, nullptr);
+            unsetTexts.push_back(call().text);
+            SetEnvironmentVariableW(setting, value);
+        }
+        cases += Run(scene.call, {}, [&] { clean = call(); }, [&](const Fault& fault) {
+            const std::wstring expansion = ShellExpand(L"%_expansion");
+            Arm({fault});
+            const Outcome outcome = call();
+            const long pending = Pending();
+            Disarm();
+            EXPECT_EQ(pending, 0) << "the failure was not reached";
+            JudgeCall(scene, fault, clean, unsetTexts, outcome, expansion);
+            CloseLeftOnNull(outcome.err[0], outcome.err[1]);
+            CloseLeftOnNull(outcome.out[0], outcome.out[1]);
+        });
+        if (HasFailure())
+            return;
+    }
+    Summary("the other exports", cases, std::size(kCallScenes));
+}
+
+// After all the tests: every call an export made has a row or a case of the
+// sweep that made it fail. Only a run of them all can tell.
+class EveryCallFailed : public ::testing::Environment {
+    void TearDown() override
+    {
+        if (g_coverage.rows != std::size(kRows) || g_coverage.sweeps == 0 || g_coverage.quiet != std::size(kQuiet)) {
+            if (g_coverage.rows + g_coverage.sweeps + g_coverage.quiet > 0)
+                std::printf("not every row and sweep ran: whether every call of the module fails somewhere is "
+                            "left unchecked\n");
+            return;
+        }
+        const size_t sweeps = std::size(kCallScenes) + std::size(kWriteScenes) * std::size(kEncodings) -
+                              (g_noConsole.empty() ? 0 : std::size(kEncodings));
+        if (g_coverage.sweeps < sweeps)
+            return;
+        for (const auto& [call, operations] : g_coverage.made)
+            for (const std::string& operation : operations)
+                EXPECT_EQ(g_coverage.failed[call].count(operation), 1u)
+                    << call << " calls " << operation << ", and no row or case of the sweep makes that call fail";
+    }
+};
+
+const auto* const g_everyCallFailed = ::testing::AddGlobalTestEnvironment(new EveryCallFailed);
 
 } // namespace

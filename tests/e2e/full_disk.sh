@@ -11,7 +11,10 @@
 #   a character (UTF-8) or a unit (UTF-16);
 # - leaves one page free and writes a line longer than a page to an empty
 #   file: the mark and part of the line go in;
-# - leaves nothing free: not even the mark goes in.
+# - leaves nothing free: not even the mark goes in;
+# - fills the disk with one file and writes the line 3 bytes before its end:
+#   it overwrites those 3 and the disk refuses the rest; they come back, and
+#   the handle stays where it was.
 set -uo pipefail
 run=$1 ivsh=$2 work=$3
 mnt=$work/full-disk
@@ -33,6 +36,11 @@ fail() {
 # The Windows name of a file on the tmpfs (wine's Z: is the root).
 windows_path() { echo "Z:${1//\//\\}"; }
 
+# shell OPTION COMMAND: the first line the shell prints for COMMAND.
+shell() {
+    "$run" "$ivsh" -o "$1" -c "$2" 2>&1 | tr -d '\0\r' | head -n1
+}
+
 # write OPTION FILE MODE TEXT...: each TEXT written to FILE, opened in MODE,
 # with @expwrite by one run of the shell; prints the results.
 write() {
@@ -42,7 +50,7 @@ write() {
     for text in "$@"; do
         command+=" %@expwrite[%h%,$text]"
     done
-    "$run" "$ivsh" -o "$option" -c "$command & echo %@fileclose[%h%]" 2>&1 | tr -d '\0\r' | head -n1
+    shell "$option" "$command & echo %@fileclose[%h%]"
 }
 
 # check OPTION ENCODING RESULT: one output encoding (iconv's name for it), in
@@ -85,6 +93,19 @@ check() {
     read -r first <<<"$(write "$option" "$empty" write "$text")"
     [ "$first" = -1 ] || fail "$option: a mark that does not fit gave '$first', not -1"
     [ "$(stat -c %s "$empty")" = 0 ] || fail "$option: the empty file took $(stat -c %s "$empty") bytes"
+
+    # Inside a file that fills the disk: 3 bytes before its end the line
+    # overwrites 3 bytes, and the disk takes no more.
+    rm -f "$mnt"/*
+    head -c 65536 /dev/urandom >"$file" 2>/dev/null
+    cp "$file" "$expected"
+    local at=$(($(stat -c %s "$file") - 3)) seek after closed
+    read -r seek first after closed <<<"$(shell "$option" "set h=%@fileopen[$(windows_path "$file"),append] & echo %@fileseek[%h%,-3,2] %@expwrite[%h%,$text] %@fileseek[%h%,0,1] %@fileclose[%h%]")"
+    [ "$seek" = "$at" ] || fail "$option: the handle was not put 3 bytes before the end ('$seek', not $at)"
+    [ "$first" = -1 ] || fail "$option: a line that the full disk cut inside the file gave '$first', not -1"
+    [ "$after" = "$at" ] || fail "$option: the handle moved from $at to '$after'"
+    cmp -s "$file" "$expected" || fail "$option: the bytes the line overwrote inside the file did not come back"
+    echo "$option: a line inside the file at $at gave $first, the handle then at $after"
 }
 
 check utf8output=yes UTF-8 22
