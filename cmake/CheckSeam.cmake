@@ -40,7 +40,7 @@ set(windows_allowed
 # iswcntrl, strlen, wmemcpy and wmemmove).
 set(runtime_allowed
     # Text and memory.
-    memcpy memmove memset strcmp strlen strnlen wmemcpy wmemmove
+    memcmp memcpy memmove memset strcmp strlen strnlen wmemcpy wmemmove
     wcscat wcschr wcscmp wcscpy wcscspn _wcsicmp wcslen wcsncpy wcsnlen wcsrchr wcsspn
     # Characters and numbers.
     iswalpha iswcntrl iswctype iswspace towlower towupper wcstoul
