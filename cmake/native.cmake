@@ -11,9 +11,17 @@ if(IVRO_BENCH)
     return()
 endif()
 
+# Compile options for the targets made from here on and for the core library,
+# which is made before this file is read (add_compile_options alone would
+# leave it out).
+macro(ivro_native_compile_options)
+    add_compile_options(${ARGN})
+    target_compile_options(ivro_core PRIVATE ${ARGN})
+endmacro()
+
 if(IVRO_FUZZ)
-    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
-                        -fno-sanitize-recover=all)
+    ivro_native_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                                -fno-sanitize-recover=all)
     add_link_options(-fsanitize=address,undefined)
     add_subdirectory(fuzz)
     return()
@@ -21,7 +29,7 @@ endif()
 
 option(IVRO_SANITIZE "Build the native tests with ASan and UBSan" ON)
 if(IVRO_SANITIZE)
-    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    ivro_native_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
