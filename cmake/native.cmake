@@ -1,6 +1,6 @@
 # Native build: the portable core under AddressSanitizer and
-# UndefinedBehaviorSanitizer, with GoogleTest built from Debian's sources; or,
-# with IVRO_FUZZ, the libFuzzer targets (clang).
+# UndefinedBehaviorSanitizer (or ThreadSanitizer), with GoogleTest built from
+# Debian's sources; or, with IVRO_FUZZ, the libFuzzer targets (clang).
 option(IVRO_FUZZ "Build the libFuzzer targets instead of the unit tests" OFF)
 set(IVRO_FUZZ_SECONDS 10 CACHE STRING "How long each fuzz target runs as a test")
 
@@ -11,18 +11,30 @@ if(IVRO_BENCH)
     return()
 endif()
 
+# Compile options for the targets made from here on and for the core library,
+# which is made before this file is read (add_compile_options alone would
+# leave it out).
+macro(ivro_native_compile_options)
+    add_compile_options(${ARGN})
+    target_compile_options(ivro_core PRIVATE ${ARGN})
+endmacro()
+
 if(IVRO_FUZZ)
-    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
-                        -fno-sanitize-recover=all)
+    ivro_native_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                                -fno-sanitize-recover=all)
     add_link_options(-fsanitize=address,undefined)
     add_subdirectory(fuzz)
     return()
 endif()
 
-option(IVRO_SANITIZE "Build the native tests with ASan and UBSan" ON)
+# The sanitizers of the native tests: ASan and UBSan, or ThreadSanitizer
+# (-DIVRO_SANITIZERS=thread, build/native-tsan), which cannot share a program
+# with ASan.
+option(IVRO_SANITIZE "Build the native tests with sanitizers" ON)
+set(IVRO_SANITIZERS "address,undefined" CACHE STRING "The sanitizers (-fsanitize=) of the native tests")
 if(IVRO_SANITIZE)
-    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
-    add_link_options(-fsanitize=address,undefined)
+    ivro_native_compile_options(-fsanitize=${IVRO_SANITIZERS} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${IVRO_SANITIZERS})
 endif()
 
 # The unit tests also make the core's heap allocations fail on purpose.

@@ -1,6 +1,8 @@
 #include "escape/escapify.h"
 
+#include <atomic>
 #include <cstring>
+#include <type_traits>
 
 #include "escape/chars.h"
 #include "escape/scratch.h"
@@ -227,44 +229,60 @@ void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
         std::memset(classes->printableSplat[k], int(classes->printable[k]), sizeof classes->printableSplat[k]);
 }
 
-// The classes of the last call's settings, made again only when a call's
-// flags (the bits that mean anything), special characters or scan path are
-// not the last call's: the settings themselves are the caller's, read afresh
-// for every call. Calls come one at a time (the shell's, on its one thread),
-// so one copy serves them all; a set of more special characters than it keeps
-// is classified afresh every time.
-const UnitClasses& ClassesFor(uint32_t flags, const Unit* special)
-{
-    static UnitClasses cached;
-    static Unit cachedSpecial[SPECIAL_CHARS_LEN];
-    static uint32_t cachedFlags;
-    static ScanPath cachedPath;
-    static bool valid = false;
+// The classes of the last settings classified here, kept for the next call
+// with the same settings: made again only when a call's flags (the bits that
+// mean anything), special characters or scan path differ; the settings
+// themselves are the caller's, read afresh for every call. A set of more
+// special characters than it keeps is classified afresh every time.
+//
+// The shell calls on its one thread, one call at a time, but the engine is a
+// library that any thread may call. One call at a time holds the kept
+// classes: it sets g_classesTaken with an interlocked exchange (acquire: it
+// sees what the last holder wrote) and clears it (release) once it no longer
+// reads them; a call that finds the flag set classifies on its own stack.
+// Both are constant-initialised: nothing runs for them when the module is
+// loaded, and nothing guards them.
+std::atomic_flag g_classesTaken = ATOMIC_FLAG_INIT;
+struct KeptClasses {
+    bool valid;
+    uint32_t flags;
+    ScanPath path;
+    Unit special[SPECIAL_CHARS_LEN];
+    UnitClasses classes;
+};
+static_assert(std::is_trivially_default_constructible_v<KeptClasses>, "zero-initialised, nothing run at load");
+KeptClasses g_kept;
 
+constexpr Unit kNoSpecial[1] = {0};
+
+// The kept classes for a call's settings, made again when they are another
+// call's; for the call that holds g_classesTaken.
+const UnitClasses& KeptClassesFor(uint32_t flags, const Unit* special)
+{
+    KeptClasses& kept = g_kept;
     flags &= ESCF_NONASCII | ESCF_CONTROL | ESCF_NAMED | ESCF_SHORT_AT_END;
     const ScanPath path = ActiveScanPath();
-    static const Unit kNone[1] = {0};
-    const Unit* const set = special != nullptr ? special : kNone;
-    if (valid && flags == cachedFlags && path == cachedPath) {
+    const Unit* const set = special != nullptr ? special : kNoSpecial;
+    if (kept.valid && flags == kept.flags && path == kept.path) {
         // The kept set ends within its buffer, so this stops there at the latest.
         size_t n = 0;
-        while (set[n] != 0 && set[n] == cachedSpecial[n])
+        while (set[n] != 0 && set[n] == kept.special[n])
             ++n;
-        if (set[n] == cachedSpecial[n])
-            return cached;
+        if (set[n] == kept.special[n])
+            return kept.classes;
     }
 
-    ClassifyUnits(&cached, flags, special);
+    ClassifyUnits(&kept.classes, flags, special);
     size_t length = 0;
     while (length < size_t(SPECIAL_CHARS_LEN) && set[length] != 0)
         ++length;
-    valid = length < size_t(SPECIAL_CHARS_LEN); // the whole set kept
-    if (valid) {
-        std::memcpy(cachedSpecial, set, (length + 1) * sizeof(Unit));
-        cachedFlags = flags;
-        cachedPath = path;
+    kept.valid = length < size_t(SPECIAL_CHARS_LEN); // the whole set kept
+    if (kept.valid) {
+        std::memcpy(kept.special, set, (length + 1) * sizeof(Unit));
+        kept.flags = flags;
+        kept.path = path;
     }
-    return cached;
+    return kept.classes;
 }
 
 bool InWideSet(const UnitClasses& classes, Unit u)
@@ -502,17 +520,9 @@ inline const Unit* WriteForms(const UnitClasses& classes, const Unit* forms, con
     return at;
 }
 
-} // namespace
-
-int Escapify(Unit* text, uint32_t flags, const Unit* special)
+// Escapify on a text that is not empty, with the classes of its settings.
+int EscapifyWith(const UnitClasses& classes, Unit* text)
 {
-    if (text == nullptr)
-        return RESULT_MISSING;
-    if (text[0] == 0)
-        return 0;
-
-    const UnitClasses& classes = ClassesFor(flags, special);
-
     // The text up to the first unit that needs a look stays where it is; a
     // text with no such unit is already in escaped form.
     const size_t first = SkipOrdinary(classes, text, 0, true);
@@ -572,4 +582,30 @@ int Escapify(Unit* text, uint32_t flags, const Unit* special)
     }
     ScratchFree(work);
     return overflow ? RESULT_OVERFLOW : count;
+}
+
+// A call that finds the kept classes taken: classes of its own, on a stack
+// frame that the usual call does not reserve.
+__attribute__((noinline)) int EscapifyAlone(Unit* text, uint32_t flags, const Unit* special)
+{
+    UnitClasses classes;
+    ClassifyUnits(&classes, flags, special);
+    return EscapifyWith(classes, text);
+}
+
+} // namespace
+
+int Escapify(Unit* text, uint32_t flags, const Unit* special)
+{
+    if (text == nullptr)
+        return RESULT_MISSING;
+    if (text[0] == 0)
+        return 0;
+    // The kept classes, held until the call no longer reads them; or, while
+    // another call holds them, classes of this call's own.
+    if (g_classesTaken.test_and_set(std::memory_order_acquire))
+        return EscapifyAlone(text, flags, special);
+    const int result = EscapifyWith(KeptClassesFor(flags, special), text);
+    g_classesTaken.clear(std::memory_order_release);
+    return result;
 }

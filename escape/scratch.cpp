@@ -10,10 +10,14 @@ void ScratchFree(void* block) { std::free(block); }
 
 #else
 
+#include <atomic>
+
 namespace {
+// Set by a test while no other thread calls the engine.
 long g_failAt = 0;
-long g_allocations = 0;
-long g_frees = 0;
+// Counted from any thread: a test calls the engine from several at once.
+std::atomic<long> g_allocations{0};
+std::atomic<long> g_frees{0};
 } // namespace
 
 void* ScratchAlloc(size_t bytes)

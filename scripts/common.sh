@@ -6,6 +6,7 @@ WIN_BUILD=$ROOT/build/win
 WIN64_BUILD=$ROOT/build/win64
 NATIVE_BUILD=$ROOT/build/native
 SCALAR_BUILD=$ROOT/build/native-scalar
+TSAN_BUILD=$ROOT/build/native-tsan
 FUZZ_BUILD=$ROOT/build/fuzz
 AVX2_BUILD=$ROOT/build/native-avx2
 PLATFORMS=(x86 x64)
@@ -69,6 +70,12 @@ configure_native() {
 configure_native_scalar() {
     [ -f "$SCALAR_BUILD/build.ninja" ] ||
         cmake -S "$ROOT" -B "$SCALAR_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIVRO_SIMD=OFF >/dev/null
+}
+
+# The core's tests under ThreadSanitizer instead of ASan and UBSan.
+configure_native_tsan() {
+    [ -f "$TSAN_BUILD/build.ninja" ] ||
+        cmake -S "$ROOT" -B "$TSAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIVRO_SANITIZERS=thread >/dev/null
 }
 
 # The processor runs AVX2 code, or the tests of the engine's AVX2 path run

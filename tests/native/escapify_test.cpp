@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "escape/escapify.h"
@@ -202,6 +204,63 @@ TEST(Escapify, EachCallTakesItsOwnSettings)
         Escapify(buffer.data(), call.flags, call.special);
         EXPECT_EQ(Show(buffer.data()), Show(call.expected)) << call.change;
     }
+}
+
+// Calls from threads of their own at the same time, each thread with its own
+// flags and special characters, on texts that every one of those settings
+// escapes differently: each call gives what a lone call with its settings
+// gave. (The classes kept between calls serve one call at a time.)
+TEST(Escapify, ThreadsCallingAtOnceEachGetTheirOwnSettings)
+{
+    const struct {
+        uint32_t flags;
+        const Unit* special;
+    } kSettings[] = {
+        {0, U16("~&")},
+        {0, nullptr},
+        {ESCF_NONASCII | ESCF_NAMED | ESCF_SHORT_AT_END, U16(",\"")},
+        {ESCF_CONTROL, U16("\u0100&")},
+    };
+    constexpr size_t kThreads = sizeof kSettings / sizeof kSettings[0];
+    const Text kMarks = U16("~&,\"\u00e9\u0100\u200b");
+    const Text kTexts[] = {kMarks, U16("a~b&c,d\"e\u00e9f\u0100g\u200bh"),
+                           Text(40, U16('q')) + kMarks + Text(30, U16('q'))};
+    constexpr size_t kTextCount = sizeof kTexts / sizeof kTexts[0];
+    std::vector<std::vector<Text>> expected(kThreads);
+    for (size_t s = 0; s < kThreads; ++s)
+        for (size_t t = 0; t < kTextCount; ++t) {
+            std::vector<Unit> buffer = InBuffer(kTexts[t]);
+            ASSERT_GE(Escapify(buffer.data(), kSettings[s].flags, kSettings[s].special), 0);
+            expected[s].push_back(Text(buffer.data()));
+            for (size_t other = 0; other < s; ++other)
+                ASSERT_TRUE(expected[s][t] != expected[other][t]) << "settings " << other << " and " << s
+                                                                   << " agree on " << Show(kTexts[t]);
+        }
+
+    constexpr int kCalls = 20000;
+    std::atomic<bool> go{false};
+    std::vector<int> wrong(kThreads, 0);
+    std::vector<std::string> firstWrong(kThreads);
+    std::vector<std::thread> threads;
+    for (size_t s = 0; s < kThreads; ++s)
+        threads.emplace_back([&, s] {
+            std::vector<Unit> buffer = InBuffer(U16(""));
+            while (!go.load())
+                std::this_thread::yield();
+            for (int call = 0; call < kCalls; ++call) {
+                const size_t t = size_t(call) % kTextCount;
+                std::copy(kTexts[t].begin(), kTexts[t].end(), buffer.begin());
+                buffer[kTexts[t].size()] = 0;
+                Escapify(buffer.data(), kSettings[s].flags, kSettings[s].special);
+                if (Text(buffer.data()) != expected[s][t] && wrong[s]++ == 0)
+                    firstWrong[s] = Show(buffer.data()) + ", alone " + Show(expected[s][t]);
+            }
+        });
+    go = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    for (size_t s = 0; s < kThreads; ++s)
+        EXPECT_EQ(wrong[s], 0) << "settings " << s << " of " << kCalls << " calls, first " << firstWrong[s];
 }
 
 // A unit that needs a look at every position from 0 to 70 of a text, and as
