@@ -549,8 +549,10 @@ private:
 // The model of the other exports. A setting that cannot be read counts as
 // unset: the result is the call's own, or the one it gives with one setting
 // unset. The return code is the call's own. Standard error holds the call's
-// message, unless the standard handles are what failed: then the message may
-// be lost whole, and what the shell says may get through. A standard handle
+// message, unless the standard handles are what failed: then the message is
+// lost whole where it was all standard error was asked for, may be lost
+// where @expfind also sent the handles away, and what the shell says may
+// get through. A standard handle
 // that was sent away and cannot be brought back stays on the null device,
 // still open; any other is as it was. The caller's buffer stays within its
 // size, and the shell's expansion setting comes back.
@@ -569,10 +571,14 @@ void JudgeCall(const CallScene& scene, const Fault& fault, const Outcome& clean,
                          fault.operation == "CreateFileW";
     const std::string& aside = scene.aside;
     const std::string without = aside.empty() || err.compare(0, aside.size(), aside) != 0 ? err : err.substr(aside.size());
-    if (handles)
+    if (aside.empty() && fault.operation == "GetStdHandle" && !clean.output.err.empty()) {
+        // Standard error asked for the message alone, and not given.
+        EXPECT_EQ(ShowBytes(err), "") << "the message goes whole or not at all";
+    } else if (handles) {
         EXPECT_TRUE(without == clean.output.err || without.empty()) << ShowBytes(err);
-    else
+    } else {
         EXPECT_EQ(ShowBytes(err), ShowBytes(clean.output.err));
+    }
 
     const bool mayStay = fault.operation == "SetStdHandle";
     for (const auto& [before, after, name] : {std::tuple{outcome.err[0], outcome.err[1], "standard error"},
