@@ -67,6 +67,14 @@ struct Overwritten {
     char bytes[kConversionBytes];
 };
 
+LARGE_INTEGER FileSize(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    LARGE_INTEGER size;
+    size.LowPart = info.nFileSizeLow;
+    size.HighPart = LONG(info.nFileSizeHigh);
+    return size;
+}
+
 // Notes what `handle` is and, for a disk file, its size and position, before
 // anything is written to it. What the platform cannot tell is left false:
 // no mark, nothing to take back.
@@ -79,8 +87,7 @@ Target NoteTarget(HANDLE handle)
     target.console = type == FILE_TYPE_CHAR && OsGetConsoleMode(handle, &mode);
     BY_HANDLE_FILE_INFORMATION info;
     if (OsGetFileInformationByHandle(handle, &info)) {
-        target.size.LowPart = info.nFileSizeLow;
-        target.size.HighPart = LONG(info.nFileSizeHigh);
+        target.size = FileSize(info);
         target.empty = target.size.QuadPart == 0;
         // Only a disk file has a position: on a pipe the call is undefined.
         const LARGE_INTEGER here = {};
@@ -149,11 +156,8 @@ void TakeBack(const Target& target, const Overwritten& saved, char* scratch)
     BY_HANDLE_FILE_INFORMATION info;
     if (OsSetFilePointerEx(handle, here, &end, FILE_CURRENT) && end.QuadPart > target.position.QuadPart &&
         OsGetFileInformationByHandle(handle, &info)) {
-        LARGE_INTEGER size;
-        size.LowPart = info.nFileSizeLow;
-        size.HighPart = LONG(info.nFileSizeHigh);
         const LONGLONG left = end.QuadPart > target.size.QuadPart ? end.QuadPart : target.size.QuadPart;
-        if (size.QuadPart == left) {
+        if (FileSize(info).QuadPart == left) {
             if (left > target.size.QuadPart && OsSetFilePointerEx(handle, target.size, nullptr, FILE_BEGIN))
                 OsSetEndOfFile(handle);
             const LONGLONG overwritten = end.QuadPart - target.position.QuadPart;
