@@ -113,17 +113,18 @@ constexpr uint8_t kEnd = 2;        // the NUL
 constexpr uint8_t kBeyond = 4;     // a unit from 256 on, not in the table
 constexpr uint8_t kLongBefore = 8; // a numeric escape before it takes its long form
 constexpr uint8_t kNeeds = kEscaped | kEnd | kBeyond;
-// The table loop picks a form with arithmetic on these bits: the escaped bit
-// is the form's index (0 as it is, 1 short), and the next unit's kLongBefore
-// shifted down to it adds one more (2 long).
-static_assert(kEscaped == 1 && kLongBefore == 8, "the form index is built from these bit positions");
+// The table loop picks a unit's form from the call's forms (UnitClasses)
+// with the next unit's kLongBefore shifted up to 256, the index of the long
+// forms.
+static_assert(kLongBefore << 5 == 256, "the long forms are the call's forms from 256 on");
 
 // What the units below 256 need, built at compile time: the module then has
 // no initialisation to run, and nothing to guard, when it is loaded.
 struct EscapeForms {
     // forms[named][form][u]: u itself (form 0), or the escape of u in its
-    // short (1) or long form (2), in units 0 to 6 and the length in unit 7,
-    // so that one 16-byte copy writes any of them.
+    // short (1) or long form (2), in units 0 to 5, the number of escapes it
+    // is (0 or 1) in unit 6 and the length in unit 7, so that one 16-byte
+    // copy writes any of them.
     Unit forms[2][3][256][8];
     // classes[nonAscii][shortAtEnd][u]: the class bits before the call's
     // special characters are added. kLongBefore marks the hexadecimal digits,
@@ -147,6 +148,7 @@ constexpr EscapeForms MakeEscapeForms()
                 Unit* form = t.forms[named][1 + longForm][u];
                 const EscapeOptions options{false, false, named != 0, false};
                 form[7] = Unit(EscapeOf(form, u, options, true, longForm != 0));
+                form[6] = 1;
                 Unit* asIs = t.forms[named][0][u];
                 asIs[0] = Unit(u);
                 asIs[7] = 1;
@@ -173,7 +175,7 @@ constexpr EscapeForms MakeEscapeForms()
 
 constexpr EscapeForms kEscapeForms = MakeEscapeForms();
 // Every form of a unit below 256 is copied with one 8-unit copy.
-static_assert(kEscapeForms.longest <= 7, "a form, its length behind it, fits eight units");
+static_assert(kEscapeForms.longest <= 6, "a form, its count and length behind it, fits eight units");
 
 const EscapeForms& Table() { return kEscapeForms; }
 
@@ -190,6 +192,15 @@ struct UnitClasses {
     Unit printable[16];
     // Each of them in every byte of 32, for the vector compares.
     alignas(32) uint8_t printableSplat[16][32];
+    // The same set for byte lookups, twice over (one for each 128-bit lane):
+    // printable unit u needs a look when printableLow[u & 15] and
+    // printableHigh[u >> 4] share a bit.
+    alignas(32) uint8_t printableLow[32];
+    alignas(32) uint8_t printableHigh[32];
+    // forms[long][u]: what a unit below 256 becomes, in the table's layout
+    // (its form, count and length): u itself, or its escape in the long form
+    // (long 1) or the short one (long 0).
+    alignas(16) Unit forms[2][256][8];
 };
 
 // Fills *classes for the flags and special characters of a call.
@@ -227,6 +238,24 @@ void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
     }
     for (int k = 0; k < classes->printableCount; ++k)
         std::memset(classes->printableSplat[k], int(classes->printable[k]), sizeof classes->printableSplat[k]);
+    std::memset(classes->printableLow, 0, sizeof classes->printableLow);
+    std::memset(classes->printableHigh, 0, sizeof classes->printableHigh);
+    for (unsigned high = 2; high < 8; ++high) {
+        const uint8_t bit = uint8_t(1u << (high - 2));
+        classes->printableHigh[high] = classes->printableHigh[16 + high] = bit;
+        for (unsigned low = 0; low < 16; ++low)
+            if ((below[high << 4 | low] & kNeeds) != 0)
+                classes->printableLow[low] = classes->printableLow[16 + low] |= bit;
+    }
+    const auto& forms = table.forms[options.named ? 1 : 0];
+    for (int longForm = 0; longForm < 2; ++longForm) {
+        std::memset(classes->forms[longForm][0], 0, sizeof classes->forms[longForm][0]);
+        for (unsigned u = 1; u < 256; ++u) {
+            const bool escaped = (below[u] & kEscaped) != 0;
+            std::memcpy(classes->forms[longForm][u], forms[escaped ? 1 + longForm : 0][u],
+                        sizeof classes->forms[longForm][u]);
+        }
+    }
 }
 
 // The classes of the last settings classified here, kept for the next call
@@ -345,17 +374,22 @@ inline size_t SkipOrdinaryBlocks(const UnitClasses& classes, const Unit* text, s
 // quarters are put back in the order of the text before the mask is taken.
 IVRO_TARGET_AVX2 size_t SkipOrdinaryBlocksAvx2(const UnitClasses& classes, const Unit* text, size_t i)
 {
-    const __m256i* const printable = reinterpret_cast<const __m256i*>(classes.printableSplat);
+    const __m256i lowBits = _mm256_load_si256(reinterpret_cast<const __m256i*>(classes.printableLow));
+    const __m256i highBits = _mm256_load_si256(reinterpret_cast<const __m256i*>(classes.printableHigh));
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i belowSpace = _mm256_set1_epi8(0x1F);
     const __m256i delete_ = _mm256_set1_epi8(0x7F);
     for (; i + 32 <= size_t(MAX_ARG_LEN); i += 32) {
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 16));
         const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), 0xD8);
-        __m256i ordinary =
-            _mm256_and_si256(_mm256_cmpgt_epi8(bytes, belowSpace), _mm256_cmpgt_epi8(delete_, bytes));
-        for (int k = 0; k < classes.printableCount; ++k)
-            ordinary = _mm256_andnot_si256(_mm256_cmpeq_epi8(bytes, printable[k]), ordinary);
+        // Printable, and in the set by neither nibble's lookup.
+        const __m256i listed =
+            _mm256_and_si256(_mm256_shuffle_epi8(lowBits, _mm256_and_si256(bytes, nibble)),
+                             _mm256_shuffle_epi8(highBits, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)));
+        const __m256i ordinary =
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpgt_epi8(bytes, belowSpace), _mm256_cmpgt_epi8(delete_, bytes)),
+                             _mm256_cmpeq_epi8(listed, _mm256_setzero_si256()));
         const unsigned mask = unsigned(_mm256_movemask_epi8(ordinary));
         if (mask != 0xFFFFFFFFu)
             return i + size_t(__builtin_ctz(~mask));
@@ -395,6 +429,21 @@ size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i, bool
     return i;
 }
 
+// The two hexadecimal digits of every byte, the first in the first unit.
+struct HexPairs {
+    Unit pairs[256][2];
+};
+constexpr HexPairs MakeHexPairs()
+{
+    HexPairs t{};
+    for (unsigned b = 0; b < 256; ++b) {
+        t.pairs[b][0] = kHexUnits[b >> 4];
+        t.pairs[b][1] = kHexUnits[b & 0xF];
+    }
+    return t;
+}
+constexpr HexPairs kHexPairs = MakeHexPairs();
+
 // The escape of the character c beyond U+FFFF (from U+10000 to U+10FFFF) as
 // WriteEscape writes it, without its questions (tests compare the two for
 // every such character): \U and the five or six significant digits of c, or
@@ -402,22 +451,19 @@ size_t SkipOrdinary(const UnitClasses& classes, const Unit* text, size_t i, bool
 // first 7, 8 or 10, and returns its length.
 inline int PairEscape(Unit* out, uint32_t c, bool longForm)
 {
-    // The digits from the sixth last on start `shift` units after the "U":
-    // 0 before five digits, 1 before six, 3 behind the long form's "00".
-    const uint32_t sixth = c >> 20; // 0 or 1
-    const int shift = longForm ? 3 : int(sixth);
-    out[2] = '0';
-    out[3] = '0';
-    Unit* digits = out + 1 + shift;
-    digits[0] = kHexUnits[sixth];
-    digits[1] = kHexUnits[(c >> 16) & 0xF];
-    digits[2] = kHexUnits[(c >> 12) & 0xF];
-    digits[3] = kHexUnits[(c >> 8) & 0xF];
-    digits[4] = kHexUnits[(c >> 4) & 0xF];
-    digits[5] = kHexUnits[c & 0xF];
+    // The digits two by two, from the sixth last on, start `shift` units
+    // after the "U": 0 before five digits, 1 before six, 3 behind the long
+    // form's "00".
+    static constexpr Unit kZeros[2] = {'0', '0'};
+    static constexpr Unit kLetter[2] = {'\\', 'U'};
+    const int shift = longForm ? 3 : int(c >> 20);
+    std::memcpy(out + 2, kZeros, sizeof kZeros);
+    Unit* const digits = out + 1 + shift;
+    std::memcpy(digits, kHexPairs.pairs[c >> 16], 2 * sizeof(Unit));
+    std::memcpy(digits + 2, kHexPairs.pairs[(c >> 8) & 0xFF], 2 * sizeof(Unit));
+    std::memcpy(digits + 4, kHexPairs.pairs[c & 0xFF], 2 * sizeof(Unit));
     // Last: with five digits the sixth last, a 0, lands on the "U".
-    out[0] = '\\';
-    out[1] = 'U';
+    std::memcpy(out, kLetter, sizeof kLetter);
     return 7 + shift;
 }
 
@@ -483,12 +529,10 @@ inline const Unit* WriteForms(const UnitClasses& classes, const Unit* forms, con
         if ((uClass & (kEnd | kBeyond)) == 0) {
             // Below 256: the unit itself or its escape, from the table. The
             // next unit decides between the short and the long form.
-            const unsigned kind = uClass & kEscaped;
-            const unsigned form = kind + (kind & (nextClass >> 3)); // see the static_assert on kLongBefore
-            const Unit* units = forms + ((form << 8) + at[0]) * 8;
+            const Unit* units = forms + (((nextClass & kLongBefore) << 5) + at[0]) * 8; // long: 256 forms on
             std::memcpy(out, units, 8 * sizeof(Unit));
             out += units[7];
-            count += int(kind);
+            count += units[6];
             ++at;
             uClass = nextClass;
             continue;
@@ -520,6 +564,114 @@ inline const Unit* WriteForms(const UnitClasses& classes, const Unit* forms, con
     return at;
 }
 
+#if IVRO_USE_SSE2
+// What the sixteen units from `at` on are, read from at[0] to at[17].
+struct BlockIndex {
+    // Where each unit's form lies, in units from the call's forms[0][0]: the
+    // unit times 8, and 256 forms on when the unit after it is a
+    // hexadecimal digit, or the NUL when the escape is long at the end.
+    // Valid for the units below 256.
+    alignas(16) uint16_t index[16];
+    unsigned table;     // the units the forms hold: from 1 to 255
+    unsigned pairs;     // the high surrogates that a low one follows
+    unsigned longAfter; // the units that a hexadecimal digit (or the long NUL) follows
+};
+
+inline void IndexBlock(const Unit* at, bool longAtEnd, BlockIndex* block)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i surrogateBits = _mm_set1_epi16(int16_t(0xFC00));
+    const __m128i nul = longAtEnd ? _mm_set1_epi16(-1) : zero;
+    __m128i table[2], pairs[2], longAfter[2];
+    for (int half = 0; half < 2; ++half) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8 * half));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8 * half + 1));
+        // Compared as signed: units from 0x8000 on are below every digit.
+        const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(next, _mm_set1_epi16('0' - 1)),
+                                            _mm_cmplt_epi16(next, _mm_set1_epi16('9' + 1)));
+        const __m128i lower = _mm_or_si128(next, _mm_set1_epi16(0x20));
+        const __m128i letter = _mm_and_si128(_mm_cmpgt_epi16(lower, _mm_set1_epi16('a' - 1)),
+                                             _mm_cmplt_epi16(lower, _mm_set1_epi16('f' + 1)));
+        const __m128i end = _mm_and_si128(_mm_cmpeq_epi16(next, zero), nul);
+        longAfter[half] = _mm_or_si128(_mm_or_si128(digit, letter), end);
+        const __m128i form = _mm_or_si128(u, _mm_and_si128(longAfter[half], _mm_set1_epi16(0x100)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(block->index + 8 * half), _mm_slli_epi16(form, 3));
+        // From 1 to 255: neither 0 nor with a bit from 256 on.
+        table[half] = _mm_andnot_si128(_mm_cmpeq_epi16(u, zero),
+                                       _mm_cmpeq_epi16(_mm_srli_epi16(u, 8), zero));
+        pairs[half] = _mm_and_si128(
+            _mm_cmpeq_epi16(_mm_and_si128(u, surrogateBits), _mm_set1_epi16(int16_t(0xD800))),
+            _mm_cmpeq_epi16(_mm_and_si128(next, surrogateBits), _mm_set1_epi16(int16_t(0xDC00))));
+    }
+    block->table = unsigned(_mm_movemask_epi8(_mm_packs_epi16(table[0], table[1])));
+    block->pairs = unsigned(_mm_movemask_epi8(_mm_packs_epi16(pairs[0], pairs[1])));
+    block->longAfter = unsigned(_mm_movemask_epi8(_mm_packs_epi16(longAfter[0], longAfter[1])));
+}
+
+// WriteForms for the characters that start in the sixteen units from `at`
+// on (a pair that starts at the last takes the unit after them), up to the
+// NUL. at[0] to at[17] lie within the buffer.
+inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit** outPointer, int* countPointer)
+{
+    BlockIndex block;
+    IndexBlock(at, !classes.options.shortAtEnd, &block);
+    const Unit* const forms = &classes.forms[0][0][0];
+    Unit* out = *outPointer;
+    int count = *countPointer;
+    unsigned k = 0;
+    if (block.table == 0xFFFFu) {
+        // Units below 256 alone: each written the same way, with no test.
+#pragma GCC unroll 16
+        for (; k < 16; ++k) {
+            const Unit* const form = forms + block.index[k];
+            std::memcpy(out, form, 8 * sizeof(Unit));
+            out += form[7];
+            count += form[6];
+        }
+    } else {
+        // Runs of units below 256 between the others, each run without a
+        // test of its own.
+        const unsigned longAfter = block.longAfter | (LongFormBefore(classes, at[17]) ? 0x10000u : 0);
+        unsigned outside = ~block.table & 0xFFFFu;
+        for (;;) {
+            for (const unsigned stop = unsigned(__builtin_ctz(outside | 0x10000u)); k < stop; ++k) {
+                const Unit* const form = forms + block.index[k];
+                std::memcpy(out, form, 8 * sizeof(Unit));
+                out += form[7];
+                count += form[6];
+            }
+            if (k >= 16)
+                break;
+            if (((block.pairs >> k) & 1) != 0) {
+                const uint32_t c = 0x10000 + (((at[k] & 0x3FFu) << 10) | (at[k + 1] & 0x3FFu));
+                out += PairEscape(out, c, ((longAfter >> (k + 1)) & 1) != 0);
+                ++count;
+                k += 2;
+            } else if (at[k] == 0) {
+                break;
+            } else {
+                // Any other unit from 256 on: escaped, or as it is (a lone
+                // surrogate too).
+                int n = WriteEscape(out, at[k], classes.options, InWideSet(classes, at[k]), ((longAfter >> k) & 1) != 0);
+                count += n > 0;
+                if (n == 0) {
+                    out[0] = at[k];
+                    n = 1;
+                }
+                out += n;
+                ++k;
+            }
+            if (k >= 16)
+                break;
+            outside &= ~0u << k;
+        }
+    }
+    *outPointer = out;
+    *countPointer = count;
+    return at + k;
+}
+#endif
+
 // Escapify on a text that is not empty, with the classes of its settings.
 int EscapifyWith(const UnitClasses& classes, Unit* text)
 {
@@ -548,14 +700,18 @@ int EscapifyWith(const UnitClasses& classes, Unit* text)
         return RESULT_NO_MEMORY;
     Unit* out = work;
     const Unit* const end = work + capacity;
-    const Unit* const forms = &Table().forms[classes.options.named ? 1 : 0][0][0][0];
+    const Unit* const forms = &classes.forms[0][0][0];
     int count = 0;
     bool overflow = false;
 
+    // With blocks, a run is looked for after a block that wrote its units as
+    // they were; unit by unit, at two ordinary units in a row. The scan then
+    // takes the run, copied whole up to where it ends.
+    const bool blocks = IVRO_USE_SSE2 && classes.path != ScanPath::kScalar;
+    bool plainBlock = false;
     for (const Unit* at = text + first; *at != 0;) {
-        // Two ordinary units in a row start a run, copied whole up to where
-        // the scan ends it.
-        if (IsOrdinaryUnit(classes, at[0]) && IsOrdinaryUnit(classes, at[1])) {
+        if (blocks ? plainBlock : IsOrdinaryUnit(classes, at[0]) && IsOrdinaryUnit(classes, at[1])) {
+            plainBlock = false;
             const size_t start = size_t(at - text);
             const size_t stop = SkipOrdinary(classes, text, start);
             if (stop - start > size_t(end - out)) {
@@ -569,7 +725,17 @@ int EscapifyWith(const UnitClasses& classes, Unit* text)
 
         // The characters of a block, or, where the room left is shorter, one
         // character; then the one check of the bound for them.
-        at = WriteForms(classes, forms, at, size_t(end - out) >= kBlockRoom ? at + kBlock : at + 1, &out, &count);
+        const bool room = size_t(end - out) >= kBlockRoom;
+#if IVRO_USE_SSE2
+        if (blocks && room && at + kBlock + 2 <= text + MAX_ARG_LEN) {
+            const Unit* const from = at;
+            const Unit* const outFrom = out;
+            const int countFrom = count;
+            at = WriteBlock(classes, at, &out, &count);
+            plainBlock = count == countFrom && out - outFrom == at - from;
+        } else
+#endif
+            at = WriteForms(classes, forms, at, room ? at + kBlock : at + 1, &out, &count);
         if (out > end) {
             overflow = true;
             break;
