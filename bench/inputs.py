@@ -251,6 +251,31 @@ def main():
     for name, lst in (("native", native), ("wine", wine), ("peers", peers)):
         with open(os.path.join(directory, f"cases-{name}.txt"), "w") as f:
             f.write("\n".join(lst) + "\n")
+    write_kinds(os.path.join(directory, "kinds"), special(random.Random(3), 1024))
+
+
+def write_kinds(directory, text):
+    """The 1024 units of special text taken apart by what Escapify does with
+    each unit, for the account of where its time goes (not in the report):
+    DIR/kinds holds its own cases-native.txt, so that the native runner times
+    them (ivro_native_bench DIR/kinds) and bench/profile.sh counts them
+    (kinds/table-1024 and so on)."""
+    os.makedirs(directory, exist_ok=True)
+    table = "".join("\x01\x02" if ord(c) > 0xFFFF else c for c in text)
+    kinds = {
+        "special": text,
+        # Every pair replaced by two control characters: the same units from
+        # the table, and no pair.
+        "table": table,
+        # Pairs alone, of the characters of the special text.
+        "pairs": "".join(chr(ASTRAL[k % len(ASTRAL)]) for k in range(512)),
+        # Units from 256 on that stay as they are.
+        "wide": "".join(chr(0x20AC + k % 64) for k in range(1024)),
+        "plain": prose(random.Random(1), 1024, commas=False),
+    }
+    cases = [f"Escapify {name} 1024 {write(directory, name, 1024, kind)}" for name, kind in kinds.items()]
+    with open(os.path.join(directory, "cases-native.txt"), "w") as f:
+        f.write("\n".join(cases) + "\n")
 
 
 if __name__ == "__main__":

@@ -22,7 +22,7 @@ command -v valgrind >/dev/null || {
 [ -f "$PROF/build.ninja" ] ||
     cmake -S . -B "$PROF" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g -DIVRO_BENCH=ON >/dev/null
 cmake --build "$PROF" --target ivro_native_bench >/dev/null
-out=$PROF/callgrind.$impl.$input.out
+out=$PROF/callgrind.$impl.${input//\//-}.out
 valgrind --tool=callgrind --callgrind-out-file="$out" \
     "$PROF/bench/ivro_native_bench" --loop "$impl" "build/bench/inputs/$input.u16" "$calls" 2>&1 | grep -E "calls|Collected"
 callgrind_annotate --inclusive=yes "$@" "$out" | head -60

@@ -643,7 +643,10 @@ inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit**
             if (k >= 16)
                 break;
             if (((block.pairs >> k) & 1) != 0) {
-                const uint32_t c = 0x10000 + (((at[k] & 0x3FFu) << 10) | (at[k + 1] & 0x3FFu));
+                // The pair's code point: the high unit's 10 bits above the
+                // low unit's, from 0x10000 on.
+                constexpr uint32_t kPairBase = (0xD800u << 10) + 0xDC00u - 0x10000u;
+                const uint32_t c = (uint32_t(at[k]) << 10) + at[k + 1] - kPairBase;
                 out += PairEscape(out, c, ((longAfter >> (k + 1)) & 1) != 0);
                 ++count;
                 k += 2;
