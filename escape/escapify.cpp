@@ -707,14 +707,11 @@ int EscapifyWith(const UnitClasses& classes, Unit* text)
     int count = 0;
     bool overflow = false;
 
-    // With blocks, a run is looked for after a block that wrote its units as
-    // they were; unit by unit, at two ordinary units in a row. The scan then
-    // takes the run, copied whole up to where it ends.
     const bool blocks = IVRO_USE_SSE2 && classes.path != ScanPath::kScalar;
-    bool plainBlock = false;
     for (const Unit* at = text + first; *at != 0;) {
-        if (blocks ? plainBlock : IsOrdinaryUnit(classes, at[0]) && IsOrdinaryUnit(classes, at[1])) {
-            plainBlock = false;
+        // Two ordinary units in a row start a run, copied whole up to where
+        // the scan ends it.
+        if (IsOrdinaryUnit(classes, at[0]) && IsOrdinaryUnit(classes, at[1])) {
             const size_t start = size_t(at - text);
             const size_t stop = SkipOrdinary(classes, text, start);
             if (stop - start > size_t(end - out)) {
@@ -730,13 +727,9 @@ int EscapifyWith(const UnitClasses& classes, Unit* text)
         // character; then the one check of the bound for them.
         const bool room = size_t(end - out) >= kBlockRoom;
 #if IVRO_USE_SSE2
-        if (blocks && room && at + kBlock + 2 <= text + MAX_ARG_LEN) {
-            const Unit* const from = at;
-            const Unit* const outFrom = out;
-            const int countFrom = count;
+        if (blocks && room && at + kBlock + 2 <= text + MAX_ARG_LEN)
             at = WriteBlock(classes, at, &out, &count);
-            plainBlock = count == countFrom && out - outFrom == at - from;
-        } else
+        else
 #endif
             at = WriteForms(classes, forms, at, room ? at + kBlock : at + 1, &out, &count);
         if (out > end) {
