@@ -566,18 +566,42 @@ inline const Unit* WriteForms(const UnitClasses& classes, const Unit* forms, con
 
 #if IVRO_USE_SSE2
 // What the sixteen units from `at` on are, read from at[0] to at[17].
+//
+// The form of a unit is the unit's, and 256 forms on when the unit after it
+// is a hexadecimal digit, or the NUL when the escape is long at the end. The
+// 32-bit build, short of registers, keeps each form's address, so that its
+// loops need no register for where the forms start; the 64-bit build keeps
+// each form's place in units from the call's forms[0][0] (the unit times 8,
+// and so on), which a load of two bytes takes.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#define IVRO_FORM_ADDRESSES 1
+#else
+#define IVRO_FORM_ADDRESSES 0
+#endif
 struct BlockIndex {
-    // Where each unit's form lies, in units from the call's forms[0][0]: the
-    // unit times 8, and 256 forms on when the unit after it is a
-    // hexadecimal digit, or the NUL when the escape is long at the end.
     // Valid for the units below 256.
+#if IVRO_FORM_ADDRESSES
+    alignas(16) const Unit* form[16];
+#else
     alignas(16) uint16_t index[16];
+#endif
     unsigned table;     // the units the forms hold: from 1 to 255
     unsigned pairs;     // the high surrogates that a low one follows
     unsigned longAfter; // the units that a hexadecimal digit (or the long NUL) follows
 };
 
-inline void IndexBlock(const Unit* at, bool longAtEnd, BlockIndex* block)
+// The form of the k-th unit of a block.
+inline const Unit* FormOf(const BlockIndex& block, const Unit* forms, unsigned k)
+{
+#if IVRO_FORM_ADDRESSES
+    (void)forms;
+    return block.form[k];
+#else
+    return forms + block.index[k];
+#endif
+}
+
+inline void IndexBlock(const Unit* at, bool longAtEnd, const Unit* forms, BlockIndex* block)
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i surrogateBits = _mm_set1_epi16(int16_t(0xFC00));
@@ -595,7 +619,17 @@ inline void IndexBlock(const Unit* at, bool longAtEnd, BlockIndex* block)
         const __m128i end = _mm_and_si128(_mm_cmpeq_epi16(next, zero), nul);
         longAfter[half] = _mm_or_si128(_mm_or_si128(digit, letter), end);
         const __m128i form = _mm_or_si128(u, _mm_and_si128(longAfter[half], _mm_set1_epi16(0x100)));
+#if IVRO_FORM_ADDRESSES
+        // Each form is 16 bytes from the one before it.
+        const __m128i base = _mm_set1_epi32(int(reinterpret_cast<uintptr_t>(forms)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(block->form + 8 * half),
+                        _mm_add_epi32(base, _mm_slli_epi32(_mm_unpacklo_epi16(form, zero), 4)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(block->form + 8 * half + 4),
+                        _mm_add_epi32(base, _mm_slli_epi32(_mm_unpackhi_epi16(form, zero), 4)));
+#else
+        (void)forms;
         _mm_store_si128(reinterpret_cast<__m128i*>(block->index + 8 * half), _mm_slli_epi16(form, 3));
+#endif
         // From 1 to 255: neither 0 nor with a bit from 256 on.
         table[half] = _mm_andnot_si128(_mm_cmpeq_epi16(u, zero),
                                        _mm_cmpeq_epi16(_mm_srli_epi16(u, 8), zero));
@@ -613,9 +647,9 @@ inline void IndexBlock(const Unit* at, bool longAtEnd, BlockIndex* block)
 // NUL. at[0] to at[17] lie within the buffer.
 inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit** outPointer, int* countPointer)
 {
-    BlockIndex block;
-    IndexBlock(at, !classes.options.shortAtEnd, &block);
     const Unit* const forms = &classes.forms[0][0][0];
+    BlockIndex block;
+    IndexBlock(at, !classes.options.shortAtEnd, forms, &block);
     Unit* out = *outPointer;
     int count = *countPointer;
     unsigned k = 0;
@@ -623,7 +657,7 @@ inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit**
         // Units below 256 alone: each written the same way, with no test.
 #pragma GCC unroll 16
         for (; k < 16; ++k) {
-            const Unit* const form = forms + block.index[k];
+            const Unit* const form = FormOf(block, forms, k);
             std::memcpy(out, form, 8 * sizeof(Unit));
             out += form[7];
             count += form[6];
@@ -635,7 +669,7 @@ inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit**
         unsigned outside = ~block.table & 0xFFFFu;
         for (;;) {
             for (const unsigned stop = unsigned(__builtin_ctz(outside | 0x10000u)); k < stop; ++k) {
-                const Unit* const form = forms + block.index[k];
+                const Unit* const form = FormOf(block, forms, k);
                 std::memcpy(out, form, 8 * sizeof(Unit));
                 out += form[7];
                 count += form[6];
