@@ -741,7 +741,6 @@ int EscapifyWith(const UnitClasses& classes, Unit* text)
     int count = 0;
     bool overflow = false;
 
-    const bool blocks = IVRO_USE_SSE2 && classes.path != ScanPath::kScalar;
     for (const Unit* at = text + first; *at != 0;) {
         // Two ordinary units in a row start a run, copied whole up to where
         // the scan ends it.
@@ -761,7 +760,7 @@ int EscapifyWith(const UnitClasses& classes, Unit* text)
         // character; then the one check of the bound for them.
         const bool room = size_t(end - out) >= kBlockRoom;
 #if IVRO_USE_SSE2
-        if (blocks && room && at + kBlock + 2 <= text + MAX_ARG_LEN)
+        if (classes.path != ScanPath::kScalar && room && at + kBlock + 2 <= text + MAX_ARG_LEN)
             at = WriteBlock(classes, at, &out, &count);
         else
 #endif
