@@ -5,7 +5,7 @@
 
 // Flag bits that steer Escapify; other bits are ignored.
 enum EscapifyFlags : uint32_t {
-    ESCF_NONASCII = 1,     // every character from U+0080 up in the \u form
+    ESCF_NONASCII = 1,     // every character from U+0080 to U+FFFF in the \u form
     ESCF_CONTROL = 2,      // control characters above U+00A0 in the \u form
     ESCF_NAMED = 4,        // \e \q \c \k for ESC " , ` where a number would go
     ESCF_SHORT_AT_END = 8, // the short numeric form at the end of the text
