@@ -6,7 +6,12 @@
 #
 # Where a version stands:
 #   - four numbers, a.b.c.d: the module file's version or the version of
-#     _ivrover (IVRO_VARIABLE_VERSION); nothing else in the tree has that form;
+#     _ivrover (IVRO_VARIABLE_VERSION); nothing else in the tree has that form.
+#     A copy is the module file's where "Ivro" stands right before it (the
+#     archives' names, "Ivro a.b.c.d" of CHANGES and of expecho /??) or its
+#     line names the file's version (FileVersion, ProductVersion, "module
+#     file", "full version", "own version"); any other is _ivrover's. Each
+#     copy is held to its own version, so that the two swapped fail;
 #   - "Ivro va.b.c": the load message, the first three numbers;
 #   - CHANGES: only its first line, the release being made; the lines below
 #     record earlier releases.
@@ -55,11 +60,16 @@ foreach(file ${files})
     endif()
     set(found FALSE)
     foreach(line IN LISTS lines)
-        string(REGEX MATCHALL "[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+" fours "${line}")
-        foreach(version ${fours})
+        string(REGEX MATCHALL "(Ivro[- ]+)?[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+" fours "${line}")
+        foreach(copy ${fours})
             set(found TRUE)
-            if(NOT version STREQUAL full AND NOT version STREQUAL variable)
-                list(APPEND wrong "${file}: ${version}, not ${full} (nor ${variable} of _ivrover)")
+            string(REGEX MATCH "[0-9.]+$" version "${copy}")
+            if(copy MATCHES "^Ivro" OR line MATCHES "FileVersion|ProductVersion|module file|full version|own version")
+                if(NOT version STREQUAL full)
+                    list(APPEND wrong "${file}: ${version} as the module file's version, not ${full}")
+                endif()
+            elseif(NOT version STREQUAL variable)
+                list(APPEND wrong "${file}: ${version} as the version of _ivrover, not ${variable}")
             endif()
         endforeach()
         string(REGEX MATCHALL "Ivro v[0-9]+\\.[0-9]+\\.[0-9]+" loads "${line}")
@@ -83,4 +93,4 @@ if(wrong)
     list(JOIN wrong "\n  " listed)
     message(FATAL_ERROR "plugin/version.h says ${full} (${short} in the load message), but\n  ${listed}")
 endif()
-message(STATUS "${copies} files show the version ${full} of plugin/version.h and no other")
+message(STATUS "${copies} files show the versions of plugin/version.h, each where it belongs: the module file's ${full}, _ivrover's ${variable}")
