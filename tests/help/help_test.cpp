@@ -455,18 +455,4 @@ TEST_F(HelpViewer, WithoutAHelpFileTheBoxSaysWhereItShouldBe)
     EXPECT_EQ(call.output.out + call.output.err, "");
 }
 
-// The message word for word: a change to the table of places shows here.
-TEST(MissingHelp, TheTableOfPlacesGivesTheMessageWordForWord)
-{
-    EXPECT_EQ(Show(MissingHelp(L"C:\\WINDOWS")),
-              Show(L"I can\x2019t find the help file Ivro.chm.  It should be:\n\n"
-                   L"    \x2022  in a directory specified in %IVROHELP\n"
-                   L"    \x2022  in a directory specified in %PLUGINHELP\n"
-                   L"    \x2022  in the same directory as the .DLL file\n"
-                   L"    \x2022  in a HELP directory within the .DLL\x2019s directory  \n"
-                   L"    \x2022  in the same directory as the command shell\n"
-                   L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
-                   L"    \x2022  or in C:\\WINDOWS\\Help.\n"));
-}
-
 } // namespace

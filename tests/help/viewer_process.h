@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/help_locations.h"
 
 // True while the process `pid` runs.
 inline bool Alive(DWORD pid)
@@ -87,31 +86,21 @@ inline std::wstring DismissingTheBox(const std::function<void()>& body)
     return box;
 }
 
-// The text of the module's missing-help box, with `windows` as the Windows
-// directory it names: built here from the module's table of places
-// (help_test.cpp holds one copy of the whole text, word for word, which a
-// change to the table must also change).
+// The text of the module's missing-help box, word for word, with `windows`
+// as the Windows directory it names. Written out here, not made from the
+// module's table of places: a change to the table or to the message's words
+// shows in every test that compares the box with this.
 inline std::wstring MissingHelp(const std::wstring& windows)
 {
-    std::wstring format = kMissingHelpHead;
-    for (const HelpLocation& location : kLocations)
-        format += std::wstring(kMissingHelpBullet) + location.told + L"\n";
-    const std::wstring values[] = {L"Ivro", L"IVRO", windows};
-    std::wstring text;
-    size_t next = 0;
-    for (size_t i = 0; i < format.size(); ++i) {
-        const wchar_t after = i + 1 < format.size() ? format[i + 1] : 0;
-        if (format[i] == L'%' && after == L'%') {
-            text += L'%';
-            ++i;
-        } else if (format[i] == L'%' && after == L's' && next < 3) {
-            text += values[next++];
-            ++i;
-        } else {
-            text += format[i];
-        }
-    }
-    return text;
+    return L"I can\x2019t find the help file Ivro.chm.  It should be:\n\n"
+           L"    \x2022  in a directory specified in %IVROHELP\n"
+           L"    \x2022  in a directory specified in %PLUGINHELP\n"
+           L"    \x2022  in the same directory as the .DLL file\n"
+           L"    \x2022  in a HELP directory within the .DLL\x2019s directory  \n"
+           L"    \x2022  in the same directory as the command shell\n"
+           L"    \x2022  in a HELP directory within the shell\x2019s directory  \n"
+           L"    \x2022  or in " +
+           windows + L"\\Help.\n";
 }
 
 // A window of the test program's own, shown and made the foreground window
