@@ -115,7 +115,7 @@ endfunction()
 # The module imports the shell's operations through a library made from its
 # own list of their names, not from the stand-in's build.
 set(TAKECMD_IMPORT_LIB ${CMAKE_BINARY_DIR}/libTakeCmd-import.a)
-ivro_def(plugin/TakeCmd.def takecmd_import_def)
+ivro_def(plugin/TakeCmd-imports.def takecmd_import_def)
 add_custom_command(OUTPUT ${TAKECMD_IMPORT_LIB}
     COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${takecmd_import_def} -l ${TAKECMD_IMPORT_LIB}
     DEPENDS ${takecmd_import_def}
@@ -164,7 +164,7 @@ add_subdirectory(shell)
 add_subdirectory(tests/windows)
 add_subdirectory(tests/e2e)
 add_subdirectory(tests/help)
-add_subdirectory(tests/alloc)
+add_subdirectory(tests/faults)
 add_subdirectory(tests/soak)
 add_subdirectory(tests/native)
 add_subdirectory(docs/help)

@@ -8,7 +8,7 @@
 // In the module's test build (IVRO_FAULT_TESTING) each call is counted by
 // its operation's name, and a test can make the n-th call of an operation
 // fail with an error of its choosing, or have the n-th write put in only
-// some of its bytes (tests/alloc/hooks.cpp).
+// some of its bytes (tests/faults/hooks.cpp).
 #pragma once
 
 #include <windows.h>

@@ -11,8 +11,8 @@
 # build/coverage/index.html. Not part of test.sh: a few minutes.
 #
 # Only the objects that make up the shipped code are read: the module and the
-# core library, and their twins in the module's test build (tests/alloc),
-# which the allocation tests and the Windows core tests run. Code of the
+# core library, and their twins in the module's test build (tests/faults),
+# which the fault tests and the Windows core tests run. Code of the
 # shipped headers that only test programs compile in is not counted.
 #
 # The module under wine writes its counts to the absolute Linux paths compiled
@@ -156,14 +156,14 @@ tracefile "$COV_OUT/windows.json" i686-w64-mingw32-gcov "$COV_WIN" \
 # The module's test build is read on its own: its escape/scratch.cpp defines
 # the allocator's functions on other lines than the shipped one does, and
 # gcovr 5.2 cannot merge a function found on two lines within one reading.
-tracefile "$COV_OUT/windows-alloctest.json" i686-w64-mingw32-gcov "$COV_WIN" \
-    "$COV_WIN/tests/alloc/CMakeFiles/ivro_alloctest.dir" \
-    "$COV_WIN/tests/alloc/CMakeFiles/ivro_core_alloctest.dir"
+tracefile "$COV_OUT/windows-faulttest.json" i686-w64-mingw32-gcov "$COV_WIN" \
+    "$COV_WIN/tests/faults/CMakeFiles/ivro_faulttest.dir" \
+    "$COV_WIN/tests/faults/CMakeFiles/ivro_core_alloctest.dir"
 
 # For the same reason across tracefiles: a function that lies on different
 # lines in different builds is named with its line. Lines and branches are
 # merged by line number and need nothing.
-python3 - "$COV_OUT"/native.json "$COV_OUT"/windows.json "$COV_OUT"/windows-alloctest.json <<'EOF'
+python3 - "$COV_OUT"/native.json "$COV_OUT"/windows.json "$COV_OUT"/windows-faulttest.json <<'EOF'
 import json, sys
 from collections import defaultdict
 traces = {path: json.load(open(path)) for path in sys.argv[1:]}
@@ -182,7 +182,7 @@ for path, trace in traces.items():
 EOF
 
 merged=(--add-tracefile "$COV_OUT/native.json" --add-tracefile "$COV_OUT/windows.json"
-        --add-tracefile "$COV_OUT/windows-alloctest.json")
+        --add-tracefile "$COV_OUT/windows-faulttest.json")
 report() {
     (cd "$ROOT" && gcovr --root "$ROOT" --filter "$COV_FILTER" "${merged[@]}" "$@")
 }

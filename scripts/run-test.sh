@@ -3,7 +3,7 @@
 # build up to date:
 #   scripts/run-test.sh BUILD TEST [FILTER]
 # BUILD: native, scalar, tsan (ThreadSanitizer), x86 or x64. TEST: a CTest
-# name (core_tests, module_tests, help_tests, alloc_tests, e2e_demo,
+# name (core_tests, module_tests, help_tests, fault_tests, e2e_demo,
 # version_copies, ...; "ctest -N" in the build lists them). FILTER: a
 # GoogleTest filter of the tests inside it, e.g. 'Cases/FindOccurrenceTable.*'
 # or 'ExpFind.*'. Under wine the run has an X server and a wine server of its

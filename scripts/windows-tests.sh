@@ -16,10 +16,10 @@ for platform in "${@:-${PLATFORMS[@]}}"; do
     echo "== $platform: $dir"
     stop_wine_server "$dir"
     start_wine_server "$dir"
-    rm -f "$dir/alloctest/sweep-summary.txt"
+    rm -f "$dir/faulttest/sweep-summary.txt"
     (cd "$dir" && ctest --output-on-failure --timeout 300 -j2) || status=1
     # What the sweep of failing calls to Windows ran.
-    cat "$dir/alloctest/sweep-summary.txt" 2>/dev/null || echo "no summary of the sweep of failing calls"
+    cat "$dir/faulttest/sweep-summary.txt" 2>/dev/null || echo "no summary of the sweep of failing calls"
     stop_wine_server "$dir"
 done
 exit $status
