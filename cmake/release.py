@@ -37,10 +37,13 @@ commit, and files whose bytes depend on nothing but the sources.
 
   release.py compare RECORDED REBUILT
       Compares two release folders (or two archives) file by file, the
-      archives' contents too. When they differ, names each file and, from
-      the two BUILDINFO records, each tool, package, flag or setting of the
-      rebuild that is not the one recorded, and exits with status 1; else
-      prints how many files it compared.
+      archives' contents too, and prints how many files it compared. Where
+      a file a user gets differs (anything but the build record BUILDINFO,
+      and SHA256SUMS but for the record's line), names each file that
+      differs and, from the two BUILDINFO records, each tool, package, flag
+      or setting of the rebuild that is not the one recorded, and exits with
+      status 1. Where only the records differ, says that every shipped file
+      is the same and in what the machines differ, and exits with status 0.
 """
 import argparse
 import hashlib
@@ -482,36 +485,58 @@ def release_files(path):
 
 def buildinfo_of(files):
     """The BUILDINFO of a release's files: the one beside the archives, else
-    the first one in an archive."""
+    the first one in an archive (where earlier releases carried it)."""
     if "BUILDINFO" in files:
         return files["BUILDINFO"]
     inside = sorted(name for name in files if name.endswith("/BUILDINFO"))
     return files[inside[0]] if inside else None
 
 
+def shipped(name, data):
+    """What of a release file a user gets, to compare: None for the build
+    record, which describes the machine; the checksums beside the archives
+    without the record's line."""
+    if name == "BUILDINFO" or name.endswith("/BUILDINFO"):
+        return None
+    if name == "SHA256SUMS":
+        return b"".join(line for line in data.splitlines(True) if not line.rstrip().endswith(b"  BUILDINFO"))
+    return data
+
+
 def compare(args):
     recorded, rebuilt = release_files(args.recorded), release_files(args.rebuilt)
-    differences = []
+    differences, files = [], []
     for name in sorted(set(recorded) | set(rebuilt)):
         a, b = recorded.get(name), rebuilt.get(name)
         if a is None or b is None:
             differences.append("%s: only in the %s release" % (name, "recorded" if b is None else "rebuilt"))
+            files.append(name)
         elif a != b:
             first = next((i for i, (x, y) in enumerate(zip(a, b)) if x != y), min(len(a), len(b)))
             count = sum(x != y for x, y in zip(a, b)) + abs(len(a) - len(b))
             differences.append("%s differs from byte %d on, %d bytes in all (%d and %d bytes long)"
                                % (name, first + 1, count, len(a), len(b)))
+            if shipped(name, a) != shipped(name, b):
+                files.append(name)
     if not differences:
         print("%d files" % len(recorded))
         return 0
+    old, new = buildinfo_of(recorded), buildinfo_of(rebuilt)
+    causes = record_differences(read_records(old), read_records(new)) if old and new else []
+    if not files:
+        # The machines differ; what a user gets does not.
+        print("%d files" % len(recorded))
+        print("compare: every shipped file is the same; the machines differ in:", file=sys.stderr)
+        for line in causes or ["nothing their records name (the records differ all the same)"]:
+            print("compare:   " + line, file=sys.stderr)
+        return 0
     for line in differences:
         print("compare: " + line, file=sys.stderr)
-    old, new = buildinfo_of(recorded), buildinfo_of(rebuilt)
+    print("compare: shipped files that differ: " + ", ".join(files), file=sys.stderr)
     if old is None or new is None:
         print("compare: the %s release has no BUILDINFO, so nothing says what differs in the build"
               % ("recorded" if old is None else "rebuilt"), file=sys.stderr)
         return 1
-    causes = record_differences(read_records(old), read_records(new))
     if causes:
         print("compare: where the build here differs from the recorded one:", file=sys.stderr)
         for line in causes:

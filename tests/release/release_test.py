@@ -5,16 +5,20 @@
                   --buildinfo BUILDINFO --compiler-package NAME --winnt 0x501
                   --version V --readme README-user.txt --changes CHANGES
 
-- the archive carries the build's BUILDINFO, which records this machine's
-  compiler package by version and the oldest Windows the module is built for;
-- a release compared with a copy of itself is the same, and one recorded with
-  another version of the compiler package is not, and the comparison names the
+- the build's BUILDINFO records this machine's compiler package by version
+  and the oldest Windows the module is built for, and the archive does not
+  carry it (it stands beside the archives);
+- a release compared with a copy of itself is the same; one recorded with
+  another version of the compiler package, every shipped file the same, is
+  the same release, and the comparison says in what the machines differ; one
+  whose shipped file differs is not, and the comparison names the file, the
   package and both versions;
 - the report address: one in a domain reserved for examples is refused, as is
   any shipped file that holds one; a real one takes the first sentence of the
   README's section on reporting problems.
 """
 import argparse
+import hashlib
 import io
 import os
 import re
@@ -62,9 +66,9 @@ class Record(unittest.TestCase):
         shutil.copy(ARGS.buildinfo, folder)
         return folder
 
-    def test_the_archive_carries_the_record_of_this_machine(self):
-        inside = [data for name, data in archive_entries(ARGS.zip).items() if name.endswith("/BUILDINFO")]
-        self.assertEqual(inside, [self.record])
+    def test_the_record_tells_this_machine_and_stays_out_of_the_archive(self):
+        inside = [name for name in archive_entries(ARGS.zip) if name.endswith("BUILDINFO")]
+        self.assertEqual(inside, [])
         version = subprocess.run(["dpkg-query", "-W", "-f", "${Version}", ARGS.compiler_package],
                                  capture_output=True, text=True, check=True).stdout
         text = self.record.decode()
@@ -78,25 +82,53 @@ class Record(unittest.TestCase):
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         self.assertRegex(result.stdout, r"^[0-9]+ files\n$")
 
-    def test_a_difference_names_the_tool_that_differs(self):
+    def recorded_with_an_older_compiler(self):
+        """A release folder whose record names another version of this
+        machine's compiler package."""
         recorded = self.release("recorded")
         package = re.escape(ARGS.compiler_package.encode())
-        older = rb"\n \g<1> (= 1.0-older)"
-
-        def change(name, data):
-            return re.sub(rb"\n (" + package + rb") \(= [^)]*\)", older, data) if name.endswith("BUILDINFO") else data
-
         with open(os.path.join(recorded, "BUILDINFO"), "rb") as f:
-            data = change("BUILDINFO", f.read())
+            data = re.sub(rb"\n (" + package + rb") \(= [^)]*\)", rb"\n \g<1> (= 1.0-older)", f.read())
         with open(os.path.join(recorded, "BUILDINFO"), "wb") as f:
             f.write(data)
+        return recorded
+
+    @staticmethod
+    def with_checksums(folder):
+        """The folder with SHA256SUMS of its files, as scripts/release.sh
+        writes it beside the archives."""
+        names = sorted(os.listdir(folder))
+        lines = []
+        for name in names:
+            with open(os.path.join(folder, name), "rb") as f:
+                lines.append("%s  %s\n" % (hashlib.sha256(f.read()).hexdigest(), name))
+        with open(os.path.join(folder, "SHA256SUMS"), "w") as f:
+            f.write("".join(lines))
+        return folder
+
+    def test_a_machine_that_differs_alone_makes_the_same_release(self):
+        # The checksums beside the archives differ in the record's line alone.
+        result = run("compare", self.with_checksums(self.recorded_with_an_older_compiler()),
+                     self.with_checksums(self.release("rebuilt")))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stdout, r"^[0-9]+ files\n$")
+        self.assertIn("compare: every shipped file is the same; the machines differ in:", result.stderr)
+        self.assertIn("Installed-Build-Depends %s: recorded (= 1.0-older), here (= " % ARGS.compiler_package,
+                      result.stderr)
+        self.assertNotIn("differs from byte", result.stderr)
+
+    def test_a_shipped_file_that_differs_is_named_with_the_tool(self):
+        recorded = self.recorded_with_an_older_compiler()
         zip_name = os.path.basename(ARGS.zip)
-        rewrite_archive(os.path.join(recorded, zip_name), change)
+        readme = "%s/README.txt" % zip_name[:-4]
+        rewrite_archive(os.path.join(recorded, zip_name),
+                        lambda name, data: data + b"\r\n" if name == readme else data)
 
         result = run("compare", recorded, self.release("rebuilt"))
         self.assertEqual(result.returncode, 1)
         for line in ("compare: BUILDINFO differs", "compare: %s differs" % zip_name,
-                     "compare: %s!%s/BUILDINFO differs" % (zip_name, zip_name[:-4]),
+                     "compare: %s!%s differs" % (zip_name, readme),
+                     "compare: shipped files that differ: %s, %s!%s" % (zip_name, zip_name, readme),
                      "Installed-Build-Depends %s: recorded (= 1.0-older), here (= " % ARGS.compiler_package):
             self.assertIn(line, result.stderr)
 
