@@ -1,0 +1,185 @@
+#!/usr/bin/python3
+"""Holds the tables that the user's documents copy from the code to the code's
+own tables, read from the sources:
+
+- the named escapes, the letters and the characters of `EscapeKinds`
+  (escape/expand.cpp), in README-user.txt, README.md and escapes.html;
+- the bits of Ivro_Flags, the `ESCF_` flags (escape/escapify.h), in
+  README-user.txt, README.md and escaped-form.html;
+- the places of the help file, their folders in the order of `kLocations`
+  (plugin/help_locations.h), in README-user.txt and index.html.
+
+    check_tables.py --source DIR
+
+Fails naming the document, the line and what differs from the code.
+"""
+import argparse
+import os
+import re
+import sys
+
+# How a place's folder in kLocations is named in the documents.
+FOLDER_WORDS = {
+    '%%[%sHelp]': "IvroHelp",
+    '%%[PluginHelp]': "PluginHelp",
+    None: "module",
+    '%%@path[%%_cmdspec]': "shell",
+    '%%windir': "Windows",
+}
+
+
+def read(source, path):
+    with open(os.path.join(source, path), encoding="utf-8") as f:
+        return f.read()
+
+
+def code_escapes(source):
+    """letter -> code point of each named escape, from EscapeKinds."""
+    text = read(source, "escape/expand.cpp")
+    letters = re.search(r'const char letters\[\] = "([a-zA-Z]+)";', text)
+    characters = re.search(r"const Unit characters\[\] = \{([^}]*)\};", text)
+    if not letters or not characters:
+        raise SystemExit("escape/expand.cpp: the letters and characters of EscapeKinds are not where they were")
+    values = []
+    for token in re.findall(r"0x[0-9A-Fa-f]+|'(?:\\.|[^'])'", characters.group(1)):
+        values.append(int(token, 16) if token.startswith("0x") else ord(token[1:-1].encode().decode("unicode_escape")))
+    if len(values) != len(letters.group(1)):
+        raise SystemExit("escape/expand.cpp: %d letters, %d characters" % (len(letters.group(1)), len(values)))
+    return dict(zip(letters.group(1), values))
+
+
+def code_flags(source):
+    return sorted(int(v) for v in re.findall(r"\bESCF_\w+\s*=\s*(\d+)", read(source, "escape/escapify.h")))
+
+
+def code_places(source):
+    """The word for each place of kLocations, in order: its folder's (the
+    subfolders the documents name in their own words, unchecked)."""
+    text = read(source, "plugin/help_locations.h")
+    places = []
+    for folder in re.findall(r'\{(L"[^"]*"|nullptr),\s*L"[^"]*",\s*L"[^"]*"\}', text):
+        key = None if folder == "nullptr" else folder[2:-1]
+        if key not in FOLDER_WORDS:
+            raise SystemExit("plugin/help_locations.h: a place with the folder %s, which check_tables.py "
+                             "has no word for" % folder)
+        places.append(FOLDER_WORDS[key])
+    if not places:
+        raise SystemExit("plugin/help_locations.h: no places found in kLocations")
+    return places
+
+
+def meaning_value(meaning):
+    """The code point a document says a named escape gives."""
+    # Markdown's `` ` `` and `x`, HTML's <code>x</code>: the character alone.
+    plain = meaning.replace("`` ` ``", "`")
+    plain = re.sub(r"`([^`])`", r"\1", re.sub(r"</?code>", "", plain)).strip()
+    number = re.search(r"\((\d+)\)", plain)
+    if number:
+        return int(number.group(1))
+    if plain == "space":
+        return 0x20
+    if plain.endswith("backslash"):
+        return 0x5C
+    last = plain.split()[-1] if plain else ""
+    return ord(last) if len(last) == 1 else None
+
+
+def doc_escapes(path, text):
+    """(line, letter, value) of each named escape a document lists."""
+    if path.endswith(".html"):
+        pattern = r"<td><code>\\(.)</code></td><td>(.*?)</td>"
+    elif path.endswith(".md"):
+        pattern = r"\| `\\(.)` \| (.*?) (?=\|)"
+    else:
+        pattern = r"(?:^|\s)\\(\S)  +(.+?)(?=\s{2,}\\\S|$)"
+    found = []
+    for number, line in enumerate(text.splitlines(), 1):
+        if path.endswith(".md") and not line.startswith("| `\\"):
+            continue
+        if not path.endswith((".md", ".html")) and not re.match(r"^  \\\S  ", line):
+            continue
+        for letter, meaning in re.findall(pattern, line):
+            found.append((number, letter, meaning_value(meaning)))
+    return found
+
+
+def check_escapes(source, problems):
+    code = code_escapes(source)
+    for path in ("README-user.txt", "README.md", "docs/help/escapes.html"):
+        listed = {}
+        for number, letter, value in doc_escapes(path, read(source, path)):
+            if letter == "\\":
+                if value != 0x5C:
+                    problems.append("%s:%d: \\\\ gives %r, not a backslash" % (path, number, value))
+                continue
+            listed[letter] = number
+            if letter not in code:
+                problems.append("%s:%d: \\%s is listed, but the code has no such named escape" % (path, number, letter))
+            elif value != code[letter]:
+                problems.append("%s:%d: \\%s gives %s here, %s in the code" % (
+                    path, number, letter, "U+%04X" % value if value is not None else "nothing", "U+%04X" % code[letter]))
+        for letter in sorted(set(code) - set(listed)):
+            problems.append("%s: the named escape \\%s of the code is not listed" % (path, letter))
+
+
+def check_flags(source, problems):
+    code = code_flags(source)
+    for path, pattern, within in (
+        ("README-user.txt", r"(?:^|[;:]\s)(\d+)\s+writes", "Ivro_Flags holds the sum"),
+        ("README.md", r"^\| (\d+) \| ", "the sum of these bits"),
+        ("docs/help/escaped-form.html", r'name="flag(\d+)"', None),
+    ):
+        text = read(source, path)
+        start = text.index(within) if within else text.find('name="flag')
+        end = text.find("\n\n\n", start) if within and "README-user" in path else (
+            text.find("## ", start) if within else len(text))
+        region = text[start:end if end > 0 else len(text)]
+        listed = sorted(int(bit) for bit in re.findall(pattern, region, re.M))
+        if listed != code:
+            line = text.count("\n", 0, start) + 1
+            problems.append("%s:%d: the bits of Ivro_Flags are %s here, %s in the code" % (path, line, listed, code))
+
+
+def check_places(source, problems):
+    code = code_places(source)
+    for path, begin, end in (
+        ("README-user.txt", "Ivro looks for Ivro.chm", "When it finds none"),
+        ("docs/help/index.html", "in these places, in order", "</ol>"),
+    ):
+        text = read(source, path)
+        start = text.index(begin)
+        region = text[start:text.index(end, start)]
+        line = text.count("\n", 0, start) + 1
+        at, previous = 0, None
+        for word in code:
+            # A folder named once stands for its places one after the other
+            # (the module's folder, then its Help subfolder).
+            if word != previous:
+                found = region.find(word, at)
+                if found < 0:
+                    problems.append("%s:%d: the places of the help file do not name %r where the code has it, "
+                                    "after %r" % (path, line, word, region[max(0, at - 30):at]))
+                    break
+                at = found + len(word)
+            previous = word
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--source", required=True)
+    args = parser.parse_args()
+    problems = []
+    check_escapes(args.source, problems)
+    check_flags(args.source, problems)
+    check_places(args.source, problems)
+    for problem in problems:
+        print(problem, file=sys.stderr)
+    if problems:
+        return 1
+    print("the named escapes, the bits of Ivro_Flags and the places of the help file are the code's "
+          "in every document")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
