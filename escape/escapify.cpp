@@ -503,6 +503,27 @@ Unit* CopyRun(const Unit* text, size_t start, size_t stop, Unit* out)
     return out + n;
 }
 
+// The code point of a surrogate pair: the high unit's 10 bits above the low
+// unit's, from 0x10000 on.
+inline uint32_t PairCodePoint(Unit high, Unit low)
+{
+    constexpr uint32_t kPairBase = (0xD800u << 10) + 0xDC00u - 0x10000u;
+    return (uint32_t(high) << 10) + low - kPairBase;
+}
+
+// Any other unit from 256 on, escaped or as it is (a lone surrogate too), at
+// `out`; *count goes up by the escape. Returns the new end.
+inline Unit* WriteWideUnit(const UnitClasses& classes, Unit u, bool longForm, Unit* out, int* count)
+{
+    const int n = WriteEscape(out, u, classes.options, InWideSet(classes, u), longForm);
+    if (n == 0) {
+        out[0] = u;
+        return out + 1;
+    }
+    ++*count;
+    return out + n;
+}
+
 // A block: the characters that start in the next sixteen units, written
 // with one check of the bound after them, where the room left takes the
 // longest form of seventeen units (a pair may start at the last one): no form
@@ -541,20 +562,11 @@ inline const Unit* WriteForms(const UnitClasses& classes, const Unit* forms, con
             break;
         if (IsHighSurrogate(at[0]) && IsLowSurrogate(at[1])) {
             // A surrogate pair: always escaped, never special.
-            const uint32_t c = 0x10000 + (((at[0] & 0x3FFu) << 10) | (at[1] & 0x3FFu));
-            out += PairEscape(out, c, LongFormBefore(classes, at[2]));
+            out += PairEscape(out, PairCodePoint(at[0], at[1]), LongFormBefore(classes, at[2]));
             ++count;
             at += 2;
         } else {
-            // Any other unit from 256 on: escaped, or as it is (a lone high
-            // surrogate too).
-            int n = WriteEscape(out, at[0], classes.options, InWideSet(classes, at[0]), LongFormBefore(classes, at[1]));
-            count += n > 0;
-            if (n == 0) {
-                out[0] = at[0];
-                n = 1;
-            }
-            out += n;
+            out = WriteWideUnit(classes, at[0], LongFormBefore(classes, at[1]), out, &count);
             ++at;
         }
         uClass = ClassOf(below, at[0]);
@@ -677,25 +689,13 @@ inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit**
             if (k >= 16)
                 break;
             if (((block.pairs >> k) & 1) != 0) {
-                // The pair's code point: the high unit's 10 bits above the
-                // low unit's, from 0x10000 on.
-                constexpr uint32_t kPairBase = (0xD800u << 10) + 0xDC00u - 0x10000u;
-                const uint32_t c = (uint32_t(at[k]) << 10) + at[k + 1] - kPairBase;
-                out += PairEscape(out, c, ((longAfter >> (k + 1)) & 1) != 0);
+                out += PairEscape(out, PairCodePoint(at[k], at[k + 1]), ((longAfter >> (k + 1)) & 1) != 0);
                 ++count;
                 k += 2;
             } else if (at[k] == 0) {
                 break;
             } else {
-                // Any other unit from 256 on: escaped, or as it is (a lone
-                // surrogate too).
-                int n = WriteEscape(out, at[k], classes.options, InWideSet(classes, at[k]), ((longAfter >> k) & 1) != 0);
-                count += n > 0;
-                if (n == 0) {
-                    out[0] = at[k];
-                    n = 1;
-                }
-                out += n;
+                out = WriteWideUnit(classes, at[k], ((longAfter >> k) & 1) != 0, out, &count);
                 ++k;
             }
             if (k >= 16)

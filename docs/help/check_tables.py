@@ -122,21 +122,22 @@ def check_escapes(source, problems):
             problems.append("%s: the named escape \\%s of the code is not listed" % (path, letter))
 
 
+def region(text, begin, end):
+    """The text from `begin` up to `end` after it, and the line `begin` is on."""
+    start = text.index(begin)
+    return text[start:text.index(end, start)], text.count("\n", 0, start) + 1
+
+
 def check_flags(source, problems):
     code = code_flags(source)
-    for path, pattern, within in (
-        ("README-user.txt", r"(?:^|[;:]\s)(\d+)\s+writes", "Ivro_Flags holds the sum"),
-        ("README.md", r"^\| (\d+) \| ", "the sum of these bits"),
-        ("docs/help/escaped-form.html", r'name="flag(\d+)"', None),
+    for path, pattern, begin, end in (
+        ("README-user.txt", r"(?:^|[;:]\s)(\d+)\s+writes", "Ivro_Flags holds the sum", "\n\n"),
+        ("README.md", r"^\| (\d+) \| ", "the sum of these bits", "\n## "),
+        ("docs/help/escaped-form.html", r'name="flag(\d+)"', 'name="flag', "</table>"),
     ):
-        text = read(source, path)
-        start = text.index(within) if within else text.find('name="flag')
-        end = text.find("\n\n\n", start) if within and "README-user" in path else (
-            text.find("## ", start) if within else len(text))
-        region = text[start:end if end > 0 else len(text)]
-        listed = sorted(int(bit) for bit in re.findall(pattern, region, re.M))
+        listed_in, line = region(read(source, path), begin, end)
+        listed = sorted(int(bit) for bit in re.findall(pattern, listed_in, re.M))
         if listed != code:
-            line = text.count("\n", 0, start) + 1
             problems.append("%s:%d: the bits of Ivro_Flags are %s here, %s in the code" % (path, line, listed, code))
 
 
@@ -146,19 +147,16 @@ def check_places(source, problems):
         ("README-user.txt", "Ivro looks for Ivro.chm", "When it finds none"),
         ("docs/help/index.html", "in these places, in order", "</ol>"),
     ):
-        text = read(source, path)
-        start = text.index(begin)
-        region = text[start:text.index(end, start)]
-        line = text.count("\n", 0, start) + 1
+        places, line = region(read(source, path), begin, end)
         at, previous = 0, None
         for word in code:
             # A folder named once stands for its places one after the other
             # (the module's folder, then its Help subfolder).
             if word != previous:
-                found = region.find(word, at)
+                found = places.find(word, at)
                 if found < 0:
                     problems.append("%s:%d: the places of the help file do not name %r where the code has it, "
-                                    "after %r" % (path, line, word, region[max(0, at - 30):at]))
+                                    "after %r" % (path, line, word, places[max(0, at - 30):at]))
                     break
                 at = found + len(word)
             previous = word
