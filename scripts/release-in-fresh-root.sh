@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds the release of the checked-out commit in a fresh Debian 12 root, a
+# minimal system made by debootstrap with Debian's own package sources (the
+# release, its updates and its security updates), where scripts/release.sh
+# installs everything it needs itself; then compares that release with
+# build/release, made here from the same commit, file by file (cmake/release.py
+# compare: every shipped file must be the same; where the two machines
+# differ, it says in what). Uncommitted changes are not in the root: commit
+# first. Needs root and the network to Debian's mirror; the root stays in
+# FOLDER (default build/fresh-root) for a second run, which only builds.
+#   scripts/release-in-fresh-root.sh [FOLDER]
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+dir=${1:-$ROOT/build/fresh-root}
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+[ "$(id -u)" = 0 ] || { echo "release-in-fresh-root: debootstrap and chroot need root" >&2; exit 1; }
+commit=$(git -C "$ROOT" rev-parse HEAD)
+
+if [ ! -x "$dir/bin/bash" ]; then
+    dpkg-query -W -f='${Status}' debootstrap 2>/dev/null | grep -q 'install ok installed' ||
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
+    debootstrap --variant=minbase bookworm "$dir" http://deb.debian.org/debian >"$dir.debootstrap.log"
+    rm -f "$dir/etc/apt/sources.list"
+    cat >"$dir/etc/apt/sources.list.d/debian.sources" <<'EOF'
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+fi
+cp /etc/resolv.conf "$dir/etc/resolv.conf"
+
+mounted=()
+unmount() {
+    local i
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" || true; done
+}
+trap unmount EXIT
+for m in proc sys dev dev/pts; do
+    mountpoint -q "$dir/$m" && continue
+    case $m in
+    proc) mount -t proc proc "$dir/proc" ;;
+    sys) mount -t sysfs sysfs "$dir/sys" ;;
+    *) mount --bind "/$m" "$dir/$m" ;;
+    esac
+    mounted+=("$dir/$m")
+done
+mkdir -p "$dir/dev/shm"
+if ! mountpoint -q "$dir/dev/shm"; then mount -t tmpfs shm "$dir/dev/shm" && mounted+=("$dir/dev/shm"); fi
+
+in_root() { chroot "$dir" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
+in_root bash -c 'command -v git >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends git ca-certificates >/dev/null; }'
+
+rm -rf "$dir/src/ivro"
+mkdir -p "$dir/src"
+git clone -q --no-checkout "$ROOT" "$dir/src/ivro"
+git -C "$dir/src/ivro" checkout -q "$commit"
+echo "release-in-fresh-root: building $commit in $dir" >&2
+in_root bash -c 'cd /src/ivro && scripts/release.sh' >"$dir.release.log" 2>&1 ||
+    { tail -n 40 "$dir.release.log" >&2; exit 1; }
+
+# The release of this machine, from the same commit.
+if [ "$(git -C "$ROOT" rev-parse HEAD)" != "$commit" ] || ! git -C "$ROOT" diff --quiet HEAD; then
+    echo "release-in-fresh-root: the working tree is not $commit, unchanged; build/release is not its release" >&2
+    exit 1
+fi
+"$ROOT/scripts/release.sh" >/dev/null
+/usr/bin/python3 "$ROOT/cmake/release.py" compare "$ROOT/build/release" "$dir/src/ivro/build/release"
+echo "release-in-fresh-root: the release built in $dir is the one built here" >&2
