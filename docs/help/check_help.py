@@ -9,13 +9,14 @@
       formed and every link, in pages, contents and index, reaches a page
       (and an anchor) that exists.
 
-  check_help.py examples [--pages DIR] [--text FILE]... [--platform x86|x64] --shell CMD...
+  check_help.py examples [--pages DIR] [--text FILE]... [--only NAME]... [--platform x86|x64] --shell CMD...
       Runs every example of the pages (<pre class="example">: <kbd> lines
       are typed, the other lines are what the shell prints) and of the text
       files (indented by four blanks: lines after "> " are typed) in the
       shell, one example block per shell, in a fresh directory, and compares
       the output. The platform in a version line, "(x86)" or "(x64)", stands
-      for the one given with --platform.
+      for the one given with --platform. --only runs the examples of the
+      pages or files of that name alone.
 
   check_help.py browser (--chm Ivro.chm [--extract extract_chmLib] | --dir DIR) [--browser chromium]
       Takes the pages out of the compiled file (or uses a directory of pages
@@ -35,6 +36,7 @@ Exit status 0 when everything holds, 1 otherwise, with one line per fault.
 """
 import argparse
 import base64
+import concurrent.futures
 import fcntl
 import html.parser
 import json
@@ -262,7 +264,8 @@ def check_chm(args):
 
 
 class Examples(html.parser.HTMLParser):
-    """The example blocks of a page: lists of lines (typed, text)."""
+    """The example blocks of a page: lists of lines (typed, text, line
+    number in the page)."""
 
     def __init__(self):
         super().__init__(convert_charrefs=True)
@@ -276,7 +279,7 @@ class Examples(html.parser.HTMLParser):
         if tag == "pre" and "example" in (dict(attrs).get("class") or "").split():
             self._depth = 1
             self._fresh = True
-            self._line = [False, ""]
+            self._line = [False, "", self.getpos()[0]]
             self.blocks.append((self.getpos()[0], []))
         elif tag == "kbd" and self._depth:
             self._fresh = False
@@ -294,17 +297,20 @@ class Examples(html.parser.HTMLParser):
     def handle_data(self, data):
         if not self._depth:
             return
+        first = self.getpos()[0]
         if self._fresh and data.startswith("\n"):
             data = data[1:]  # a line end right after <pre> is not shown
+            first += 1
+            self._line[2] = first
         self._fresh = False
         for i, part in enumerate(data.split("\n")):
             if i:
-                self._end_line()
+                self._end_line(first + i)
             self._line[1] += part
 
-    def _end_line(self):
+    def _end_line(self, next_line=None):
         self.blocks[-1][1].append(tuple(self._line))
-        self._line = [self._kbd, ""]
+        self._line = [self._kbd, "", next_line]
 
 
 def normalise(text):
@@ -327,7 +333,7 @@ def text_examples(text):
         start, block = i, []
         while i < len(lines) and (lines[i].startswith("    ") or not lines[i].strip()):
             line = lines[i][4:]
-            block.append((True, line[2:]) if line.startswith("> ") else (False, line))
+            block.append((True, line[2:], i + 1) if line.startswith("> ") else (False, line, i + 1))
             i += 1
         while not block[-1][0] and not block[-1][1].strip():
             block.pop()
@@ -342,7 +348,7 @@ def check_examples(args):
     env["noloadmsg"] = "1"
     sources = []  # (file name, example blocks)
     for name in sorted(os.listdir(args.pages)) if args.pages else []:
-        if not name.endswith(".html"):
+        if not name.endswith(".html") or (args.only and name not in args.only):
             continue
         parser = Examples()
         with open(os.path.join(args.pages, name), encoding="utf-8") as f:
@@ -353,25 +359,41 @@ def check_examples(args):
             faults += 1
         sources.append((name, parser.blocks))
     for path in args.text or []:
+        if args.only and os.path.basename(path) not in args.only:
+            continue
         with open(path, encoding="utf-8-sig") as f:
             sources.append((os.path.basename(path), text_examples(f.read())))
-    for name, blocks in sources:
-        for line, block in blocks:
-            typed = [text for is_kbd, text in block if is_kbd]
-            expected = "\n".join(text for is_kbd, text in block if not is_kbd)
-            expected = re.sub(r"\((x86|x64)\)", "(%s)" % args.platform, expected)
-            with tempfile.TemporaryDirectory() as work:
-                run = subprocess.run(args.shell + ["-o", "utf8output=yes", "-i"],
-                                     input="\n".join(typed).encode("utf-8") + b"\n",
-                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                     cwd=work, env=env, timeout=120)
-            actual = run.stdout.decode("utf-8", "replace")
-            count += 1
-            if normalise(actual) != normalise(expected):
-                faults += 1
-                print("%s:%d: example differs\n  typed:\n    %s\n  expected:\n    %s\n  got:\n    %s" % (
-                    name, line, "\n    ".join(typed), "\n    ".join(normalise(expected).split("\n")),
-                    "\n    ".join(normalise(actual).split("\n"))))
+    def run(block):
+        typed = [text for is_kbd, text, _ in block if is_kbd]
+        with tempfile.TemporaryDirectory() as work:
+            result = subprocess.run(args.shell + ["-o", "utf8output=yes", "-i"],
+                                    input="\n".join(typed).encode("utf-8") + b"\n",
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                    cwd=work, env=env, timeout=120)
+        return typed, result.stdout.decode("utf-8", "replace")
+
+    # Each block runs in a shell of its own, so they run side by side: most
+    # of a shell's time under wine is its start.
+    examples = [(name, line, block) for name, blocks in sources for line, block in blocks]
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2 * (os.cpu_count() or 1)) as pool:
+        outputs = list(pool.map(lambda example: run(example[2]), examples))
+    for (name, line, block), (typed, actual) in zip(examples, outputs):
+        shown = [(re.sub(r"\((x86|x64)\)", "(%s)" % args.platform, text), number)
+                 for is_kbd, text, number in block if not is_kbd]
+        expected = normalise("\n".join(text for text, _ in shown))
+        actual = normalise(actual)
+        count += 1
+        if actual != expected:
+            # The line of the page where the output first differs (the
+            # block's last line when the shell printed more than it shows).
+            got = actual.split("\n")
+            wrong = next((i for i, (text, _) in enumerate(shown) if i >= len(got) or got[i] != text.rstrip(" ")),
+                         len(shown) - 1)
+            line = shown[wrong][1] if shown else line
+            faults += 1
+            print("%s:%d: example differs\n  typed:\n    %s\n  expected:\n    %s\n  got:\n    %s" % (
+                name, line, "\n    ".join(typed), "\n    ".join(expected.split("\n")),
+                "\n    ".join(got)))
     print("%d examples run, %d faults" % (count, faults))
     return 1 if faults or count == 0 else 0
 
@@ -691,6 +713,7 @@ def main():
     ex.add_argument("--pages", help="directory of the help pages")
     ex.add_argument("--text", action="append", help="a plain-text file with examples (repeatable)")
     ex.add_argument("--require", action="store_true", help="every topic page must have examples")
+    ex.add_argument("--only", action="append", help="run only the examples of this page or file name (repeatable)")
     ex.add_argument("--platform", default="x86", help="platform of the module the shell loads")
     ex.add_argument("--shell", nargs=argparse.REMAINDER, required=True)
     browser = sub.add_parser("browser")
