@@ -5,8 +5,8 @@
 # installs everything it needs itself; then compares that release with
 # build/release, made here from the same commit, file by file (cmake/release.py
 # compare: every shipped file must be the same; where the two machines
-# differ, it says in what). Uncommitted changes are not in the root: commit
-# first. Needs root and the network to Debian's mirror; the root stays in
+# differ, it says in what). Both are built from clones of the commit, so
+# uncommitted changes are in neither: commit first. Needs root and the network to Debian's mirror; the root stays in
 # FOLDER (default build/fresh-root) for a second run, which only builds.
 #   scripts/release-in-fresh-root.sh [FOLDER]
 set -euo pipefail
@@ -68,11 +68,11 @@ echo "release-in-fresh-root: building $commit in $dir" >&2
 in_root bash -c 'cd /src/ivro && scripts/release.sh' >"$dir.release.log" 2>&1 ||
     { tail -n 40 "$dir.release.log" >&2; exit 1; }
 
-# The release of this machine, from the same commit.
-if [ "$(git -C "$ROOT" rev-parse HEAD)" != "$commit" ] || ! git -C "$ROOT" diff --quiet HEAD; then
-    echo "release-in-fresh-root: the working tree is not $commit, unchanged; build/release is not its release" >&2
-    exit 1
-fi
-"$ROOT/scripts/release.sh" >/dev/null
-/usr/bin/python3 "$ROOT/cmake/release.py" compare "$ROOT/build/release" "$dir/src/ivro/build/release"
+# The release of this machine, from the same commit, in a clone of its own.
+here=$(mktemp -d "${TMPDIR:-/tmp}/ivro-here.XXXXXX")
+trap 'unmount; rm -rf "$here"' EXIT
+git clone -q --no-checkout "$ROOT" "$here/ivro"
+git -C "$here/ivro" checkout -q "$commit"
+"$here/ivro/scripts/release.sh" >/dev/null
+/usr/bin/python3 "$ROOT/cmake/release.py" compare "$here/ivro/build/release" "$dir/src/ivro/build/release"
 echo "release-in-fresh-root: the release built in $dir is the one built here" >&2
