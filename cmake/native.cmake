@@ -47,7 +47,8 @@ add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
 add_subdirectory(tests/native)
 
 # The tables the user's documents copy from the code (the named escapes, the
-# bits of Ivro_Flags, the places of the help file) against the code's own.
+# bits of Ivro_Flags, the places of the help file and of its viewer) against
+# the code's own.
 find_program(IVRO_PYTHON3 python3 REQUIRED)
 add_test(NAME doc_tables COMMAND ${IVRO_PYTHON3} ${CMAKE_SOURCE_DIR}/docs/help/check_tables.py --source ${CMAKE_SOURCE_DIR})
 

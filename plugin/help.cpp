@@ -106,22 +106,25 @@ bool ViewerIn(const wchar_t* folder, size_t length, wchar_t* program)
     return !path.Overflowed() && IsFile(program);
 }
 
+// The system folders the help viewer is looked for in, in this order, before
+// the folders of PATH. The system's Windows directory, not the Windows
+// directory: on a multi-user server that is a folder of the user's own for a
+// program that is not marked as aware of it.
+constexpr UINT (*kViewerFolders[])(LPWSTR, UINT) = {OsGetSystemWindowsDirectoryW, OsGetSystemDirectoryW};
+
 // Finds the help viewer, "hh.exe", where Windows keeps it, into b->program:
-// the system's Windows directory, then the system directory, and only then
-// the folders of PATH that are full paths. Never the current directory, nor
-// a folder of PATH relative to it, nor the shell's own directory (the places
-// a plain search looks first): a script that changed into a downloaded
-// folder would run whatever hh.exe that folder holds. The system's Windows
-// directory, not the Windows directory: on a multi-user server that is a
-// folder of the user's own for a program that is not marked as aware of it.
+// in kViewerFolders, and only then in the folders of PATH that are full
+// paths. Never the current directory, nor a folder of PATH relative to it,
+// nor the shell's own directory (the places a plain search looks first): a
+// script that changed into a downloaded folder would run whatever hh.exe
+// that folder holds.
 bool FindViewer(HelpBuffers* b)
 {
-    UINT length = OsGetSystemWindowsDirectoryW(b->searched, kPathUnits);
-    if (length > 0 && length < kPathUnits && ViewerIn(b->searched, length, b->program))
-        return true;
-    length = OsGetSystemDirectoryW(b->searched, kPathUnits);
-    if (length > 0 && length < kPathUnits && ViewerIn(b->searched, length, b->program))
-        return true;
+    for (const auto folder : kViewerFolders) {
+        const UINT length = folder(b->searched, kPathUnits);
+        if (length > 0 && length < kPathUnits && ViewerIn(b->searched, length, b->program))
+            return true;
+    }
     DWORD size = OsGetEnvironmentVariableW(L"PATH", b->searched, kPathUnits);
     if (size == 0 || size >= kPathUnits)
         return false;

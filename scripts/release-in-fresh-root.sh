@@ -2,12 +2,13 @@
 # Builds the release of the checked-out commit in a fresh Debian 12 root, a
 # minimal system made by debootstrap with Debian's own package sources (the
 # release, its updates and its security updates), where scripts/release.sh
-# installs everything it needs itself; then compares that release with
-# build/release, made here from the same commit, file by file (cmake/release.py
-# compare: every shipped file must be the same; where the two machines
-# differ, it says in what). Both are built from clones of the commit, so
-# uncommitted changes are in neither: commit first. Needs root and the network to Debian's mirror; the root stays in
-# FOLDER (default build/fresh-root) for a second run, which only builds.
+# installs everything it needs itself; builds it here too, and compares the
+# two file by file (cmake/release.py compare): every shipped file must be the
+# same, and where the two machines differ, it says in what. Both are built
+# from clones of the commit, so uncommitted changes are in neither. Needs
+# root and Debian's mirror; the root stays in FOLDER (default
+# build/fresh-root), and a second run only builds, with whatever packages
+# the root then has (an older point release installed there, say).
 #   scripts/release-in-fresh-root.sh [FOLDER]
 set -euo pipefail
 . "$(dirname "$0")/common.sh"

@@ -3,11 +3,13 @@
 own tables, read from the sources:
 
 - the named escapes, the letters and the characters of `EscapeKinds`
-  (escape/expand.cpp), in README-user.txt, README.md and escapes.html;
+  (escape/expand.cpp), in escapes.html;
 - the bits of Ivro_Flags, the `ESCF_` flags (escape/escapify.h), in
-  README-user.txt, README.md and escaped-form.html;
-- the places of the help file, their folders in the order of `kLocations`
-  (plugin/help_locations.h), in README-user.txt and index.html.
+  escaped-form.html;
+- the places of the help file, their folders and subfolders in the order of
+  `kLocations` (plugin/help_locations.h), and the folders the help viewer is
+  taken from, in the order of `kViewerFolders` (plugin/help.cpp) and then
+  PATH, in README-user.txt.
 
     check_tables.py --source DIR
 
@@ -25,6 +27,12 @@ FOLDER_WORDS = {
     None: "module",
     '%%@path[%%_cmdspec]': "shell",
     '%%windir': "Windows",
+}
+
+# How each folder of kViewerFolders is named in the documents.
+VIEWER_WORDS = {
+    "OsGetSystemWindowsDirectoryW": "Windows folder",
+    "OsGetSystemDirectoryW": "system folder",
 }
 
 
@@ -53,19 +61,35 @@ def code_flags(source):
 
 
 def code_places(source):
-    """The word for each place of kLocations, in order: its folder's (the
-    subfolders the documents name in their own words, unchecked)."""
+    """(word for its folder, its subfolder or None) of each place of
+    kLocations, in order."""
     text = read(source, "plugin/help_locations.h")
     places = []
-    for folder in re.findall(r'\{(L"[^"]*"|nullptr),\s*L"[^"]*",\s*L"[^"]*"\}', text):
+    for folder, file in re.findall(r'\{(L"[^"]*"|nullptr),\s*L"([^"]*)",\s*L"[^"]*"\}', text):
         key = None if folder == "nullptr" else folder[2:-1]
         if key not in FOLDER_WORDS:
             raise SystemExit("plugin/help_locations.h: a place with the folder %s, which check_tables.py "
                              "has no word for" % folder)
-        places.append(FOLDER_WORDS[key])
+        subfolder = file.split("\\\\")[0] if "\\\\" in file else None
+        places.append((FOLDER_WORDS[key], subfolder))
     if not places:
         raise SystemExit("plugin/help_locations.h: no places found in kLocations")
     return places
+
+
+def code_viewer_folders(source):
+    """The words for the folders the viewer is taken from, in order: those
+    of kViewerFolders, then PATH."""
+    text = read(source, "plugin/help.cpp")
+    table = re.search(r"kViewerFolders\[\]\)\([^)]*\) = \{([^}]*)\};", text)
+    if not table:
+        raise SystemExit("plugin/help.cpp: kViewerFolders is not where it was")
+    words = []
+    for call in re.findall(r"\w+", table.group(1)):
+        if call not in VIEWER_WORDS:
+            raise SystemExit("plugin/help.cpp: a viewer folder from %s, which check_tables.py has no word for" % call)
+        words.append(VIEWER_WORDS[call])
+    return words + ["PATH"]
 
 
 def meaning_value(meaning):
@@ -105,7 +129,7 @@ def doc_escapes(path, text):
 
 def check_escapes(source, problems):
     code = code_escapes(source)
-    for path in ("README-user.txt", "README.md", "docs/help/escapes.html"):
+    for path in ("docs/help/escapes.html",):
         listed = {}
         for number, letter, value in doc_escapes(path, read(source, path)):
             if letter == "\\":
@@ -131,8 +155,6 @@ def region(text, begin, end):
 def check_flags(source, problems):
     code = code_flags(source)
     for path, pattern, begin, end in (
-        ("README-user.txt", r"(?:^|[;:]\s)(\d+)\s+writes", "Ivro_Flags holds the sum", "\n\n"),
-        ("README.md", r"^\| (\d+) \| ", "the sum of these bits", "\n## "),
         ("docs/help/escaped-form.html", r'name="flag(\d+)"', 'name="flag', "</table>"),
     ):
         listed_in, line = region(read(source, path), begin, end)
@@ -141,25 +163,37 @@ def check_flags(source, problems):
             problems.append("%s:%d: the bits of Ivro_Flags are %s here, %s in the code" % (path, line, listed, code))
 
 
+def in_order(path, text, line, words, what, problems):
+    """Whether `words` (a word, or None for one already found) stand in
+    `text`, which begins on `line`, in that order; else a problem naming the
+    first that does not, and the line after which it was looked for."""
+    at = 0
+    for word in words:
+        if word is None:
+            continue
+        # A name of two words may break over lines.
+        found = re.search(r"\b%s\b" % r"\s+".join(map(re.escape, word.split())), text[at:])
+        if not found:
+            problems.append("%s:%d: the %s do not name %r where the code has it, after %r" % (
+                path, line + text.count("\n", 0, at), what, word, " ".join(text[max(0, at - 30):at].split())))
+            return
+        at += found.end()
+
+
 def check_places(source, problems):
-    code = code_places(source)
-    for path, begin, end in (
-        ("README-user.txt", "Ivro looks for Ivro.chm", "When it finds none"),
-        ("docs/help/index.html", "in these places, in order", "</ol>"),
-    ):
-        places, line = region(read(source, path), begin, end)
-        at, previous = 0, None
-        for word in code:
-            # A folder named once stands for its places one after the other
-            # (the module's folder, then its Help subfolder).
-            if word != previous:
-                found = places.find(word, at)
-                if found < 0:
-                    problems.append("%s:%d: the places of the help file do not name %r where the code has it, "
-                                    "after %r" % (path, line, word, places[max(0, at - 30):at]))
-                    break
-                at = found + len(word)
-            previous = word
+    places, previous = [], None
+    for folder, subfolder in code_places(source):
+        # A folder named once stands for its places one after the other
+        # (the module's folder, then its Help subfolder).
+        places.append(folder if folder != previous else None)
+        places.append(subfolder + " subfolder" if subfolder else None)
+        previous = folder
+    text = read(source, "README-user.txt")
+    listed, line = region(text, "Ivro looks for Ivro.chm", "A variable that")
+    in_order("README-user.txt", listed, line, places, "places of the help file", problems)
+    listed, line = region(text, "The help viewer, hh.exe,", "never")
+    in_order("README-user.txt", listed, line, code_viewer_folders(source), "folders of the help viewer",
+             problems)
 
 
 def main():
@@ -174,8 +208,8 @@ def main():
         print(problem, file=sys.stderr)
     if problems:
         return 1
-    print("the named escapes, the bits of Ivro_Flags and the places of the help file are the code's "
-          "in every document")
+    print("the named escapes, the bits of Ivro_Flags, the places of the help file and the folders of its "
+          "viewer are the code's in every document")
     return 0
 
 
