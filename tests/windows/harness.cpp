@@ -175,8 +175,14 @@ std::wstring TempDir()
 void WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        // A test that goes on without its file would fail far from here.
+        ADD_FAILURE() << "cannot create " << Show(path) << ": error " << GetLastError();
+        return;
+    }
     DWORD written = 0;
-    WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    if (!WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr) || written != bytes.size())
+        ADD_FAILURE() << "cannot write " << Show(path) << ": error " << GetLastError();
     CloseHandle(h);
 }
 
