@@ -155,7 +155,7 @@ def region(text, begin, end):
 def check_flags(source, problems):
     code = code_flags(source)
     for path, pattern, begin, end in (
-        ("docs/help/escaped-form.html", r'name="flag(\d+)"', 'name="flag', "</table>"),
+        ("docs/help/escaped-form.html", r'<a name="flag\d+">(\d+)</a>', 'name="flag', "</table>"),
     ):
         listed_in, line = region(read(source, path), begin, end)
         listed = sorted(int(bit) for bit in re.findall(pattern, listed_in, re.M))
