@@ -40,23 +40,25 @@ EOF
 fi
 cp /etc/resolv.conf "$dir/etc/resolv.conf"
 
+# The root has the device nodes debootstrap made; it gets a /proc, a /sys
+# and a /dev/shm of its own, and no folder of this machine is bound into it,
+# so that removing the folder can never reach into this machine's /dev.
 mounted=()
 unmount() {
     local i
-    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" || true; done
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount "${mounted[i]}" || umount -l "${mounted[i]}" || true; done
 }
 trap unmount EXIT
-for m in proc sys dev dev/pts; do
+mkdir -p "$dir/dev/shm"
+for m in proc sys dev/shm; do
     mountpoint -q "$dir/$m" && continue
     case $m in
     proc) mount -t proc proc "$dir/proc" ;;
     sys) mount -t sysfs sysfs "$dir/sys" ;;
-    *) mount --bind "/$m" "$dir/$m" ;;
+    dev/shm) mount -t tmpfs shm "$dir/dev/shm" ;;
     esac
     mounted+=("$dir/$m")
 done
-mkdir -p "$dir/dev/shm"
-if ! mountpoint -q "$dir/dev/shm"; then mount -t tmpfs shm "$dir/dev/shm" && mounted+=("$dir/dev/shm"); fi
 
 in_root() { chroot "$dir" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
 in_root bash -c 'command -v git >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends git ca-certificates >/dev/null; }'
