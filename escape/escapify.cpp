@@ -533,6 +533,17 @@ constexpr size_t kLongestPerUnit = 6;
 static_assert(size_t(kEscapeForms.longest) <= kLongestPerUnit, "a unit's form fits 6 units");
 constexpr size_t kBlockRoom = (kBlock + 1) * kLongestPerUnit;
 
+// Writes a form of the table's layout (a unit below 256 as it is or
+// escaped: its units, then its count of escapes and its length) at `out`
+// with one 8-unit copy; *count goes up by its escapes. Returns the new end.
+inline Unit* WriteForm(const Unit* form, Unit* out, int* count)
+{
+    std::memcpy(out, form, 8 * sizeof(Unit));
+    Unit* const end = out + form[7];
+    *count += form[6];
+    return end;
+}
+
 // Writes the form of each character that starts from `at` on, before `stop`
 // or the NUL, at *out: in place, with fixed-size copies (from the table: 8
 // units; a pair's: 10), the bound left to the caller. Returns where it ended;
@@ -550,10 +561,7 @@ inline const Unit* WriteForms(const UnitClasses& classes, const Unit* forms, con
         if ((uClass & (kEnd | kBeyond)) == 0) {
             // Below 256: the unit itself or its escape, from the table. The
             // next unit decides between the short and the long form.
-            const Unit* units = forms + (((nextClass & kLongBefore) << 5) + at[0]) * 8; // long: 256 forms on
-            std::memcpy(out, units, 8 * sizeof(Unit));
-            out += units[7];
-            count += units[6];
+            out = WriteForm(forms + (((nextClass & kLongBefore) << 5) + at[0]) * 8, out, &count); // long: 256 forms on
             ++at;
             uClass = nextClass;
             continue;
@@ -668,24 +676,16 @@ inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit**
     if (block.table == 0xFFFFu) {
         // Units below 256 alone: each written the same way, with no test.
 #pragma GCC unroll 16
-        for (; k < 16; ++k) {
-            const Unit* const form = FormOf(block, forms, k);
-            std::memcpy(out, form, 8 * sizeof(Unit));
-            out += form[7];
-            count += form[6];
-        }
+        for (; k < 16; ++k)
+            out = WriteForm(FormOf(block, forms, k), out, &count);
     } else {
         // Runs of units below 256 between the others, each run without a
         // test of its own.
         const unsigned longAfter = block.longAfter | (LongFormBefore(classes, at[17]) ? 0x10000u : 0);
         unsigned outside = ~block.table & 0xFFFFu;
         for (;;) {
-            for (const unsigned stop = unsigned(__builtin_ctz(outside | 0x10000u)); k < stop; ++k) {
-                const Unit* const form = FormOf(block, forms, k);
-                std::memcpy(out, form, 8 * sizeof(Unit));
-                out += form[7];
-                count += form[6];
-            }
+            for (const unsigned stop = unsigned(__builtin_ctz(outside | 0x10000u)); k < stop; ++k)
+                out = WriteForm(FormOf(block, forms, k), out, &count);
             if (k >= 16)
                 break;
             if (((block.pairs >> k) & 1) != 0) {

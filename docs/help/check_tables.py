@@ -93,10 +93,8 @@ def code_viewer_folders(source):
 
 
 def meaning_value(meaning):
-    """The code point a document says a named escape gives."""
-    # Markdown's `` ` `` and `x`, HTML's <code>x</code>: the character alone.
-    plain = meaning.replace("`` ` ``", "`")
-    plain = re.sub(r"`([^`])`", r"\1", re.sub(r"</?code>", "", plain)).strip()
+    """The code point a page says a named escape gives."""
+    plain = re.sub(r"</?code>", "", meaning).strip()
     number = re.search(r"\((\d+)\)", plain)
     if number:
         return int(number.group(1))
@@ -108,30 +106,13 @@ def meaning_value(meaning):
     return ord(last) if len(last) == 1 else None
 
 
-def doc_escapes(path, text):
-    """(line, letter, value) of each named escape a document lists."""
-    if path.endswith(".html"):
-        pattern = r"<td><code>\\(.)</code></td><td>(.*?)</td>"
-    elif path.endswith(".md"):
-        pattern = r"\| `\\(.)` \| (.*?) (?=\|)"
-    else:
-        pattern = r"(?:^|\s)\\(\S)  +(.+?)(?=\s{2,}\\\S|$)"
-    found = []
-    for number, line in enumerate(text.splitlines(), 1):
-        if path.endswith(".md") and not line.startswith("| `\\"):
-            continue
-        if not path.endswith((".md", ".html")) and not re.match(r"^  \\\S  ", line):
-            continue
-        for letter, meaning in re.findall(pattern, line):
-            found.append((number, letter, meaning_value(meaning)))
-    return found
-
-
 def check_escapes(source, problems):
     code = code_escapes(source)
-    for path in ("docs/help/escapes.html",):
-        listed = {}
-        for number, letter, value in doc_escapes(path, read(source, path)):
+    path = "docs/help/escapes.html"
+    listed = {}
+    for number, line in enumerate(read(source, path).splitlines(), 1):
+        for letter, meaning in re.findall(r"<td><code>\\(.)</code></td><td>(.*?)</td>", line):
+            value = meaning_value(meaning)
             if letter == "\\":
                 if value != 0x5C:
                     problems.append("%s:%d: \\\\ gives %r, not a backslash" % (path, number, value))
@@ -142,8 +123,8 @@ def check_escapes(source, problems):
             elif value != code[letter]:
                 problems.append("%s:%d: \\%s gives %s here, %s in the code" % (
                     path, number, letter, "U+%04X" % value if value is not None else "nothing", "U+%04X" % code[letter]))
-        for letter in sorted(set(code) - set(listed)):
-            problems.append("%s: the named escape \\%s of the code is not listed" % (path, letter))
+    for letter in sorted(set(code) - set(listed)):
+        problems.append("%s: the named escape \\%s of the code is not listed" % (path, letter))
 
 
 def region(text, begin, end):
@@ -154,13 +135,11 @@ def region(text, begin, end):
 
 def check_flags(source, problems):
     code = code_flags(source)
-    for path, pattern, begin, end in (
-        ("docs/help/escaped-form.html", r'<a name="flag\d+">(\d+)</a>', 'name="flag', "</table>"),
-    ):
-        listed_in, line = region(read(source, path), begin, end)
-        listed = sorted(int(bit) for bit in re.findall(pattern, listed_in, re.M))
-        if listed != code:
-            problems.append("%s:%d: the bits of Ivro_Flags are %s here, %s in the code" % (path, line, listed, code))
+    path = "docs/help/escaped-form.html"
+    listed_in, line = region(read(source, path), 'name="flag', "</table>")
+    listed = sorted(int(bit) for bit in re.findall(r'<a name="flag\d+">(\d+)</a>', listed_in))
+    if listed != code:
+        problems.append("%s:%d: the bits of Ivro_Flags are %s here, %s in the code" % (path, line, listed, code))
 
 
 def in_order(path, text, line, words, what, problems):

@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-
 // True while the process `pid` runs.
 inline bool Alive(DWORD pid)
 {
