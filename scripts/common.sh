@@ -8,7 +8,7 @@ NATIVE_BUILD=$ROOT/build/native
 SCALAR_BUILD=$ROOT/build/native-scalar
 TSAN_BUILD=$ROOT/build/native-tsan
 FUZZ_BUILD=$ROOT/build/fuzz
-AVX2_BUILD=$ROOT/build/native-avx2
+EMULATED_BUILD=$ROOT/build/native-emulated
 PLATFORMS=(x86 x64)
 
 # The build folder of a platform (x86 or x64).
@@ -78,16 +78,17 @@ configure_native_tsan() {
         cmake -S "$ROOT" -B "$TSAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIVRO_SANITIZERS=thread >/dev/null
 }
 
-# The processor runs AVX2 code, or the tests of the engine's AVX2 path run
-# under QEMU's emulation (Debian's qemu-user), in a build without the
-# sanitizers (AVX2_BUILD), which do not run under QEMU.
+# The core's tests under QEMU's emulation (Debian's qemu-user), in a build
+# without the sanitizers (EMULATED_BUILD), which do not run under QEMU: the
+# SSE2 path on a processor without AVX2, and, where this processor lacks it,
+# the AVX2 path on one that has it.
 has_avx2() {
     grep -qw avx2 /proc/cpuinfo
 }
 
-configure_native_avx2() {
-    [ -f "$AVX2_BUILD/build.ninja" ] ||
-        cmake -S "$ROOT" -B "$AVX2_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIVRO_SANITIZE=OFF >/dev/null
+configure_native_emulated() {
+    [ -f "$EMULATED_BUILD/build.ninja" ] ||
+        cmake -S "$ROOT" -B "$EMULATED_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIVRO_SANITIZE=OFF >/dev/null
 }
 
 configure_fuzz() {

@@ -16,9 +16,8 @@ packages=(
     fp-utils libchm-bin python3                        # the help file: compiler, reader, checks
     chromium                                           # the help pages drawn by a browser
     gcovr                                              # the coverage map (scripts/coverage.sh)
+    qemu-user                                          # the engine's scans on other processors
 )
-# The engine's AVX2 path is tested under emulation where the processor lacks it.
-grep -qw avx2 /proc/cpuinfo || packages+=(qemu-user)
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -236,6 +236,8 @@ TEST_F(HelpViewer, EveryPlaceIsTakenAsItIs)
     const std::wstring inFallback = Make(fallback + L"\\Ivro.chm");
     const std::wstring named = Make(TempDir() + L"\\named", true);
     const std::wstring inNamed = Make(named + L"\\Ivro.chm");
+    Make(work + L"\\in-work", true);
+    const std::wstring inWork = Make(work + L"\\in-work\\Ivro.chm");
     // A share, as wine serves \\server\share from the prefix's dosdevices\unc.
     wchar_t prefix[MAX_PATH] = {};
     ASSERT_GT(GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH), 0u) << "runs under wine only";
@@ -252,6 +254,7 @@ TEST_F(HelpViewer, EveryPlaceIsTakenAsItIs)
         std::wstring opened; // the help file the viewer gets
     } variables[] = {
         {"a folder", true, named, inNamed},
+        {"a folder of the current directory", true, L".\\in-work", inWork},
         {"a \\\\?\\ path", true, L"\\\\?\\" + named, L"\\\\?\\" + inNamed},
         {"a share", true, L"\\\\ivro-server\\share\\help", L"\\\\ivro-server\\share\\help\\Ivro.chm"},
         // As users type a folder: in double quotes, with slashes, doubled or
@@ -281,8 +284,10 @@ TEST_F(HelpViewer, EveryPlaceIsTakenAsItIs)
     }
 
     // With nothing set, no windir either, and nothing beside the module or
-    // the shell, the box: not C:\help\Ivro.chm, all that "%windir" leaves.
-    wchar_t windir[MAX_PATH] = {};
+    // the shell, the box: not C:\help\Ivro.chm, all that "%windir" leaves;
+    // it names the system's Windows directory.
+    wchar_t windir[MAX_PATH] = {}, windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
     GetEnvironmentVariableW(L"windir", windir, MAX_PATH);
     SetEnvironmentVariableW(L"IvroHelp", nullptr);
     SetEnvironmentVariableW(L"PluginHelp", nullptr);
@@ -290,7 +295,7 @@ TEST_F(HelpViewer, EveryPlaceIsTakenAsItIs)
     HelpCall none = CallHelp(L"@exp", started);
     SetEnvironmentVariableW(L"windir", windir);
     EXPECT_EQ(none.launches.size(), started);
-    EXPECT_NE(none.box, L"");
+    EXPECT_EQ(Show(none.box), Show(MissingHelp(windows)));
 
     // The module's own folder, with every character the shell might read.
     wchar_t module[MAX_PATH];

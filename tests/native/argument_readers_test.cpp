@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "functions/argument_readers.h"
@@ -25,6 +26,7 @@ struct WriteRow {
 const WriteRow kWriteRows[] = {
     {"standard output", U16("-,a,b"), WRITE_OK, true, 0, U16("-,a,b"), U16("a,b")},
     {"standard output, spaces and a semicolon", U16("  - ;x"), WRITE_OK, true, 0, U16("- ;x"), U16("x")},
+    {"standard output and a semicolon", U16("-;x"), WRITE_OK, true, 0, U16("-;x"), U16("x")},
     {"a handle", U16("5,hi"), WRITE_OK, false, 5, U16("5,hi"), U16("hi")},
     {"a handle in hexadecimal", U16("0x1F;t"), WRITE_OK, false, 0x1F, U16("0x1F;t"), U16("t")},
     {"the text keeps its spaces", U16(" 12 ,  a "), WRITE_OK, false, 12, U16("12 ,  a "), U16("  a ")},
@@ -80,6 +82,100 @@ TEST(ReadWriteArguments, AHandleIsAsWideAsAPointer)
     const WriteRow beyond64{"beyond 64 bits", U16("18446744073709551616,x"), WRITE_BAD_HANDLE, false, 0,
                             U16("18446744073709551616"), nullptr};
     ExpectRow(beyond64);
+}
+
+// The readers of @expcmp, @expreplace and @expfind on the shell's split of
+// their arguments: each status, and what each argument becomes by then
+// (expanded, a missing one empty; flags and n as numbers; the offset as
+// written), read into the same arguments one row after another.
+struct ListRow {
+    char reader;             // c: @expcmp, r: @expreplace, f: @expfind
+    const Unit* input;
+    int status;
+    const Unit* texts[3];    // first, second; from, to, text; text, pattern, offset (null: none)
+    uint32_t flags;
+    int32_t n;               // @expfind's n, and its string's length as written
+    uint32_t unexpanded;
+};
+
+const ListRow kListRows[] = {
+    {'c', U16("a\\tb,c"), COMPARE_OK, {U16("a\tb"), U16("c")}, 0},
+    {'c', U16("x,\\x41,12"), COMPARE_OK, {U16("x"), U16("A")}, 12},
+    {'c', U16(""), COMPARE_MISSING_STRING1, {U16(""), U16("")}, 0},
+    {'c', U16("a"), COMPARE_MISSING_STRING2, {U16("a"), U16("")}, 0},
+    {'c', U16("a,b,z"), COMPARE_BAD_FLAGS, {U16("a"), U16("b")}, 0},
+    {'r', U16("ab,\\x42,1,x\\ta"), REPLACE_OK, {U16("ab"), U16("B"), U16("x\ta")}, 1},
+    {'r', U16("a"), REPLACE_OK, {U16("a"), U16(""), U16("")}, 0},
+    {'r', U16(",b"), REPLACE_MISSING_FROM, {U16(""), U16(""), U16("")}, 0},
+    {'r', U16("a,b,z,t"), REPLACE_BAD_FLAGS, {U16("a"), U16("b"), U16("")}, 0},
+    {'f', U16("ab\\tc,\\t,2,1,5"), FIND_OK, {U16("ab\tc"), U16("\t"), U16("5")}, 1, 2, 5},
+    {'f', U16(",b"), FIND_OK, {U16(""), U16("b"), nullptr}, 0, 1, 0},
+    {'f', U16("a"), FIND_OK, {U16("a"), U16(""), nullptr}, 0, 1, 1},
+    {'f', U16("a,b,x"), FIND_BAD_N, {U16("a"), U16("b"), nullptr}, 0, 1, 1},
+    {'f', U16("a,b,-3,q"), FIND_BAD_FLAGS, {U16("a"), U16("b"), nullptr}, 0, -3, 1},
+};
+
+TEST(ListReaders, ReadEachArgumentInTurn)
+{
+    auto list = std::make_unique<ArgList>();
+    auto compare = std::make_unique<CompareArguments>();
+    auto replace = std::make_unique<ReplaceArguments>();
+    auto find = std::make_unique<FindArguments>();
+    for (const ListRow& row : kListRows) {
+        SplitArgs(row.input, list.get());
+        int status;
+        const Unit* texts[3] = {};
+        uint32_t flags;
+        int32_t n = 0;
+        uint32_t unexpanded = 0;
+        if (row.reader == 'c') {
+            status = ReadCompareArguments(*list, compare.get());
+            texts[0] = compare->first, texts[1] = compare->second, flags = compare->flags;
+        } else if (row.reader == 'r') {
+            status = ReadReplaceArguments(*list, replace.get());
+            texts[0] = replace->from, texts[1] = replace->to, texts[2] = replace->text, flags = replace->flags;
+        } else {
+            status = ReadFindArguments(*list, find.get());
+            texts[0] = find->text, texts[1] = find->pattern, texts[2] = find->offset, flags = find->flags, n = find->n;
+            unexpanded = find->unexpanded;
+        }
+        SCOPED_TRACE(Show(row.input));
+        EXPECT_EQ(status, row.status);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(texts[k] ? Show(texts[k]) : "none", row.texts[k] ? Show(row.texts[k]) : "none") << k;
+        EXPECT_EQ(flags, row.flags);
+        EXPECT_EQ(n, row.n);
+        EXPECT_EQ(unexpanded, row.unexpanded);
+    }
+}
+
+// A variable's name: what follows its percent signs, once the spaces around
+// it are gone; it starts with a letter, $ or _.
+TEST(ReadVariableName, TakesTheNameAfterItsPercentSigns)
+{
+    const struct {
+        const Unit* input;
+        NameStatus status;
+        const Unit* name;
+    } rows[] = {
+        {U16(" %%Path "), NAME_OK, U16("Path")}, {U16("_1"), NAME_OK, U16("_1")}, {U16("$"), NAME_OK, U16("$")},
+        {U16("1x"), NAME_BAD, U16("1x")},        {U16("%-"), NAME_BAD, U16("-")}, {U16(" % "), NAME_MISSING, U16("")},
+    };
+    for (const auto& row : rows) {
+        Text buffer = row.input;
+        Unit* name = nullptr;
+        EXPECT_EQ(ReadVariableName(&buffer[0], &name), row.status) << Show(row.input);
+        EXPECT_EQ(Show(name), Show(row.name)) << Show(row.input);
+    }
+}
+
+// Upper-casing changes the ASCII letters up to the NUL, and nothing after it.
+TEST(UpperCaseAscii, ChangesTheAsciiLettersUpToTheNul)
+{
+    Unit text[] = {U16('a'), U16('`'), U16('z'), U16('{'), U16('\u00e9'), U16('Q'), 0, U16('b'), 1, 0};
+    UpperCaseAscii(text);
+    const Unit expected[] = {U16('A'), U16('`'), U16('Z'), U16('{'), U16('\u00e9'), U16('Q'), 0, U16('b'), 1, 0};
+    EXPECT_EQ(Show(text, 10), Show(expected, 10));
 }
 
 } // namespace

@@ -102,13 +102,12 @@ TEST(DigitHelpers, AcceptOnlyAsciiDigits)
     });
 }
 
-TEST(DigitHelpers, HexDigitValueOfEveryDigit)
+TEST(DigitHelpers, DigitValueOfEveryUnit)
 {
-    const Text lower = U16("0123456789abcdef"), upper = U16("0123456789ABCDEF");
-    for (unsigned v = 0; v < 16; ++v) {
-        EXPECT_EQ(HexDigitValue(lower[v]), v) << char(lower[v]);
-        EXPECT_EQ(HexDigitValue(upper[v]), v) << char(upper[v]);
-    }
+    ExpectOverEveryUnit("DigitValue", DigitValue, [](unsigned u) {
+        const unsigned lower = u | 0x20;
+        return u >= '0' && u <= '9' ? u - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : kNoDigit;
+    });
 }
 
 TEST(SurrogateHelpers, SplitTheSurrogateBlockInTwo)

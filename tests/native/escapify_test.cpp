@@ -58,6 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{U16("\x1b") U16("5"), 4, kDefaultSpecials, U16("\\e5"), 1},
         EscapeCase{U16("\u00a0"), 0, kDefaultSpecials, U16("\\u00a0"), 1},
         EscapeCase{U16("\u00a0 "), 0, kDefaultSpecials, U16("\\ua0 "), 1},
+        EscapeCase{U16("\u00a1 "), 0, kDefaultSpecials, U16("\u00a1 "), 0},
         EscapeCase{U16("\"b"), 0, kDefaultSpecials, U16("\\u0022b"), 1},
         EscapeCase{U16("\"z"), 0, kDefaultSpecials, U16("\\u22z"), 1},
         EscapeCase{U16("\"a"), 4, kDefaultSpecials, U16("\\qa"), 1},
@@ -68,7 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{U16("\U0001F600"), 0, kDefaultSpecials, U16("\\U0001f600"), 1},
         EscapeCase{U16("\U0001F600"), 8, kDefaultSpecials, U16("\\U1f600"), 1},
         EscapeCase{U16("\U0010FFFFF"), 0, kDefaultSpecials, U16("\\U0010ffffF"), 1},
-        EscapeCase{U16("\U00010000x"), 0, kDefaultSpecials, U16("\\U10000x"), 1}));
+        EscapeCase{U16("\U00010000x"), 0, kDefaultSpecials, U16("\\U10000x"), 1},
+        // Special characters at the edges of the per-call table and of the set beyond it.
+        EscapeCase{U16("\u00ffz"), 0, U16("\u00ff"), U16("\\uffz"), 1},
+        EscapeCase{U16("\u0100z"), 0, U16("\u0100"), U16("\\u100z"), 1},
+        EscapeCase{U16("\uffffz"), 0, U16("\uffff"), U16("\\uffffz"), 1}));
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, EscapifyTable,
@@ -78,6 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{U16("\t\t\t"), 0, kDefaultSpecials, U16("\\t\\t\\t"), 3},
         EscapeCase{U16("\a\b\n\v\f\r"), 0, nullptr, U16("\\a\\b\\n\\v\\f\\r"), 6},
         EscapeCase{U16("\x7f\x80\x9f"), 0, nullptr, U16("\\x7f\\u80\\u009f"), 3},
+        // The units next to the hexadecimal digits take no long form before them.
+        EscapeCase{U16("\x01/\x01:\x01@\x01G\x01`\x01g"), 0, nullptr, U16("\\x01/\\x01:\\x01@\\x01G\\x01`\\x01g"), 6},
         // Plain text, commas and spaces pass with the default settings.
         EscapeCase{U16("a, b"), 0, kDefaultSpecials, U16("a, b"), 0},
         // ... and are escaped once they are special; \c only under flag 4.
@@ -87,6 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{U16("~1~"), 8, U16("~"), U16("\\u007e1\\u7e"), 2},
         EscapeCase{U16("`k`"), 4, kDefaultSpecials, U16("\\kk\\k"), 2},
         EscapeCase{U16("%PATH%"), 0, kDefaultSpecials, U16("\\u25PATH\\u0025"), 2},
+        EscapeCase{U16("\t\u20ac%"), 0, kDefaultSpecials, U16("\\t\u20ac\\u0025"), 2}, // a special after a wide unit
         // Flag 2 picks up format characters the runtime calls controls.
         EscapeCase{U16("a\u200bb"), 0, nullptr, U16("a\u200bb"), 0},
         EscapeCase{U16("a\u200bb"), 2, nullptr, U16("a\\u200bb"), 1},
@@ -291,6 +299,18 @@ TEST(Escapify, EveryPositionOfTheScans)
         std::vector<Unit> full = InBuffer(Text(fill, U16('q')) + unit);
         EXPECT_EQ(Escapify(full.data(), ESCF_NONASCII, kSpecials), 1);
         EXPECT_EQ(Show(full.data()), Show(Text(fill, U16('q')) + endForm));
+    }
+}
+
+// A set of special characters longer than the kept one is classified for each
+// call alone: nothing of it is kept, within the kept set's room or past it.
+TEST(Escapify, ASpecialSetLongerThanTheKeptOne)
+{
+    const Text longSet(SPECIAL_CHARS_LEN + 10, U16('\u0101'));
+    for (int call = 0; call < 2; ++call) {
+        std::vector<Unit> buffer = InBuffer(U16("\u20ac\u0101"));
+        EXPECT_EQ(Escapify(buffer.data(), 0, longSet.c_str()), 1);
+        EXPECT_EQ(Show(buffer.data()), Show(U16("\u20ac\\u0101")));
     }
 }
 

@@ -245,6 +245,7 @@ TEST(ExpandEscapes, DecimalEscapes)
         {U16("\\#9x"), U16("\u0009x"), 1, {0, 3}},
         {U16("\\#6\uFF15"), U16("\u0006\uFF15"), 1, {0, 3}}, // a fullwidth digit ends the digits
         {U16("\\#55296"), U16("\xD800"), 1, {0}},           // any unit value, surrogates too
+        {U16("\\#65\\a#66"), U16("A\a#66"), 2, {0, 4, 6, 7, 8}}, // a # after the next escape's letter is text
     });
 }
 

@@ -20,27 +20,47 @@ const Unit* const kSpecialSets[] = {
     U16("\u00e9\u20ac\ufeff\u00a1"),            // beyond ASCII
 };
 
-// Escapifies `text` and expands the result; true when the text came back.
-// A text whose escaped form would not fit must be refused and left alone.
+// Escapifies `text` and expands the result, in a buffer of MAX_ARG_LEN units
+// that nothing readable follows; true when the text came back. A text whose
+// escaped form would not fit must be refused and left alone.
 ::testing::AssertionResult RoundTrips(const Text& text, uint32_t flags, const Unit* special)
 {
-    std::vector<Unit> buffer(MAX_ARG_LEN, 0);
-    std::copy(text.begin(), text.end(), buffer.begin());
-    int escapes = Escapify(buffer.data(), flags, special);
+    Unit* const buffer = GuardedBuffer();
+    std::fill(std::copy(text.begin(), text.end(), buffer), buffer + MAX_ARG_LEN, Unit(0));
+    int escapes = Escapify(buffer, flags, special);
     if (escapes == RESULT_OVERFLOW) {
-        if (Text(buffer.data()) != text)
+        if (Text(buffer) != text)
             return ::testing::AssertionFailure() << "overflow changed " << Show(text);
         return ::testing::AssertionSuccess();
     }
     if (escapes < 0)
         return ::testing::AssertionFailure() << "Escapify failed with " << escapes;
-    Text escaped(buffer.data());
-    if (ExpandEscapes(buffer.data(), nullptr) < 0)
+    Text escaped(buffer);
+    if (ExpandEscapes(buffer, nullptr) < 0)
         return ::testing::AssertionFailure() << "ExpandEscapes failed on " << Show(escaped);
-    if (Text(buffer.data()) != text)
+    if (Text(buffer) != text)
         return ::testing::AssertionFailure() << "flags " << flags << ": " << Show(text) << " -> "
-                                             << Show(escaped) << " -> " << Show(buffer.data());
+                                             << Show(escaped) << " -> " << Show(buffer);
     return ::testing::AssertionSuccess();
+}
+
+// Texts whose escaped form ends 1 to 40 units before the end of the buffer,
+// after escapes that send the scans, escaping and expanding, into their
+// blocks from the start or from within the text: no block reads past it.
+TEST(RoundTrip, TextsEndingJustBeforeTheEndOfTheBuffer)
+{
+    const Text kHeads[] = {U16(""), U16("\t"), U16("a\\\\b"), U16("\u00e9\U0001F600z")};
+    for (const Text& head : kHeads)
+        for (const Text& tail : {Text(), Text(U16("\t")), Text(U16("\U0001F6000"))}) {
+            std::vector<Unit> alone(MAX_ARG_LEN, 0);
+            const Text short_ = head + U16("q") + tail;
+            std::copy(short_.begin(), short_.end(), alone.begin());
+            ASSERT_GE(Escapify(alone.data(), 0, nullptr), 0);
+            const size_t escaped = Text(alone.data()).size() - 1;
+            for (size_t gap = 1; gap <= 40; ++gap)
+                ASSERT_TRUE(RoundTrips(head + Text(MAX_ARG_LEN - gap - escaped, U16('q')) + tail, 0, nullptr))
+                    << "ending " << gap << " units before the end";
+        }
 }
 
 // Every BMP unit but the surrogates, followed by each of the 22 hexadecimal

@@ -34,6 +34,7 @@ TEST(Allocation, ExpansionOfALongTextFailsCleanlyAtEitherAllocation)
         const long frees = ScratchFrees();
         ScratchFailAt(failing); // the output buffer, then the map
         EXPECT_EQ(ExpandEscapes(text.data(), map.data()), RESULT_NO_MEMORY) << failing;
+        EXPECT_EQ(ScratchAllocations() - allocations, failing - 1) << "made before the failing one";
         ScratchFailAt(0);
         EXPECT_TRUE(text == original);
         EXPECT_TRUE(std::all_of(map.begin(), map.end(), [](int32_t v) { return v == -5; }));

@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "escape/expand.h"
+#include "escape/scratch.h"
 #include "functions/search.h"
 #include "tests/test_seed.h"
 #include "text_util.h"
@@ -183,6 +186,43 @@ TEST(ReplaceOccurrences, AResultBeyond8191UnitsIsRefused)
     EXPECT_EQ(result, RESULT_OVERFLOW);
     FastReplace(U16("z") + Text(8189, U16('q')), U16("z"), U16("zz"), false, &result);
     EXPECT_EQ(result, 8191);
+}
+
+// @expreplace's replacing: in its text, in place, found in the text itself or
+// in lower-cased copies of it and of `from` (flag 1), every occurrence or the
+// first (flag 2); an empty `from`, or one longer than the text, finds nothing.
+TEST(ReplaceInText, ReplacesInTheTextItself)
+{
+    const struct {
+        const Unit *from, *to, *text;
+        uint32_t flags;
+        const Unit* expected;
+    } rows[] = {
+        {U16("a"), U16("b"), U16("xaya"), 0, U16("xbyb")},  {U16("aa"), U16(""), U16("xaax"), 0, U16("xx")},
+        {U16("a"), U16("b"), U16("xAyA"), 1, U16("xbyb")},  {U16("A"), U16("b"), U16("xAa"), 3, U16("xba")},
+        {U16("A"), U16("b"), U16("xAa"), 2, U16("xba")},    {U16("xa"), U16("-"), U16("xA"), 1, U16("-")},
+        {U16("xab"), U16("-"), U16("xa"), 0, U16("xa")},   {U16(""), U16("-"), U16("xa"), 0, U16("xa")},
+    };
+    auto args = std::make_unique<ReplaceArguments>();
+    auto put = [](Unit* out, const Unit* text) {
+        std::char_traits<Unit>::copy(out, text, std::char_traits<Unit>::length(text) + 1);
+    };
+    // Each row, then the third without memory for either copy: nothing found.
+    for (size_t k = 0; k < std::size(rows) + 2; ++k) {
+        const long failing = k < std::size(rows) ? 0 : long(k - std::size(rows) + 1); // the n-th allocation
+        const auto& row = rows[failing ? 2 : k];
+        put(args->from, row.from), put(args->to, row.to), put(args->text, row.text);
+        args->flags = row.flags;
+        ScratchFailAt(failing);
+        const int length = ReplaceInText(args.get(), [](Unit* text, size_t n) {
+            for (size_t i = 0; i < n; ++i)
+                text[i] = text[i] >= 'A' && text[i] <= 'Z' ? Unit(text[i] + 32) : text[i];
+        });
+        ScratchFailAt(0);
+        const Unit* expected = failing ? row.text : row.expected;
+        EXPECT_EQ(Show(args->text), Show(expected)) << Show(row.text) << " flags " << row.flags << " " << failing;
+        EXPECT_EQ(length, int(std::char_traits<Unit>::length(expected)));
+    }
 }
 
 // One search of @expfind: both strings as written, expanded here with

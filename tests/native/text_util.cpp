@@ -2,14 +2,25 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "escape/simd.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
 // IVRO_SCAN_PATH=scalar, sse2 or avx2 makes the whole run take that path of
-// the engine's scans, so that one test program checks each of them; a path
-// the build or the processor lacks ends the run before any test.
+// the engine's scans, so that one test program checks each of them; without
+// it the run takes the widest path the build has and the processor runs. A
+// path the build or the processor lacks, or calls that would take another
+// path than the one the run is for, end the run before any test.
 struct ScanPathOfTheRun {
     ScanPathOfTheRun()
     {
@@ -19,7 +30,14 @@ struct ScanPathOfTheRun {
             std::fprintf(stderr, "IVRO_SCAN_PATH=%s: no such scan path here (scalar, sse2, avx2)\n", name);
             std::exit(2);
         }
-        std::printf("scan path: %s\n", ScanPathName(ActiveScanPath()));
+        const char* widest = !IVRO_USE_SSE2 ? "scalar" : IVRO_USE_AVX2 && __builtin_cpu_supports("avx2") ? "avx2" : "sse2";
+        const char* wanted = name != nullptr && *name != 0 ? name : widest;
+        const char* active = ScanPathName(ActiveScanPath());
+        if (std::strcmp(active, wanted) != 0) {
+            std::fprintf(stderr, "the calls would take the %s scan path, not %s\n", active, wanted);
+            std::exit(2);
+        }
+        std::printf("scan path: %s\n", active);
     }
 } g_scanPathOfTheRun;
 
@@ -53,6 +71,32 @@ std::string Show(const Unit* units, size_t n)
 }
 
 std::string Show(const Text& text) { return Show(text.data(), text.size()); }
+
+Unit* GuardedBuffer()
+{
+    static Unit* const units = [] {
+        const size_t bytes = MAX_ARG_LEN * sizeof(Unit);
+#ifdef _WIN32
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        const size_t page = info.dwPageSize, data = (bytes + page - 1) / page * page;
+        char* base = static_cast<char*>(VirtualAlloc(nullptr, data + page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD old;
+        const bool guarded = base != nullptr && VirtualProtect(base + data, page, PAGE_NOACCESS, &old);
+#else
+        const size_t page = size_t(sysconf(_SC_PAGESIZE)), data = (bytes + page - 1) / page * page;
+        void* map = mmap(nullptr, data + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        char* base = map == MAP_FAILED ? nullptr : static_cast<char*>(map);
+        const bool guarded = base != nullptr && mprotect(base + data, page, PROT_NONE) == 0;
+#endif
+        if (!guarded) {
+            std::fprintf(stderr, "no buffer before an unreadable page\n");
+            std::abort();
+        }
+        return reinterpret_cast<Unit*>(base + data - bytes);
+    }();
+    return units;
+}
 
 std::vector<std::pair<int, int>>& SplitOverflowReports()
 {

@@ -23,5 +23,9 @@ using Text = std::basic_string<Unit>;
 std::string Show(const Unit* units, size_t n);
 std::string Show(const Text& text);
 
+// MAX_ARG_LEN units that end where an unreadable page begins, so that a read
+// past them faults at once in every build; one buffer for the whole run.
+Unit* GuardedBuffer();
+
 // The overflow reports SplitArgs made, as (used, capacity) pairs.
 std::vector<std::pair<int, int>>& SplitOverflowReports();
