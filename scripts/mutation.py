@@ -42,7 +42,8 @@ the mutant:
           3. the native build without sanitizers: core_tests on an emulated
              processor without AVX2 (QEMU);
           4. the 32-bit module's build under wine: core_tests on each path
-             (the 32-bit code and wchar_t).
+             (the 32-bit code and wchar_t); for escape/scratch.cpp, whose
+             heap half only the module has, also the soak.
   module  the 32-bit build under wine (wine's crash debugger switched off, so
           that a crash fails at once): the suites of the file's
           row in MODULE_SUITES.
@@ -643,8 +644,11 @@ class Stage:
         self.key = name + ':' + ','.join(tests)
 
 
-def core_stages():
+def core_stages(path):
     native = ['-DCMAKE_BUILD_TYPE=RelWithDebInfo']
+    # The heap's own half of the scratch, which every test build replaces
+    # with its counting one, is the module's: its soak watches the memory.
+    shipped = [Stage('x86', None, ['all'], ['soak_short'], wine=True)] if path == 'escape/scratch.cpp' else []
     return [
         Stage('native', native, ['core_tests'], ['core_tests_avx2', 'core_tests_sse2', 'core_tests_scalar',
                                                  'doc_tables']),
@@ -653,7 +657,7 @@ def core_stages():
               ['core_tests_sse2_without_avx2', 'core_tests_avx2_refused']
               + ([] if HAS_AVX2 else ['core_tests_avx2'])),
         Stage('x86', None, ['core_tests'], ['core_tests', 'core_tests_sse2', 'core_tests_scalar'], wine=True),
-    ]
+    ] + shipped
 
 
 def module_stages(path):
@@ -885,7 +889,7 @@ def report(drawn_by_group, named, results, equivalent, out=sys.stdout):
         lines.append('Listed as equivalent but caught (the list is wrong):')
         lines += ['  %s  %s' % (d.where, d.desc) for d in wrongly_equivalent]
         lines.append('')
-    drawn_keys = {d.key for ds in drawn_by_group.values() for d in ds}
+    drawn_keys = {d.key for ds in list(drawn_by_group.values()) + [named] for d in ds}
     stale = [k for k in eq if k not in drawn_keys]
     if stale:
         lines.append('Listed as equivalent, not drawn in this run (%d): kept, not checked' % len(stale))
@@ -912,25 +916,36 @@ def main():
     ap.add_argument('--core', type=int, default=GROUP_COUNTS['core'], help='core mutants to draw')
     ap.add_argument('--module', type=int, default=GROUP_COUNTS['module'], help='module mutants to draw')
     ap.add_argument('--workers', type=int, default=2)
-    ap.add_argument('--select', help='only the mutants whose "file:line: change" matches this expression')
+    ap.add_argument('--select', help='only the mutants whose "file:line: change" matches this expression, '
+                    'from all of the files\' mutants, drawn or not')
     ap.add_argument('--named-only', action='store_true')
     ap.add_argument('--list', action='store_true', help='print the drawn mutants and stop')
     ap.add_argument('--report', action='store_true', help='print the report of the results so far and stop')
     ap.add_argument('--by-test', action='store_true', help='with --report: the mutants each test caught first')
     ap.add_argument('--recheck-lived', action='store_true',
                     help="keep what an earlier tree's run caught, run the rest again")
-    ap.add_argument('--results', default=os.path.join(STATE, 'results.jsonl'))
+    ap.add_argument('--results', help='the results file (build/mutation/results.jsonl; with --select or '
+                    '--named-only, results-select.jsonl, so that the full run\'s results stay)')
     args = ap.parse_args()
+    partial = bool(args.select or args.named_only)
+    if args.results is None:
+        args.results = os.path.join(STATE, 'results-select.jsonl' if partial and not args.report else 'results.jsonl')
 
+    # --select chooses among every mutant of the files, not the draw alone.
+    everything = 10**9 if args.select else None
     groups = {}
     if args.core:
-        groups['core'] = draw('core', CORE_FILES, args.core, args.seed)
+        groups['core'] = draw('core', CORE_FILES, everything or args.core, args.seed)
     if args.module:
-        groups['module'] = draw('module', MODULE_FILES, args.module, args.seed)
+        groups['module'] = draw('module', MODULE_FILES, everything or args.module, args.seed)
     named = [named_mutant(k) for k, _ in read_list(NAMED_LIST)]
     equivalent = read_list(EQUIVALENT_LIST)
     if args.named_only:
         groups = {}
+    if args.select:
+        keep = lambda d: re.search(args.select, d.where + ': ' + d.desc)
+        groups = {g: [d for d in ds if keep(d)] for g, ds in groups.items()}
+        named = [d for d in named if keep(d)]
 
     if args.list:
         for group, ds in groups.items():
@@ -990,8 +1005,6 @@ def main():
     for group, ds in groups.items():
         todo += [(group, d) for d in ds]
     todo += [('named', d) for d in named]
-    if args.select:
-        todo = [(g, d) for g, d in todo if re.search(args.select, d.where + ': ' + d.desc)]
     todo = [(g, d) for g, d in todo if d.key not in results]
     todo = list({d.key: (g, d) for g, d in reversed(todo)}.values())[::-1]  # a named one drawn too: once
     # The core first, then the module; within each, file by file.
@@ -999,7 +1012,8 @@ def main():
     print('mutation: tree %s, seed %d: %d mutants to run, %d done before' % (tree, args.seed, len(todo),
                                                                            len(results)))
     if not todo:
-        report(groups, named, results, equivalent)
+        if not partial:
+            report(groups, named, results, equivalent)
         return 0
 
     log_dir = os.path.join(STATE, 'logs')
@@ -1034,7 +1048,7 @@ def main():
                 if not queue:
                     return
                 group, d = queue.popleft()
-            stages = core_stages() if group_of(d.path) == 'core' else module_stages(d.path)
+            stages = core_stages(d.path) if group_of(d.path) == 'core' else module_stages(d.path)
             try:
                 r = w.judge(d, stages)
             except BaseException as e:  # a stage that cannot be made stops the run
@@ -1059,7 +1073,8 @@ def main():
         print(failure[0], file=sys.stderr)
         return 1
     print('mutation: %d mutants in %.0f min' % (done[0], (time.time() - started) / 60))
-    report(groups, named, results, equivalent)
+    if not partial:
+        report(groups, named, results, equivalent)
     return 0
 
 

@@ -169,6 +169,18 @@ TEST(ReadVariableName, TakesTheNameAfterItsPercentSigns)
     }
 }
 
+// Comparing unit by unit as unsigned numbers, the shorter text's NUL first.
+TEST(CompareUnits, OrdersByTheFirstUnitThatDiffers)
+{
+    const struct {
+        const Unit *a, *b;
+        int order;
+    } rows[] = {{U16(""), U16(""), 0},   {U16("ab"), U16("ab"), 0}, {U16("a"), U16("b"), -1},
+                {U16("b"), U16("a"), 1}, {U16("a"), U16("ab"), -1}, {U16("\uffff"), U16("a"), 1}};
+    for (const auto& row : rows)
+        EXPECT_EQ(CompareUnits(row.a, row.b), row.order) << Show(row.a) << " " << Show(row.b);
+}
+
 // Upper-casing changes the ASCII letters up to the NUL, and nothing after it.
 TEST(UpperCaseAscii, ChangesTheAsciiLettersUpToTheNul)
 {

@@ -262,6 +262,7 @@ TEST(ExpandEscapes, HexEscapes)
         {U16("\\xdc00"), U16("\xDC00"), 1, {0}},
         {U16("\\x41\\x42"), U16("AB"), 2, {0, 4}},
         {U16("\\x41\\xg\\x42"), U16("AxgB"), 2, {0, 5, 6, 7}}, // an invalid one amid a run
+        {U16("\\x41\\xg1\\x42"), U16("Axg1B"), 2, {0, 5, 6, 7, 8}}, // ... and one with a digit after its g
         {U16("\\x41\\x42\\x43\\x00\\x44"), U16("ABCx00D"), 4, {0, 4, 8, 13, 14, 15, 16}}, // a zero ends a long run
         {U16("\\x1\uFF10"), U16("\u0001\uFF10"), 1, {0, 3}}, // fullwidth 0 is no digit
     });

@@ -11,7 +11,6 @@
 #include <windows.h>
 #else
 #include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -75,25 +74,22 @@ std::string Show(const Text& text) { return Show(text.data(), text.size()); }
 Unit* GuardedBuffer()
 {
     static Unit* const units = [] {
-        const size_t bytes = MAX_ARG_LEN * sizeof(Unit);
+        // x86 pages, natively and on Windows: 4 KiB, of which the buffer takes whole ones.
+        constexpr size_t kPage = 4096, kBytes = MAX_ARG_LEN * sizeof(Unit), kData = (kBytes + kPage - 1) / kPage * kPage;
 #ifdef _WIN32
-        SYSTEM_INFO info;
-        GetSystemInfo(&info);
-        const size_t page = info.dwPageSize, data = (bytes + page - 1) / page * page;
-        char* base = static_cast<char*>(VirtualAlloc(nullptr, data + page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        char* base = static_cast<char*>(VirtualAlloc(nullptr, kData + kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         DWORD old;
-        const bool guarded = base != nullptr && VirtualProtect(base + data, page, PAGE_NOACCESS, &old);
+        const bool guarded = base != nullptr && VirtualProtect(base + kData, kPage, PAGE_NOACCESS, &old);
 #else
-        const size_t page = size_t(sysconf(_SC_PAGESIZE)), data = (bytes + page - 1) / page * page;
-        void* map = mmap(nullptr, data + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* map = mmap(nullptr, kData + kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         char* base = map == MAP_FAILED ? nullptr : static_cast<char*>(map);
-        const bool guarded = base != nullptr && mprotect(base + data, page, PROT_NONE) == 0;
+        const bool guarded = base != nullptr && mprotect(base + kData, kPage, PROT_NONE) == 0;
 #endif
         if (!guarded) {
             std::fprintf(stderr, "no buffer before an unreadable page\n");
             std::abort();
         }
-        return reinterpret_cast<Unit*>(base + data - bytes);
+        return reinterpret_cast<Unit*>(base + kData - kBytes);
     }();
     return units;
 }
