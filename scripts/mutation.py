@@ -199,8 +199,10 @@ TEMPLATE_INNER = {'::', ',', '*', '&', '...', '(', ')', '[', ']', '+', '-'}
 
 
 def template_brackets(tokens):
-    """The indexes of the tokens that are template angle brackets (a `>>` that
-    closes two lists counts as one)."""
+    """The indexes of the tokens that are template angle brackets: a `<` after
+    a name (or `template`) whose list holds only what a type or a constant
+    argument holds, and the `>` or `>>` that closes it. A nested list is found
+    by its own `<`."""
     brackets = set()
     for i, t in enumerate(tokens):
         if t.text != '<' or i == 0 or i in brackets:
@@ -228,8 +230,6 @@ def template_brackets(tokens):
                 continue
             else:
                 break
-    # The inner `<` of nested lists, found by their own pass above, and the
-    # tokens of the operator after `operator`.
     return brackets
 
 
@@ -256,7 +256,7 @@ TYPE_WORDS = KEYWORDS | {'size_t', 'uint8_t', 'uint16_t', 'uint32_t', 'uint64_t'
 def looks_like_type(token):
     s = token.text
     return token.kind == 'ident' and (s in TYPE_WORDS or s.endswith('_t') or s.startswith('__m')
-                                      or re.match(r'^[A-Z][a-z]', s) is not None or s.endswith('>'))
+                                      or re.match(r'^[A-Z][a-z]', s) is not None)
 
 
 def is_operand_end(token):
