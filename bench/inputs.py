@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes the benchmark inputs and the lists of cases that the runners read.
 
-    inputs.py DIR [--special-fit UNITS]
+    inputs.py DIR [NAME:FLAGS=UNITS]...
 
 Every input is written twice, with the same text: NAME-UNITS.u16 (UTF-16LE,
 no byte-order mark, no terminating NUL) for Ivro, natively and under wine, and
@@ -19,9 +19,15 @@ Python's codec run on them; bash and fish do not (to keep a run of
 bench/run.sh short), nor do SplitArgs and the exports that search, replace
 and compare.
 
---special-fit gives the longest prefix of the 8191-unit special text whose
-escaped form still fits an 8191-unit result (the native runner finds it); the
-escaping benchmarks then also run on that prefix.
+DIR/fits.txt lists the texts (NAME FLAGS) whose escaped forms under FLAGS
+may not fit an 8191-unit result: NAME-8191.u16 is written for each, the native
+runner finds the longest prefix that fits, and a second run given
+NAME:FLAGS=UNITS for each also runs the escaping benchmarks on that prefix.
+
+The scripts (Cyrillic, CJK, accented Latin, emoji), alone and with special
+characters, are escaped under flag 0 (Escapify) and flag 1 (Escapify-1, every
+character from U+0080 escaped: Python's job), and their numeric escapes,
+as Python writes them, are expanded (NAME-escaped).
 """
 
 import os
@@ -31,6 +37,7 @@ import sys
 SHORT = (16, 128)
 LONG = (1024, 8191)
 SIZES = SHORT + LONG
+SMALL, BIG = LONG
 
 WORDS = (
     "the quick brown fox jumps over lazy dog while seven wizards quietly hex "
@@ -128,6 +135,64 @@ def special(rng, n):
     return "".join(out)
 
 
+# Sentences of the scripts most of the world writes, each repeated into a
+# long text (a French pangram for the Latin letters with accents).
+SCRIPTS = {
+    "cyrillic": "Съешь же ещё этих мягких французских булок да выпей чаю. "
+                "Широкая электрификация южных губерний даст мощный толчок подъёму сельского хозяйства. ",
+    "cjk": "我能吞下玻璃、而不伤身体。天地玄黄、宇宙洪荒、日月盈昃、辰宿列张。"
+           "いろはにほへと、ちりぬるを、色は匂へど、散りぬるを。",
+    "latin": "Voix ambiguë d'un cœur qui au zéphyr préfère les jattes de kiwis. "
+             "Dès Noël où un zéphyr haï me vêt de glaçons würmiens je dîne d'exquis rôtis de bœuf. ",
+    "emoji": "😀🚀🎉 👍🔥💯 🐍🦀 🌍🌙⭐ 🍕🍣☕ 😂🤔🙈 ",
+}
+
+
+def script(name, n, specials):
+    """n units of a script's sentences, alone or with the special text's kinds
+    of characters in place of a third of the spaces and CJK punctuation:
+    control characters, the shell's special characters and backslashes. Cut
+    at a character and padded with spaces."""
+    rng = random.Random(4)
+    sentence = SCRIPTS[name]
+    out = []
+    length = 0
+    while length < n:
+        for c in sentence:
+            if specials and c in " 、。" and rng.random() < 0.34:
+                r = rng.random()
+                c = (chr(rng.choice(list(range(1, 32)) + [127])) if r < 0.4 else
+                     rng.choice(SPECIALS) if r < 0.8 else "\\")
+            out.append(c)
+            length += units(c)
+    return pad(prefix_units("".join(out), n), n)
+
+
+def pad(text, n):
+    return text + " " * (n - units(text))
+
+
+def escaped(text, n):
+    """The numeric escapes of text, as Python's unicode_escape writes them,
+    cut at an escape and padded with z to n units; returns (escaped text,
+    its expansion). Units below 256 that take \\x are written \\u00HH,
+    which Python reads the same: Ivro's \\x reads up to four digits, and a
+    letter after \\xe9 would be one of them."""
+    out, expanded = [], []
+    length = 0
+    for c in text:
+        e = c.encode("unicode_escape").decode("ascii")
+        if e.startswith("\\x"):
+            e = "\\u00" + e[2:]
+        if length + len(e) > n:
+            break
+        out.append(e)
+        expanded.append(c)
+        length += len(e)
+    z = "z" * (n - length)
+    return "".join(out) + z, "".join(expanded) + z
+
+
 def prefix_units(text, n):
     """The longest prefix of text of at most n UTF-16 units."""
     out = []
@@ -157,12 +222,17 @@ def write(directory, name, n, text, expect=None):
 
 def main():
     directory = sys.argv[1]
-    fit = None
-    if len(sys.argv) > 3 and sys.argv[2] == "--special-fit":
-        fit = int(sys.argv[3])
+    # NAME FLAGS -> UNITS, from the native runner: the longest prefix of
+    # NAME-8191 whose escaped form under FLAGS fits.
+    fits = {}
+    for arg in sys.argv[2:]:
+        key, units_ = arg.rsplit("=", 1)
+        fits[key.replace(":", " ")] = int(units_)
+    fit = fits.get("special 0")
     os.makedirs(directory, exist_ok=True)
 
     native, wine, peers = [], [], []
+    wanted = ["special 0"]
 
     def case(lst, impl, inp, n, f):
         lst.append(f"{impl} {inp} {n} {f}")
@@ -239,6 +309,37 @@ def main():
         f = write(directory, "cmp-plain", n, c)
         case(wine, "f_expcmp", "plain", n, f)
 
+    # The scripts, alone and with special characters: escaped under flag 0
+    # (the letters stay) and flag 1 (every character from U+0080 escaped, as
+    # Python's codec does), and their numeric escapes expanded.
+    for name in sorted(SCRIPTS):
+        for mixed_in in (False, True):
+            inp = name + ("-special" if mixed_in else "")
+            full = script(name, BIG, mixed_in)
+            # The escaped forms of 8191 units may not fit: each flag runs
+            # on the longest prefix that does (fits.txt asks the native
+            # runner for them).
+            write(directory, inp, BIG, full)
+            wanted.append(f"{inp} 0")
+            wanted.append(f"{inp} 1")
+            long0, long1 = fits.get(f"{inp} 0"), fits.get(f"{inp} 1")
+            for n in SHORT + (SMALL,) + tuple(u for u in sorted({long0, long1}) if u is not None):
+                f = write(directory, inp, n, pad(prefix_units(full, n), n))
+                if n == long0 or n <= SMALL:
+                    case(native, "Escapify", inp, n, f)
+                    case(wine, "f_escapify", inp, n, f)
+                if n == long1 or n <= SMALL:
+                    case(native, "Escapify-1", inp, n, f)
+                case(native, "memcpy", inp, n, f)
+                case(peers, "python-encode", inp, n, f)
+            for n in SIZES:
+                e, x = escaped(full, n)
+                f = write(directory, inp + "-escaped", n, e, expect=x)
+                for impl in ("ExpandEscapes", "memcpy"):
+                    case(native, impl, inp + "-escaped", n, f)
+                case(wine, "f_exp", inp + "-escaped", n, f)
+                case(peers, "python-decode", inp + "-escaped", n, f)
+
     if fit is not None:
         s = prefix_units(special_full, fit)
         f = write(directory, "special", fit, s)
@@ -248,6 +349,8 @@ def main():
         for impl in ("python-encode", "bash-printf-q", "fish-escape"):
             case(peers, impl, "special", fit, f)
 
+    with open(os.path.join(directory, "fits.txt"), "w") as f:
+        f.write("\n".join(wanted) + "\n")
     for name, lst in (("native", native), ("wine", wine), ("peers", peers)):
         with open(os.path.join(directory, f"cases-{name}.txt"), "w") as f:
             f.write("\n".join(lst) + "\n")

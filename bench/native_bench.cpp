@@ -1,11 +1,11 @@
 // The portable core, natively, with Google Benchmark: ExpandEscapes, Escapify
-// and SplitArgs on the inputs that bench/inputs.py wrote, and memcpy of the
-// same bytes as the floor.
+// (under flag 0, and as Escapify-1 under flag 1) and SplitArgs on the inputs
+// that bench/inputs.py wrote, and memcpy of the same bytes as the floor.
 //
 //   ivro_native_bench DIR [benchmark options]   runs the cases of DIR/cases-native.txt
 //   ivro_native_bench --serve DIR               times runs of those cases on request
 //                                               (bench/side_by_side.py's protocol)
-//   ivro_native_bench --fit FILE.u16            prints the length of the longest
+//   ivro_native_bench --fit FILE.u16 [FLAGS]    prints the length of the longest
 //                                               prefix whose escaped form fits
 //   ivro_native_bench --loop IMPL FILE.u16 N    N calls of IMPL on FILE and
 //                                               nothing else, for a profiler
@@ -102,19 +102,23 @@ void RunExpand(benchmark::State& state, const Case* c)
     SetCounters(state, *c);
 }
 
+// The flags of an escaping case: 1 for Escapify-1, else 0.
+uint32_t FlagsOf(const std::string& impl) { return impl == "Escapify-1" ? 1 : 0; }
+
 void RunEscapify(benchmark::State& state, const Case* c)
 {
     Unit* buffer = WorkBuffer();
     const size_t bytes = (c->text.size() + 1) * sizeof(Unit);
+    const uint32_t flags = FlagsOf(c->impl);
     std::memcpy(buffer, c->text.c_str(), bytes);
-    if (Escapify(buffer, 0, kSpecial) < 0) {
+    if (Escapify(buffer, flags, kSpecial) < 0) {
         state.SkipWithError("Escapify failed");
         return;
     }
     for (auto _ : state) {
         std::memcpy(buffer, c->text.c_str(), bytes);
         benchmark::DoNotOptimize(buffer);
-        int r = Escapify(buffer, 0, kSpecial);
+        int r = Escapify(buffer, flags, kSpecial);
         benchmark::DoNotOptimize(r);
         benchmark::ClobberMemory();
     }
@@ -148,12 +152,13 @@ void RunMemcpy(benchmark::State& state, const Case* c)
 }
 
 // The routine a case times.
-enum class Routine { Expand, Escapify, Split, Memcpy };
+enum class Routine { Expand, Escapify, EscapifyAll, Split, Memcpy };
 
 Routine RoutineOf(const std::string& impl)
 {
     return impl == "ExpandEscapes" ? Routine::Expand
          : impl == "Escapify"      ? Routine::Escapify
+         : impl == "Escapify-1"    ? Routine::EscapifyAll
          : impl == "SplitArgs"     ? Routine::Split
                                    : Routine::Memcpy;
 }
@@ -172,8 +177,8 @@ inline void CallOnce(const Case& c, Unit* buffer, size_t bytes)
         if constexpr (R == Routine::Expand) {
             int r = ExpandEscapes(buffer, nullptr);
             benchmark::DoNotOptimize(r);
-        } else if constexpr (R == Routine::Escapify) {
-            int r = Escapify(buffer, 0, kSpecial);
+        } else if constexpr (R == Routine::Escapify || R == Routine::EscapifyAll) {
+            int r = Escapify(buffer, R == Routine::EscapifyAll ? 1 : 0, kSpecial);
             benchmark::DoNotOptimize(r);
         }
     }
@@ -200,6 +205,9 @@ void Calls(const Case& c, Unit* buffer, long calls)
     case Routine::Escapify:
         CallMany<Routine::Escapify>(c, buffer, calls);
         break;
+    case Routine::EscapifyAll:
+        CallMany<Routine::EscapifyAll>(c, buffer, calls);
+        break;
     case Routine::Split:
         CallMany<Routine::Split>(c, buffer, calls);
         break;
@@ -219,10 +227,10 @@ bool Check(const Case& c)
             std::fprintf(stderr, "ExpandEscapes on %s gave another text than expected\n", c.file.c_str());
             return false;
         }
-    } else if (c.impl == "Escapify") {
+    } else if (RoutineOf(c.impl) == Routine::Escapify || RoutineOf(c.impl) == Routine::EscapifyAll) {
         // What it escaped expands back to the input: every escape it wrote
         // means its character (the input has no lone surrogate).
-        if (Escapify(buffer, 0, kSpecial) < 0) {
+        if (Escapify(buffer, FlagsOf(c.impl), kSpecial) < 0) {
             std::fprintf(stderr, "Escapify on %s failed\n", c.file.c_str());
             return false;
         }
@@ -267,15 +275,16 @@ int Serve(const std::vector<Case>& cases)
     return 0;
 }
 
-// The longest prefix (not splitting a surrogate pair) whose escaped form fits.
-int Fit(const std::string& path)
+// The longest prefix (not splitting a surrogate pair) whose escaped form
+// under `flags` fits.
+int Fit(const std::string& path, uint32_t flags)
 {
     std::u16string text = Load(path);
     Unit* buffer = WorkBuffer();
     auto fits = [&](size_t n) {
         std::memcpy(buffer, text.data(), n * sizeof(Unit));
         buffer[n] = 0;
-        return Escapify(buffer, 0, kSpecial) >= 0;
+        return Escapify(buffer, flags, kSpecial) >= 0;
     };
     size_t lo = 0, hi = text.size(); // fits(lo); the answer is below hi + 1
     if (fits(hi)) {
@@ -309,8 +318,8 @@ int Loop(const std::string& impl, const std::string& path, long n)
         benchmark::DoNotOptimize(buffer);
         if (impl == "ExpandEscapes")
             sum += ExpandEscapes(buffer, nullptr);
-        else if (impl == "Escapify")
-            sum += Escapify(buffer, 0, kSpecial);
+        else if (impl == "Escapify" || impl == "Escapify-1")
+            sum += Escapify(buffer, FlagsOf(impl), kSpecial);
         else if (impl == "SplitArgs")
             sum += SplitArgs(c.text.c_str(), &g_list);
         benchmark::ClobberMemory();
@@ -323,14 +332,14 @@ int Loop(const std::string& impl, const std::string& path, long n)
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--fit") == 0)
-        return Fit(argv[2]);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--fit") == 0)
+        return Fit(argv[2], argc == 4 ? uint32_t(std::strtoul(argv[3], nullptr, 0)) : 0);
     if (argc == 5 && std::strcmp(argv[1], "--loop") == 0)
         return Loop(argv[2], argv[3], std::atol(argv[4]));
     const bool serve = argc == 3 && std::strcmp(argv[1], "--serve") == 0;
     if (!serve && (argc < 2 || argv[1][0] == '-')) {
         std::fprintf(stderr,
-                     "usage: %s DIR [benchmark options] | --serve DIR | --fit FILE.u16 | --loop IMPL FILE.u16 N\n",
+                     "usage: %s DIR [benchmark options] | --serve DIR | --fit FILE.u16 [FLAGS] | --loop IMPL FILE.u16 N\n",
                      argv[0]);
         return 2;
     }
@@ -354,7 +363,7 @@ int main(int argc, char** argv)
     for (const Case& k : cases) {
         const std::string name = k.impl + "/" + k.input + "/" + std::to_string(k.units);
         void (*run)(benchmark::State&, const Case*) = k.impl == "ExpandEscapes" ? RunExpand
-                                                    : k.impl == "Escapify"      ? RunEscapify
+                                                    : k.impl == "Escapify" || k.impl == "Escapify-1" ? RunEscapify
                                                     : k.impl == "SplitArgs"     ? RunSplit
                                                                                 : RunMemcpy;
         benchmark::RegisterBenchmark(name.c_str(), run, &k)->Unit(benchmark::kNanosecond)->UseRealTime();

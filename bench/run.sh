@@ -81,8 +81,13 @@ trap 'for p in "${PLATFORMS[@]}"; do stop_wine_server "$(bench_win "$p")"; done'
 echo "== inputs in $INPUTS" >&2
 rm -rf "$INPUTS"
 $PY bench/inputs.py "$INPUTS"
-fit=$("$NATIVE/bench/ivro_native_bench" --fit "$INPUTS/special-8191.u16")
-$PY bench/inputs.py "$INPUTS" --special-fit "$fit"
+# The longest prefix of each long text whose escaped form fits, under the
+# flags the text is escaped with.
+fits=()
+while read -r name flags; do
+    fits+=("$name:$flags=$("$NATIVE/bench/ivro_native_bench" --fit "$INPUTS/$name-8191.u16" "$flags")")
+done <"$INPUTS/fits.txt"
+$PY bench/inputs.py "$INPUTS" "${fits[@]}"
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 results=$NATIVE/results.txt

@@ -14,8 +14,9 @@ A comparison is two cases: an Ivro call and a peer on the same input and size
 (Python, bash, fish, or memcpy of the same bytes); the same Ivro call on 8191
 and on 1024 units; an export of the 32-bit module beside the same export of
 the 64-bit one (f_exp and f_exp-x64, f_escapify and f_escapify-x64) on the
-same input and size; or Escapify beside ExpandEscapes on 16 units of plain
-text, what a call of each costs when there is next to nothing to do. In every
+same input and size; Escapify beside ExpandEscapes on 16 units of plain
+text, what a call of each costs when there is next to nothing to do; or
+Escapify on a text of another script beside plain text of the same length. In every
 round each comparison times short runs of its two cases in turn, RUNS_PER_SIDE
 of each (the first of the two alternating from round to round), and takes the
 ratio of the shortest run of each side: a burst of noise on the machine lands
@@ -52,17 +53,20 @@ SMALL, BIG = 1024, 8191
 
 # Which peers an Ivro call is compared with, by its task.
 EXPAND = ("ExpandEscapes", "f_exp")
-ESCAPE = ("Escapify", "f_escapify")
+ESCAPE = ("Escapify", "Escapify-1", "f_escapify")
 PEERS = {
     EXPAND: ("python-decode", "bash-printf-b", "fish-unescape", "memcpy"),
     ESCAPE: ("python-encode", "bash-printf-q", "fish-escape", "memcpy"),
 }
-IVRO = ("ExpandEscapes", "Escapify", "SplitArgs", "f_exp", "f_escapify", "f_expfind", "f_expreplace", "f_expcmp")
+IVRO = ("ExpandEscapes", "Escapify", "Escapify-1", "SplitArgs", "f_exp", "f_escapify", "f_expfind", "f_expreplace", "f_expcmp")
 X64 = "-x64"
 # The exports timed in the 32-bit module beside the 64-bit one.
 ACROSS_MODULES = ("f_exp", "f_escapify")
 # Two Ivro calls on the same text.
 SAME_TEXT = [(("Escapify", "plain", 16), ("ExpandEscapes", "plain", 16))]
+# Texts of other scripts that Escapify leaves as they are under flag 0 (but
+# for the pairs of emoji), timed beside plain ASCII text of the same length.
+BESIDE_PLAIN = ("cyrillic", "cjk", "latin", "emoji")
 
 
 def export_of(impl):
@@ -135,6 +139,8 @@ def comparisons(cases):
             pairs.append(((impl, inp, max(sizes)), key))
         if impl in ACROSS_MODULES and (impl + X64, inp, units) in cases:
             pairs.append((key, (impl + X64, inp, units)))
+        if impl == "Escapify" and inp in BESIDE_PLAIN and ("Escapify", "plain", units) in cases:
+            pairs.append((key, ("Escapify", "plain", units)))
     pairs += [pair for pair in SAME_TEXT if pair[0] in cases and pair[1] in cases]
     return pairs
 

@@ -179,12 +179,22 @@ static_assert(kEscapeForms.longest <= 6, "a form, its count and length behind it
 
 const EscapeForms& Table() { return kEscapeForms; }
 
+// What becomes of the units from 256 on, for one call's flags and special
+// characters: each asked of NeedsEscape, or all left as they are (no flag
+// escapes them and none is special), or all escaped (flag 1).
+enum class WideUnits : uint8_t { kAsk, kStay, kEscaped };
+
 struct UnitClasses {
     EscapeOptions options;
     ScanPath path; // the scans this call takes
     uint8_t below256[256]; // the class bits of the units below 256
     bool wide;
     uint32_t wideBits[0x10000 / 32]; // the special units from 256 on; valid only when wide
+    WideUnits wideUnits;
+    // Where the block scans' run of units that stay as they are starts, when
+    // wideUnits is kStay: U+00A1 when none up to U+00FF is escaped, else
+    // U+0100; surrogates excepted (a high one may start a pair).
+    Unit stayFrom;
     // The printable ASCII units that need a look (the backslash and the
     // special characters), for the scan sixteen units at a time; -1 when
     // there are too many for it.
@@ -236,6 +246,13 @@ void ClassifyUnits(UnitClasses* classes, uint32_t flags, const Unit* special)
         classes->wide = true;
         classes->wideBits[u >> 5] |= 1u << (u & 31);
     }
+    classes->wideUnits = options.nonAscii                     ? WideUnits::kEscaped
+                       : !options.control && !classes->wide ? WideUnits::kStay
+                                                            : WideUnits::kAsk;
+    classes->stayFrom = 0xA1;
+    for (unsigned u = 0xA1; u < 256; ++u)
+        if ((below[u] & kNeeds) != 0)
+            classes->stayFrom = 0x100;
     for (int k = 0; k < classes->printableCount; ++k)
         std::memset(classes->printableSplat[k], int(classes->printable[k]), sizeof classes->printableSplat[k]);
     std::memset(classes->printableLow, 0, sizeof classes->printableLow);
@@ -325,7 +342,9 @@ bool IsOrdinaryUnit(const UnitClasses& classes, Unit u)
 {
     if (u < 256)
         return (classes.below256[u] & kNeeds) == 0;
-    return !IsHighSurrogate(u) && !NeedsEscape(u, classes.options, InWideSet(classes, u));
+    if (IsHighSurrogate(u) || classes.wideUnits == WideUnits::kEscaped)
+        return false;
+    return classes.wideUnits == WideUnits::kStay || !NeedsEscape(u, classes.options, InWideSet(classes, u));
 }
 
 // The class bits of any unit: those of the table below 256, kBeyond above.
@@ -338,14 +357,36 @@ bool LongFormBefore(const UnitClasses& classes, Unit next)
 
 
 #if IVRO_USE_SSE2
+// The units of eight that stay as they are from classes.stayFrom on (see
+// UnitClasses), as 16-bit lanes of all ones: at or above `from`, which holds
+// stayFrom - 1 with its top bit flipped (the compare is signed), and no
+// surrogate.
+inline __m128i StayingUnits(__m128i units, __m128i from)
+{
+    const __m128i surrogate = _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(int16_t(0xF800))),
+                                              _mm_set1_epi16(int16_t(0xD800)));
+    return _mm_andnot_si128(surrogate, _mm_cmpgt_epi16(_mm_xor_si128(units, _mm_set1_epi16(int16_t(0x8000))), from));
+}
+
+// Whether u is one of the units that StayingUnits finds.
+inline bool MayStay(const UnitClasses& classes, Unit u) { return u >= classes.stayFrom && (u & 0xF800) != 0xD800; }
+
+inline __m128i StayFrom(const UnitClasses& classes)
+{
+    return _mm_set1_epi16(int16_t((classes.stayFrom - 1) ^ 0x8000));
+}
+
 // From `i`, blocks of sixteen units, read only below MAX_ARG_LEN, within the
 // caller's buffer: the index of the first unit of the first block that does
 // not pass (a block passes when all its units are printable ASCII that needs
-// nothing), or where the blocks end.
+// nothing, or, when the units from 256 on stay, such units), or where the
+// blocks end.
 inline size_t SkipOrdinaryBlocks(const UnitClasses& classes, const Unit* text, size_t i)
 {
     const __m128i belowSpace = _mm_set1_epi8(0x1F);
     const __m128i delete_ = _mm_set1_epi8(0x7F);
+    const bool stay = classes.wideUnits == WideUnits::kStay;
+    const __m128i from = StayFrom(classes);
     for (; i + 16 <= size_t(MAX_ARG_LEN); i += 16) {
         // Sixteen units packed into bytes: units from 0x100 to 0x7FFF
         // become 0xFF, from 0x8000 on 0x00, and neither is printable.
@@ -358,7 +399,11 @@ inline size_t SkipOrdinaryBlocks(const UnitClasses& classes, const Unit* text, s
             ordinary = _mm_andnot_si128(
                 _mm_cmpeq_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(classes.printableSplat[k]))),
                 ordinary);
-        const unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
+        unsigned mask = unsigned(_mm_movemask_epi8(ordinary));
+        // The units that stay are looked for only where the first unit
+        // that stops the block may be one.
+        if (mask != 0xFFFF && stay && MayStay(classes, text[i + size_t(__builtin_ctz(~mask))]))
+            mask |= unsigned(_mm_movemask_epi8(_mm_packs_epi16(StayingUnits(low, from), StayingUnits(high, from))));
         if (mask != 0xFFFF)
             return i + size_t(__builtin_ctz(~mask));
     }
@@ -368,6 +413,15 @@ inline size_t SkipOrdinaryBlocks(const UnitClasses& classes, const Unit* text, s
 #endif
 
 #if IVRO_USE_AVX2
+// StayingUnits, sixteen units at a time.
+IVRO_TARGET_AVX2 inline __m256i StayingUnitsAvx2(__m256i units, __m256i from)
+{
+    const __m256i surrogate = _mm256_cmpeq_epi16(_mm256_and_si256(units, _mm256_set1_epi16(int16_t(0xF800))),
+                                                 _mm256_set1_epi16(int16_t(0xD800)));
+    return _mm256_andnot_si256(surrogate,
+                               _mm256_cmpgt_epi16(_mm256_xor_si256(units, _mm256_set1_epi16(int16_t(0x8000))), from));
+}
+
 // The same test 32 units a step, for the opening scan, which on plain text
 // covers the whole text; the sixteen-unit blocks take what is left below
 // MAX_ARG_LEN. The packing works within each 128-bit half, so the packed
@@ -379,6 +433,8 @@ IVRO_TARGET_AVX2 size_t SkipOrdinaryBlocksAvx2(const UnitClasses& classes, const
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i belowSpace = _mm256_set1_epi8(0x1F);
     const __m256i delete_ = _mm256_set1_epi8(0x7F);
+    const bool stay = classes.wideUnits == WideUnits::kStay;
+    const __m256i from = _mm256_set1_epi16(int16_t((classes.stayFrom - 1) ^ 0x8000));
     for (; i + 32 <= size_t(MAX_ARG_LEN); i += 32) {
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 16));
@@ -390,7 +446,10 @@ IVRO_TARGET_AVX2 size_t SkipOrdinaryBlocksAvx2(const UnitClasses& classes, const
         const __m256i ordinary =
             _mm256_and_si256(_mm256_and_si256(_mm256_cmpgt_epi8(bytes, belowSpace), _mm256_cmpgt_epi8(delete_, bytes)),
                              _mm256_cmpeq_epi8(listed, _mm256_setzero_si256()));
-        const unsigned mask = unsigned(_mm256_movemask_epi8(ordinary));
+        unsigned mask = unsigned(_mm256_movemask_epi8(ordinary));
+        if (mask != 0xFFFFFFFFu && stay && MayStay(classes, text[i + size_t(__builtin_ctz(~mask))]))
+            mask |= unsigned(_mm256_movemask_epi8(
+                _mm256_permute4x64_epi64(_mm256_packs_epi16(StayingUnitsAvx2(low, from), StayingUnitsAvx2(high, from)), 0xD8)));
         if (mask != 0xFFFFFFFFu)
             return i + size_t(__builtin_ctz(~mask));
     }
@@ -511,17 +570,34 @@ inline uint32_t PairCodePoint(Unit high, Unit low)
     return (uint32_t(high) << 10) + low - kPairBase;
 }
 
+// The escape of a unit u from 256 on as WriteEscape writes it, without its
+// questions (tests compare the two for every such unit): \u and the three
+// or four significant digits, four in the long form. Writes 6 units, of
+// which the escape is the first 5 or 6, and returns its length.
+inline int WideEscape(Unit* out, Unit u, bool longForm)
+{
+    static constexpr Unit kLetter[2] = {'\\', 'u'};
+    // The digits start a unit later before four; before three the first, a
+    // 0, lands on the "u".
+    const int four = (u >= 0x1000) | int(longForm);
+    Unit* const digits = out + 1 + four;
+    std::memcpy(digits, kHexPairs.pairs[u >> 8], 2 * sizeof(Unit));
+    std::memcpy(digits + 2, kHexPairs.pairs[u & 0xFF], 2 * sizeof(Unit));
+    std::memcpy(out, kLetter, sizeof kLetter);
+    return 5 + four;
+}
+
 // Any other unit from 256 on, escaped or as it is (a lone surrogate too), at
 // `out`; *count goes up by the escape. Returns the new end.
 inline Unit* WriteWideUnit(const UnitClasses& classes, Unit u, bool longForm, Unit* out, int* count)
 {
-    const int n = WriteEscape(out, u, classes.options, InWideSet(classes, u), longForm);
-    if (n == 0) {
+    if (classes.wideUnits == WideUnits::kStay ||
+        (classes.wideUnits == WideUnits::kAsk && !NeedsEscape(u, classes.options, InWideSet(classes, u)))) {
         out[0] = u;
         return out + 1;
     }
     ++*count;
-    return out + n;
+    return out + WideEscape(out, u, longForm);
 }
 
 // A block: the characters that start in the next sixteen units, written
@@ -662,6 +738,87 @@ inline void IndexBlock(const Unit* at, bool longAtEnd, const Unit* forms, BlockI
     block->longAfter = unsigned(_mm_movemask_epi8(_mm_packs_epi16(longAfter[0], longAfter[1])));
 }
 
+// The four hexadecimal digits of each of the sixteen units from `at` on,
+// lower-case, the first in the first unit of its eight bytes.
+inline void HexDigitsOfBlock(const Unit* at, uint64_t* digits)
+{
+    const __m128i nibble = _mm_set1_epi16(0xF);
+    for (int half = 0; half < 2; ++half) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8 * half));
+        // A nibble's digit: '0' on, and 39 more from 10 on ('a' - '9' - 1).
+        const auto digit = [](__m128i n) {
+            return _mm_add_epi16(_mm_add_epi16(n, _mm_set1_epi16('0')),
+                                 _mm_and_si128(_mm_cmpgt_epi16(n, _mm_set1_epi16(9)), _mm_set1_epi16(39)));
+        };
+        const __m128i d3 = digit(_mm_srli_epi16(u, 12));
+        const __m128i d2 = digit(_mm_and_si128(_mm_srli_epi16(u, 8), nibble));
+        const __m128i d1 = digit(_mm_and_si128(_mm_srli_epi16(u, 4), nibble));
+        const __m128i d0 = digit(_mm_and_si128(u, nibble));
+        __m128i* const to = reinterpret_cast<__m128i*>(digits + 8 * half);
+        const __m128i lowHigh = _mm_unpacklo_epi16(d3, d2), lowLow = _mm_unpacklo_epi16(d1, d0);
+        _mm_store_si128(to, _mm_unpacklo_epi32(lowHigh, lowLow));
+        _mm_store_si128(to + 1, _mm_unpackhi_epi32(lowHigh, lowLow));
+        const __m128i highHigh = _mm_unpackhi_epi16(d3, d2), highLow = _mm_unpackhi_epi16(d1, d0);
+        _mm_store_si128(to + 2, _mm_unpacklo_epi32(highHigh, highLow));
+        _mm_store_si128(to + 3, _mm_unpackhi_epi32(highHigh, highLow));
+    }
+}
+
+// Whether `bits` has four bits set or more (without the popcount
+// instruction, which the baseline x86 builds lack).
+inline bool AtLeastFourBits(unsigned bits)
+{
+    bits &= bits - 1;
+    bits &= bits - 1;
+    bits &= bits - 1;
+    return bits != 0;
+}
+
+// WriteBlock's sixteen units from `at` on when each is a unit of the forms
+// or a unit from 256 on that is escaped and no surrogate, as in text of
+// another script under flag 1: each one or the other, in one loop, the wide
+// ones' digits made for the whole block at once and written as WideEscape
+// writes them (a unit later before four digits, the "\\u" last). False, and
+// nothing written, for any other block.
+__attribute__((noinline)) bool WriteTableAndWideBlock(const BlockIndex& block, const Unit* at, const Unit* forms,
+                                                      Unit** outPointer, int* countPointer)
+{
+    __m128i wideUnits[2], four[2];
+    for (int half = 0; half < 2; ++half) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8 * half));
+        wideUnits[half] = StayingUnits(u, _mm_set1_epi16(int16_t(0x00FF ^ 0x8000)));
+        four[half] = _mm_cmpgt_epi16(_mm_xor_si128(u, _mm_set1_epi16(int16_t(0x8000))),
+                                     _mm_set1_epi16(int16_t(0x0FFF ^ 0x8000)));
+    }
+    if ((block.table | unsigned(_mm_movemask_epi8(_mm_packs_epi16(wideUnits[0], wideUnits[1])))) != 0xFFFFu)
+        return false;
+    const unsigned withFourDigits =
+        unsigned(_mm_movemask_epi8(_mm_packs_epi16(four[0], four[1]))) | block.longAfter;
+    static constexpr Unit kLetter[2] = {'\\', 'u'};
+    alignas(16) uint64_t digits[16];
+    HexDigitsOfBlock(at, digits);
+    Unit* out = *outPointer;
+    int count = *countPointer;
+    // Runs of the one kind and of the other in turn, each to the next unit
+    // of the other kind or to the block's end (bit 16).
+    const unsigned table = block.table | 0x10000u;
+    const unsigned wide = (~block.table & 0xFFFFu) | 0x10000u;
+    for (unsigned k = 0; k < 16;) {
+        for (const unsigned stop = k + unsigned(__builtin_ctz(wide >> k)); k < stop; ++k)
+            out = WriteForm(FormOf(block, forms, k), out, &count);
+        for (const unsigned stop = k + unsigned(__builtin_ctz(table >> k)); k < stop; ++k) {
+            const unsigned withFour = (withFourDigits >> k) & 1;
+            std::memcpy(out + 1 + withFour, &digits[k], sizeof digits[k]);
+            std::memcpy(out, kLetter, sizeof kLetter);
+            out += 5 + withFour;
+            ++count;
+        }
+    }
+    *outPointer = out;
+    *countPointer = count;
+    return true;
+}
+
 // WriteForms for the characters that start in the sixteen units from `at`
 // on (a pair that starts at the last takes the unit after them), up to the
 // NUL. at[0] to at[17] lie within the buffer.
@@ -678,6 +835,12 @@ inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit**
 #pragma GCC unroll 16
         for (; k < 16; ++k)
             out = WriteForm(FormOf(block, forms, k), out, &count);
+    } else if (classes.wideUnits == WideUnits::kEscaped && block.pairs == 0 && AtLeastFourBits(~block.table & 0xFFFFu) &&
+               WriteTableAndWideBlock(block, at, forms, &out, &count)) {
+        // (A block of few wide units, as in Latin text with accents, is left
+        // to the runs below: their digits one by one cost less than all
+        // sixteen.)
+        k = 16;
     } else {
         // Runs of units below 256 between the others, each run without a
         // test of its own.

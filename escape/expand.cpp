@@ -256,6 +256,50 @@ inline int ReadTwoDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units, 
     return read;
 }
 
+// The same for \u escapes of four digits and \U escapes of eight, the
+// escapes of text in other scripts as Python writes them: reads them from
+// the backslash at in[i] on while each has all its digits, stands for a
+// character (not 0, no surrogate, at most U+10FFFF) and the next backslash
+// follows right after them (the digits are all such an escape reads, so
+// nothing after them is looked at as a digit). Returns how many, with i and
+// length moved past them (i then at the unit after the last, a backslash
+// when an escape ended the run).
+template <bool WithMap, int Digits>
+inline int ReadFullDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units, int& length, int32_t* map)
+{
+    const Unit* p = in + i;
+    Unit* o = units + length;
+    int32_t* m = WithMap ? map + length : nullptr;
+    int read = 0;
+    // Each digit is read only after the unit before it is known to be no
+    // NUL; the backslash of the next round after the last digit.
+    while (p[0] == '\\' && p[1] == letter) {
+        uint32_t value = 0;
+        int k = 2;
+        for (unsigned d; k < 2 + Digits && (d = DigitValue(p[k])) < 16; ++k)
+            value = value << 4 | d;
+        if (k < 2 + Digits || value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            break;
+        if (value <= 0xFFFF) {
+            if (WithMap)
+                *m++ = int32_t(p - in);
+            *o++ = Unit(value);
+        } else {
+            if (WithMap) {
+                *m++ = int32_t(p - in);
+                *m++ = int32_t(p - in);
+            }
+            *o++ = Unit(0xD800 | ((value - 0x10000) >> 10));
+            *o++ = Unit(0xDC00 | ((value - 0x10000) & 0x3FF));
+        }
+        p += 2 + Digits;
+        ++read;
+    }
+    length = int(o - units);
+    i = size_t(p - in);
+    return read;
+}
+
 // Walks `in` from index `from` to its NUL, appending the expansion to `out`
 // and, when `map` is given, each produced unit's source offset at the same
 // index.
@@ -346,6 +390,11 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, boo
                     map[k] = int32_t(i);
             i += taken;
             again = kind >= kDecimal && n > 0 && in[i] == '\\' && in[i + 1] == letter;
+            if (!Checked && again && kind >= kCode4) {
+                count += kind == kCode4 ? ReadFullDigitRun<WithMap, 4>(in, i, letter, units, length, map)
+                                        : ReadFullDigitRun<WithMap, 8>(in, i, letter, units, length, map);
+                again = in[i] == '\\' && in[i + 1] == letter;
+            }
             if (!Checked && again && kind >= kHex) {
                 count += ReadTwoDigitRun<WithMap>(in, i, letter, units, length, map);
                 again = in[i + 1] == letter; // in[i] is a backslash

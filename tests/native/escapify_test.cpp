@@ -182,6 +182,54 @@ TEST(Escapify, EveryPairAgreesWithWriteEscape)
     }
 }
 
+// Every unit from 256 on, alone (a surrogate too), before a hexadecimal
+// digit, another unit and the end, many to a text, under the flags and
+// special sets that leave such units as they are, escape them all and ask
+// for each: the forms are what WriteEscape writes.
+TEST(Escapify, EveryWideUnitAgreesWithWriteEscape)
+{
+    const Unit kWideSpecials[] = {U16('%'), U16('\x0100'), U16('\x0FFF'), U16('\x1000'), U16('\xD800'),
+                                  U16('\xFFFF'), 0};
+    const struct {
+        uint32_t flags;
+        const Unit* special;
+    } kSettings[] = {{0, kDefaultSpecials}, {ESCF_NONASCII, kDefaultSpecials},
+                     {ESCF_NONASCII | ESCF_SHORT_AT_END, nullptr}, {0, kWideSpecials}};
+    constexpr uint32_t kBatch = 1100; // at most 7 units each escaped, within the buffer
+    int failures = 0;
+    for (const auto& settings : kSettings) {
+        const EscapeOptions options = ReadEscapeFlags(settings.flags);
+        for (uint32_t from = 0x100; from <= 0xFFFF && failures < 5; from += kBatch) {
+            Text text, expected;
+            int escapes = 0;
+            const uint32_t to = std::min<uint32_t>(from + kBatch, 0x10000);
+            for (uint32_t u = from; u < to; ++u) {
+                const Unit follower = (u & 1) != 0 ? U16('7') : U16('z');
+                const bool last = u + 1 == to;
+                text += Unit(u);
+                if (!last)
+                    text += follower;
+                const bool special = settings.special == kWideSpecials &&
+                                     std::find(kWideSpecials, kWideSpecials + 6, Unit(u)) != kWideSpecials + 6;
+                Unit form[10];
+                const bool longForm = last ? (settings.flags & ESCF_SHORT_AT_END) == 0 : follower == U16('7');
+                const int n = WriteEscape(form, u, options, special, longForm);
+                expected += n > 0 ? Text(form, size_t(n)) : Text(1, Unit(u));
+                escapes += n > 0;
+                if (!last)
+                    expected += follower;
+            }
+            std::vector<Unit> buffer = InBuffer(text);
+            const int count = Escapify(buffer.data(), settings.flags, settings.special);
+            if (count != escapes || Text(buffer.data()) != expected) {
+                ADD_FAILURE() << "flags " << settings.flags << ", units from U+" << std::hex << from << ": "
+                              << Show(buffer.data()).substr(0, 200);
+                ++failures;
+            }
+        }
+    }
+}
+
 // What a call's settings make of the classes is kept for the next call with
 // the same settings, and only then: every change shows in the next call, also
 // one made in the same buffer of special characters.
@@ -277,28 +325,41 @@ TEST(Escapify, ThreadsCallingAtOnceEachGetTheirOwnSettings)
 // crossed. Each must come out as it does alone.
 TEST(Escapify, EveryPositionOfTheScans)
 {
-    const Text kCases[] = {U16("\\"), U16("\t"), U16("%"), U16("\U0001F600"), U16("\u00e9"), U16("\u0100"),
-                           U16("\xD83D")};
-    const Unit kSpecials[] = U16("\"%&<>[]^`|\u0100");
-    for (const Text& unit : kCases) {
-        SCOPED_TRACE("unit " + Show(unit));
-        std::vector<Unit> alone = InBuffer(unit + U16("zz"));
-        ASSERT_GT(Escapify(alone.data(), ESCF_NONASCII, kSpecials), 0);
-        const Text form(alone.data());
-        for (size_t position = 0; position <= 70; ++position) {
-            std::vector<Unit> buffer = InBuffer(Text(position, U16('q')) + unit + U16("zz") + Text(40, U16('q')));
-            EXPECT_EQ(Escapify(buffer.data(), ESCF_NONASCII, kSpecials), 1) << "at " << position;
-            EXPECT_EQ(Show(buffer.data()), Show(Text(position, U16('q')) + form + Text(40, U16('q'))))
-                << "at " << position;
+    const Text kCases[] = {U16("\\"), U16("\t"), U16("%"), U16("\U0001F600"), U16("\u00a0"), U16("\u00a1"),
+                           U16("\u00e9"), U16("\u0100"), U16("\xD83D")};
+    // Each unit amid ASCII text under flag 1 and a special unit from 256 on,
+    // and amid text of another script (passed by the scans' blocks) under
+    // flag 0, with and without a special unit from U+00A1 to U+00FF.
+    const struct {
+        uint32_t flags;
+        const Unit* special;
+        Unit filler;
+    } kSettings[] = {{ESCF_NONASCII, U16("\"%&<>[]^`|\u0100"), U16('q')},
+                     {0, kDefaultSpecials, U16('\u0436')},
+                     {0, U16("%\u00e9"), U16('\u0436')}};
+    for (const auto& settings : kSettings) {
+        for (const Text& unit : kCases) {
+            SCOPED_TRACE("flags " + std::to_string(settings.flags) + ", unit " + Show(unit));
+            std::vector<Unit> alone = InBuffer(unit + U16("zz"));
+            const int escapes = Escapify(alone.data(), settings.flags, settings.special);
+            ASSERT_GE(escapes, 0);
+            const Text form(alone.data());
+            const Text fill(40, settings.filler);
+            for (size_t position = 0; position <= 70; ++position) {
+                const Text before(position, settings.filler);
+                std::vector<Unit> buffer = InBuffer(before + unit + U16("zz") + fill);
+                EXPECT_EQ(Escapify(buffer.data(), settings.flags, settings.special), escapes) << "at " << position;
+                EXPECT_EQ(Show(buffer.data()), Show(before + form + fill)) << "at " << position;
+            }
+            // At the end of the text the long form is taken.
+            std::vector<Unit> atEnd = InBuffer(unit);
+            ASSERT_EQ(Escapify(atEnd.data(), settings.flags, settings.special), escapes);
+            const Text endForm(atEnd.data());
+            const Text head(size_t(MAX_TEXT_LEN) - endForm.size(), settings.filler);
+            std::vector<Unit> full = InBuffer(head + unit);
+            EXPECT_EQ(Escapify(full.data(), settings.flags, settings.special), escapes);
+            EXPECT_EQ(Show(full.data()), Show(head + endForm));
         }
-        // At the end of the text the long form is taken.
-        std::vector<Unit> atEnd = InBuffer(unit);
-        ASSERT_EQ(Escapify(atEnd.data(), ESCF_NONASCII, kSpecials), 1);
-        const Text endForm(atEnd.data());
-        const size_t fill = size_t(MAX_TEXT_LEN) - endForm.size();
-        std::vector<Unit> full = InBuffer(Text(fill, U16('q')) + unit);
-        EXPECT_EQ(Escapify(full.data(), ESCF_NONASCII, kSpecials), 1);
-        EXPECT_EQ(Show(full.data()), Show(Text(fill, U16('q')) + endForm));
     }
 }
 
