@@ -7,7 +7,7 @@
 #   bench/profile.sh ExpandEscapes dense-1024
 #   bench/profile.sh Escapify plain-8191 200 --auto=yes   (per source line)
 #
-# IMPL: ExpandEscapes, Escapify or SplitArgs. Figures are for all CALLS calls
+# IMPL: ExpandEscapes, Escapify, Escapify-1 (flag 1) or SplitArgs. Figures are for all CALLS calls
 # (default 1000) together; divide by CALLS for one call.
 set -euo pipefail
 cd "$(dirname "$0")/.."

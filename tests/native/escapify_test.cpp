@@ -365,6 +365,25 @@ TEST(Escapify, EveryPositionOfTheScans)
 
 // A set of special characters longer than the kept one is classified for each
 // call alone: nothing of it is kept, within the kept set's room or past it.
+// The buffer after a text's NUL holds what an earlier, longer text left there;
+// none of it is read as text, on any flags, whatever the blocks read past
+// the NUL.
+TEST(Escapify, WhatFollowsTheNulIsNoText)
+{
+    for (const uint32_t flags : {0u, unsigned(ESCF_NONASCII)}) {
+        for (const Unit left : {U16('\u0436'), U16('a'), U16('\t')}) {
+            for (size_t length = 1; length <= 20; ++length) {
+                const Text text(length, U16('\u0436'));
+                std::vector<Unit> alone = InBuffer(text);
+                const int escapes = Escapify(alone.data(), flags, kDefaultSpecials);
+                std::vector<Unit> buffer = InBuffer(text + Unit(0) + Text(40, left));
+                EXPECT_EQ(Escapify(buffer.data(), flags, kDefaultSpecials), escapes) << flags << " " << length;
+                EXPECT_EQ(Show(buffer.data()), Show(alone.data())) << flags << " " << length;
+            }
+        }
+    }
+}
+
 TEST(Escapify, ASpecialSetLongerThanTheKeptOne)
 {
     const Text longSet(SPECIAL_CHARS_LEN + 10, U16('\u0101'));
