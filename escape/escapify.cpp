@@ -764,6 +764,48 @@ inline void HexDigitsOfBlock(const Unit* at, uint64_t* digits)
     }
 }
 
+// The escapes of the sixteen units from `at` on, each of four digits (\\u
+// and the digits, six units), at `out`: 96 units, in the order of the
+// units. Each unit's escape is three pairs of units, "\\u", its first two
+// digits and its last two, and twelve stores write the pairs of all sixteen.
+inline void WriteSixUnitEscapes(const Unit* at, Unit* out)
+{
+    const __m128i nibble = _mm_set1_epi16(0xF);
+    const auto digit = [](__m128i n) {
+        return _mm_add_epi16(_mm_add_epi16(n, _mm_set1_epi16('0')),
+                             _mm_and_si128(_mm_cmpgt_epi16(n, _mm_set1_epi16(9)), _mm_set1_epi16(39)));
+    };
+    // The "\\u" pair in the places of a store that holds it.
+    const __m128i letter = _mm_set1_epi32(int('\\') | int('u') << 16);
+    const __m128i first = _mm_setr_epi32(-1, 0, 0, -1);  // V0 takes "\\u" in pairs 0 and 3
+    const __m128i third = _mm_setr_epi32(0, 0, -1, 0);   // V1 in pair 2
+    const __m128i second = _mm_setr_epi32(0, -1, 0, 0);  // V2 in pair 1
+    __m128i* to = reinterpret_cast<__m128i*>(out);
+    for (int half = 0; half < 2; ++half) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8 * half));
+        const __m128i d3 = digit(_mm_srli_epi16(u, 12));
+        const __m128i d2 = digit(_mm_and_si128(_mm_srli_epi16(u, 8), nibble));
+        const __m128i d1 = digit(_mm_and_si128(_mm_srli_epi16(u, 4), nibble));
+        const __m128i d0 = digit(_mm_and_si128(u, nibble));
+        // The pairs of digits of four units at a time: high (d3 d2) and low
+        // (d1 d0), then interleaved as they are written: high, low, high, low.
+        const __m128i highs[2] = {_mm_unpacklo_epi16(d3, d2), _mm_unpackhi_epi16(d3, d2)};
+        const __m128i lows[2] = {_mm_unpacklo_epi16(d1, d0), _mm_unpackhi_epi16(d1, d0)};
+        for (int quarter = 0; quarter < 2; ++quarter) {
+            const __m128i a = _mm_unpacklo_epi32(highs[quarter], lows[quarter]); // h0 l0 h1 l1
+            const __m128i b = _mm_unpackhi_epi32(highs[quarter], lows[quarter]); // h2 l2 h3 l3
+            // "\\u" h0 l0 "\\u" | h1 l1 "\\u" h2 | l2 "\\u" h3 l3
+            const __m128i v0 = _mm_shuffle_epi32(a, _MM_SHUFFLE(0, 1, 0, 0));
+            const __m128i v1 = _mm_castps_si128(
+                _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(0, 0, 3, 2)));
+            const __m128i v2 = _mm_shuffle_epi32(b, _MM_SHUFFLE(3, 2, 0, 1));
+            _mm_storeu_si128(to++, _mm_or_si128(_mm_andnot_si128(first, v0), _mm_and_si128(first, letter)));
+            _mm_storeu_si128(to++, _mm_or_si128(_mm_andnot_si128(third, v1), _mm_and_si128(third, letter)));
+            _mm_storeu_si128(to++, _mm_or_si128(_mm_andnot_si128(second, v2), _mm_and_si128(second, letter)));
+        }
+    }
+}
+
 // Whether `bits` has four bits set or more (without the popcount
 // instruction, which the baseline x86 builds lack).
 inline bool AtLeastFourBits(unsigned bits)
@@ -794,6 +836,14 @@ __attribute__((noinline)) bool WriteTableAndWideBlock(const BlockIndex& block, c
         return false;
     const unsigned withFourDigits =
         unsigned(_mm_movemask_epi8(_mm_packs_epi16(four[0], four[1]))) | block.longAfter;
+    if (block.table == 0 && withFourDigits == 0xFFFFu) {
+        // Sixteen escapes of four digits, as in CJK text: 96 units in
+        // their places, with no loop over the units.
+        WriteSixUnitEscapes(at, *outPointer);
+        *outPointer += 16 * 6;
+        *countPointer += 16;
+        return true;
+    }
     static constexpr Unit kLetter[2] = {'\\', 'u'};
     alignas(16) uint64_t digits[16];
     HexDigitsOfBlock(at, digits);
