@@ -806,6 +806,16 @@ inline void WriteSixUnitEscapes(const Unit* at, Unit* out)
     }
 }
 
+// Whether the sixteen units from `at` on all take escapes of four digits
+// when the units from 256 on are escaped: from U+1000 on, and no surrogate.
+inline bool AllFourDigitEscapes(const Unit* at)
+{
+    const __m128i from = _mm_set1_epi16(int16_t(0x0FFF ^ 0x8000));
+    const __m128i low = StayingUnits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), from);
+    const __m128i high = StayingUnits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8)), from);
+    return _mm_movemask_epi8(_mm_and_si128(low, high)) == 0xFFFF;
+}
+
 // Whether `bits` has four bits set or more (without the popcount
 // instruction, which the baseline x86 builds lack).
 inline bool AtLeastFourBits(unsigned bits)
@@ -836,14 +846,6 @@ __attribute__((noinline)) bool WriteTableAndWideBlock(const BlockIndex& block, c
         return false;
     const unsigned withFourDigits =
         unsigned(_mm_movemask_epi8(_mm_packs_epi16(four[0], four[1]))) | block.longAfter;
-    if (block.table == 0 && withFourDigits == 0xFFFFu) {
-        // Sixteen escapes of four digits, as in CJK text: 96 units in
-        // their places, with no loop over the units.
-        WriteSixUnitEscapes(at, *outPointer);
-        *outPointer += 16 * 6;
-        *countPointer += 16;
-        return true;
-    }
     static constexpr Unit kLetter[2] = {'\\', 'u'};
     alignas(16) uint64_t digits[16];
     HexDigitsOfBlock(at, digits);
@@ -874,6 +876,14 @@ __attribute__((noinline)) bool WriteTableAndWideBlock(const BlockIndex& block, c
 // NUL. at[0] to at[17] lie within the buffer.
 inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit** outPointer, int* countPointer)
 {
+    if (classes.wideUnits == WideUnits::kEscaped && AllFourDigitEscapes(at)) {
+        // Sixteen escapes of four digits, as in CJK text: 96 units in
+        // their places, with no loop over the units and no index.
+        WriteSixUnitEscapes(at, *outPointer);
+        *outPointer += 16 * 6;
+        *countPointer += 16;
+        return at + 16;
+    }
     const Unit* const forms = &classes.forms[0][0][0];
     BlockIndex block;
     IndexBlock(at, !classes.options.shortAtEnd, forms, &block);

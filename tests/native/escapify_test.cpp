@@ -25,6 +25,15 @@ std::vector<Unit> InBuffer(const Text& text, size_t guard = 16)
     return buffer;
 }
 
+// `piece` n times over.
+Text Times(const Unit* piece, size_t n)
+{
+    Text text;
+    while (n-- > 0)
+        text += piece;
+    return text;
+}
+
 struct EscapeCase {
     Text text;
     uint32_t flags;
@@ -100,7 +109,10 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{U16("a\u200bb"), 2, nullptr, U16("a\\u200bb"), 1},
         EscapeCase{U16("a\u200bg"), 2, nullptr, U16("a\\u200bg"), 1},
         // No special characters at all when none are given.
-        EscapeCase{U16("\"&|"), 0, nullptr, U16("\"&|"), 0}));
+        EscapeCase{U16("\"&|"), 0, nullptr, U16("\"&|"), 0},
+        // Sixteen escapes under flag 1, the first of three digits or of four.
+        EscapeCase{U16("\u0FFF") + Text(15, U16('\u4E00')), 1, nullptr, U16("\\ufff") + Times(U16("\\u4e00"), 15), 16},
+        EscapeCase{U16("\u1000") + Text(15, U16('\u4E00')), 1, nullptr, U16("\\u1000") + Times(U16("\\u4e00"), 15), 16}));
 
 // A lone surrogate is copied, or written as a \u escape of its own value.
 INSTANTIATE_TEST_SUITE_P(
