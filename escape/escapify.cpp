@@ -816,6 +816,21 @@ inline bool AllFourDigitEscapes(const Unit* at)
     return _mm_movemask_epi8(_mm_and_si128(low, high)) == 0xFFFF;
 }
 
+// Sixteen escapes of four digits, as in CJK text, when the sixteen units
+// from `at` on are all from U+1000 on: 96 units in their places, with no
+// loop over the units and no index; false, and nothing written, for any
+// other block. A function of its own, so that the writer of other blocks,
+// which the 32-bit build keeps in seven registers, does not carry it.
+__attribute__((noinline)) bool WriteFourDigitBlock(const Unit* at, Unit** outPointer, int* countPointer)
+{
+    if (!AllFourDigitEscapes(at))
+        return false;
+    WriteSixUnitEscapes(at, *outPointer);
+    *outPointer += 16 * 6;
+    *countPointer += 16;
+    return true;
+}
+
 // Whether `bits` has four bits set or more (without the popcount
 // instruction, which the baseline x86 builds lack).
 inline bool AtLeastFourBits(unsigned bits)
@@ -876,14 +891,10 @@ __attribute__((noinline)) bool WriteTableAndWideBlock(const BlockIndex& block, c
 // NUL. at[0] to at[17] lie within the buffer.
 inline const Unit* WriteBlock(const UnitClasses& classes, const Unit* at, Unit** outPointer, int* countPointer)
 {
-    if (classes.wideUnits == WideUnits::kEscaped && AllFourDigitEscapes(at)) {
-        // Sixteen escapes of four digits, as in CJK text: 96 units in
-        // their places, with no loop over the units and no index.
-        WriteSixUnitEscapes(at, *outPointer);
-        *outPointer += 16 * 6;
-        *countPointer += 16;
+    // (Its first unit first, which in other text ends the question.)
+    if (classes.wideUnits == WideUnits::kEscaped && at[0] >= 0x1000 && (at[0] & 0xF800) != 0xD800 &&
+        WriteFourDigitBlock(at, outPointer, countPointer))
         return at + 16;
-    }
     const Unit* const forms = &classes.forms[0][0][0];
     BlockIndex block;
     IndexBlock(at, !classes.options.shortAtEnd, forms, &block);
