@@ -336,15 +336,20 @@ bool InWideSet(const UnitClasses& classes, Unit u)
     return classes.wide && ((classes.wideBits[u >> 5] >> (u & 31)) & 1u) != 0;
 }
 
+// Whether a unit from 256 on is left as it is.
+inline bool WideUnitStays(const UnitClasses& classes, Unit u)
+{
+    return classes.wideUnits == WideUnits::kStay ||
+           (classes.wideUnits == WideUnits::kAsk && !NeedsEscape(u, classes.options, InWideSet(classes, u)));
+}
+
 // Copied as it is, whatever follows: not escaped, and no high surrogate
 // (which may start a pair).
 bool IsOrdinaryUnit(const UnitClasses& classes, Unit u)
 {
     if (u < 256)
         return (classes.below256[u] & kNeeds) == 0;
-    if (IsHighSurrogate(u) || classes.wideUnits == WideUnits::kEscaped)
-        return false;
-    return classes.wideUnits == WideUnits::kStay || !NeedsEscape(u, classes.options, InWideSet(classes, u));
+    return !IsHighSurrogate(u) && WideUnitStays(classes, u);
 }
 
 // The class bits of any unit: those of the table below 256, kBeyond above.
@@ -574,16 +579,17 @@ inline uint32_t PairCodePoint(Unit high, Unit low)
 // questions (tests compare the two for every such unit): \u and the three
 // or four significant digits, four in the long form. Writes 6 units, of
 // which the escape is the first 5 or 6, and returns its length.
+constexpr Unit kBackslashU[2] = {'\\', 'u'};
+
 inline int WideEscape(Unit* out, Unit u, bool longForm)
 {
-    static constexpr Unit kLetter[2] = {'\\', 'u'};
     // The digits start a unit later before four; before three the first, a
     // 0, lands on the "u".
     const int four = (u >= 0x1000) | int(longForm);
     Unit* const digits = out + 1 + four;
     std::memcpy(digits, kHexPairs.pairs[u >> 8], 2 * sizeof(Unit));
     std::memcpy(digits + 2, kHexPairs.pairs[u & 0xFF], 2 * sizeof(Unit));
-    std::memcpy(out, kLetter, sizeof kLetter);
+    std::memcpy(out, kBackslashU, sizeof kBackslashU);
     return 5 + four;
 }
 
@@ -591,8 +597,7 @@ inline int WideEscape(Unit* out, Unit u, bool longForm)
 // `out`; *count goes up by the escape. Returns the new end.
 inline Unit* WriteWideUnit(const UnitClasses& classes, Unit u, bool longForm, Unit* out, int* count)
 {
-    if (classes.wideUnits == WideUnits::kStay ||
-        (classes.wideUnits == WideUnits::kAsk && !NeedsEscape(u, classes.options, InWideSet(classes, u)))) {
+    if (WideUnitStays(classes, u)) {
         out[0] = u;
         return out + 1;
     }
@@ -738,22 +743,29 @@ inline void IndexBlock(const Unit* at, bool longAtEnd, const Unit* forms, BlockI
     block->longAfter = unsigned(_mm_movemask_epi8(_mm_packs_epi16(longAfter[0], longAfter[1])));
 }
 
+// The lower-case hexadecimal digits of eight units, from the first (d[3])
+// to the last (d[0]), one unit a lane.
+struct HexDigits {
+    __m128i d3, d2, d1, d0;
+};
+inline HexDigits HexDigitsOf(__m128i u)
+{
+    const __m128i nibble = _mm_set1_epi16(0xF);
+    // A nibble's digit: '0' on, and 39 more from 10 on ('a' - '9' - 1).
+    const auto digit = [](__m128i n) {
+        return _mm_add_epi16(_mm_add_epi16(n, _mm_set1_epi16('0')),
+                             _mm_and_si128(_mm_cmpgt_epi16(n, _mm_set1_epi16(9)), _mm_set1_epi16(39)));
+    };
+    return HexDigits{digit(_mm_srli_epi16(u, 12)), digit(_mm_and_si128(_mm_srli_epi16(u, 8), nibble)),
+                     digit(_mm_and_si128(_mm_srli_epi16(u, 4), nibble)), digit(_mm_and_si128(u, nibble))};
+}
+
 // The four hexadecimal digits of each of the sixteen units from `at` on,
 // lower-case, the first in the first unit of its eight bytes.
 inline void HexDigitsOfBlock(const Unit* at, uint64_t* digits)
 {
-    const __m128i nibble = _mm_set1_epi16(0xF);
     for (int half = 0; half < 2; ++half) {
-        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8 * half));
-        // A nibble's digit: '0' on, and 39 more from 10 on ('a' - '9' - 1).
-        const auto digit = [](__m128i n) {
-            return _mm_add_epi16(_mm_add_epi16(n, _mm_set1_epi16('0')),
-                                 _mm_and_si128(_mm_cmpgt_epi16(n, _mm_set1_epi16(9)), _mm_set1_epi16(39)));
-        };
-        const __m128i d3 = digit(_mm_srli_epi16(u, 12));
-        const __m128i d2 = digit(_mm_and_si128(_mm_srli_epi16(u, 8), nibble));
-        const __m128i d1 = digit(_mm_and_si128(_mm_srli_epi16(u, 4), nibble));
-        const __m128i d0 = digit(_mm_and_si128(u, nibble));
+        const auto [d3, d2, d1, d0] = HexDigitsOf(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8 * half)));
         __m128i* const to = reinterpret_cast<__m128i*>(digits + 8 * half);
         const __m128i lowHigh = _mm_unpacklo_epi16(d3, d2), lowLow = _mm_unpacklo_epi16(d1, d0);
         _mm_store_si128(to, _mm_unpacklo_epi32(lowHigh, lowLow));
@@ -770,11 +782,6 @@ inline void HexDigitsOfBlock(const Unit* at, uint64_t* digits)
 // digits and its last two, and twelve stores write the pairs of all sixteen.
 inline void WriteSixUnitEscapes(const Unit* at, Unit* out)
 {
-    const __m128i nibble = _mm_set1_epi16(0xF);
-    const auto digit = [](__m128i n) {
-        return _mm_add_epi16(_mm_add_epi16(n, _mm_set1_epi16('0')),
-                             _mm_and_si128(_mm_cmpgt_epi16(n, _mm_set1_epi16(9)), _mm_set1_epi16(39)));
-    };
     // The "\\u" pair in the places of a store that holds it.
     const __m128i letter = _mm_set1_epi32(int('\\') | int('u') << 16);
     const __m128i first = _mm_setr_epi32(-1, 0, 0, -1);  // V0 takes "\\u" in pairs 0 and 3
@@ -782,11 +789,7 @@ inline void WriteSixUnitEscapes(const Unit* at, Unit* out)
     const __m128i second = _mm_setr_epi32(0, -1, 0, 0);  // V2 in pair 1
     __m128i* to = reinterpret_cast<__m128i*>(out);
     for (int half = 0; half < 2; ++half) {
-        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8 * half));
-        const __m128i d3 = digit(_mm_srli_epi16(u, 12));
-        const __m128i d2 = digit(_mm_and_si128(_mm_srli_epi16(u, 8), nibble));
-        const __m128i d1 = digit(_mm_and_si128(_mm_srli_epi16(u, 4), nibble));
-        const __m128i d0 = digit(_mm_and_si128(u, nibble));
+        const auto [d3, d2, d1, d0] = HexDigitsOf(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8 * half)));
         // The pairs of digits of four units at a time: high (d3 d2) and low
         // (d1 d0), then interleaved as they are written: high, low, high, low.
         const __m128i highs[2] = {_mm_unpacklo_epi16(d3, d2), _mm_unpackhi_epi16(d3, d2)};
@@ -861,7 +864,6 @@ __attribute__((noinline)) bool WriteTableAndWideBlock(const BlockIndex& block, c
         return false;
     const unsigned withFourDigits =
         unsigned(_mm_movemask_epi8(_mm_packs_epi16(four[0], four[1]))) | block.longAfter;
-    static constexpr Unit kLetter[2] = {'\\', 'u'};
     alignas(16) uint64_t digits[16];
     HexDigitsOfBlock(at, digits);
     Unit* out = *outPointer;
@@ -876,7 +878,7 @@ __attribute__((noinline)) bool WriteTableAndWideBlock(const BlockIndex& block, c
         for (const unsigned stop = k + unsigned(__builtin_ctz(table >> k)); k < stop; ++k) {
             const unsigned withFour = (withFourDigits >> k) & 1;
             std::memcpy(out + 1 + withFour, &digits[k], sizeof digits[k]);
-            std::memcpy(out, kLetter, sizeof kLetter);
+            std::memcpy(out, kBackslashU, sizeof kBackslashU);
             out += 5 + withFour;
             ++count;
         }

@@ -380,8 +380,6 @@ TEST(Escapify, EveryPositionOfTheScans)
     }
 }
 
-// A set of special characters longer than the kept one is classified for each
-// call alone: nothing of it is kept, within the kept set's room or past it.
 // The buffer after a text's NUL holds what an earlier, longer text left there;
 // none of it is read as text, on any flags, whatever the blocks read past
 // the NUL.
@@ -401,6 +399,8 @@ TEST(Escapify, WhatFollowsTheNulIsNoText)
     }
 }
 
+// A set of special characters longer than the kept one is classified for each
+// call alone: nothing of it is kept, within the kept set's room or past it.
 TEST(Escapify, ASpecialSetLongerThanTheKeptOne)
 {
     const Text longSet(SPECIAL_CHARS_LEN + 10, U16('\u0101'));
