@@ -256,6 +256,38 @@ inline int ReadTwoDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units, 
     return read;
 }
 
+#if IVRO_USE_SSE2
+// Whether the Digits units (4 or 8) from `digits` on are all hexadecimal
+// digits, and their value; all eight units from `digits` on are read, and
+// must lie in the buffer. The digits are told and valued in one vector:
+// a digit's low four bits, 9 more for a letter ('a' and 'A' end in 1); then
+// pairs of digits as bytes, and pairs of bytes as 16 bits.
+template <int Digits>
+inline bool FullDigits(const Unit* digits, uint32_t* value)
+{
+    static_assert(Digits == 4 || Digits == 8, "the full \\u and \\U escapes");
+    const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
+    // Compared as signed: units from 0x8000 on are below every digit.
+    const __m128i decimal = _mm_and_si128(_mm_cmpgt_epi16(u, _mm_set1_epi16('0' - 1)),
+                                          _mm_cmplt_epi16(u, _mm_set1_epi16('9' + 1)));
+    const __m128i lower = _mm_or_si128(u, _mm_set1_epi16(0x20));
+    const __m128i letter = _mm_and_si128(_mm_cmpgt_epi16(lower, _mm_set1_epi16('a' - 1)),
+                                         _mm_cmplt_epi16(lower, _mm_set1_epi16('f' + 1)));
+    constexpr int kAll = Digits == 8 ? 0xFFFF : 0xFF;
+    if ((_mm_movemask_epi8(_mm_or_si128(decimal, letter)) & kAll) != kAll)
+        return false;
+    const __m128i nibbles = _mm_add_epi16(_mm_and_si128(u, _mm_set1_epi16(0xF)),
+                                          _mm_and_si128(letter, _mm_set1_epi16(9)));
+    // The first of each pair of digits times 16 plus the second; then the
+    // first of each pair of bytes times 256 plus the second.
+    const __m128i bytes = _mm_madd_epi16(nibbles, _mm_set1_epi32(0x00010010));
+    const __m128i halves = _mm_madd_epi16(_mm_packs_epi32(bytes, bytes), _mm_set1_epi32(0x00010100));
+    const uint32_t high = uint32_t(_mm_cvtsi128_si32(halves));
+    *value = Digits == 8 ? high << 16 | uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(halves, 4))) : high;
+    return true;
+}
+#endif
+
 // The same for \u escapes of four digits and \U escapes of eight, the
 // escapes of text in other scripts as Python writes them: reads them from
 // the backslash at in[i] on while each has all its digits, stands for a
@@ -275,10 +307,21 @@ inline int ReadFullDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units,
     // NUL; the backslash of the next round after the last digit.
     while (p[0] == '\\' && p[1] == letter) {
         uint32_t value = 0;
-        int k = 2;
-        for (unsigned d; k < 2 + Digits && (d = DigitValue(p[k])) < 16; ++k)
-            value = value << 4 | d;
-        if (k < 2 + Digits || value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+#if IVRO_USE_SSE2
+        // (Four digits are read faster one by one.)
+        if (Digits == 8 && p + 2 + 8 <= in + MAX_ARG_LEN) {
+            if (!FullDigits<Digits>(p + 2, &value))
+                break;
+        } else
+#endif
+        {
+            int k = 2;
+            for (unsigned d; k < 2 + Digits && (d = DigitValue(p[k])) < 16; ++k)
+                value = value << 4 | d;
+            if (k < 2 + Digits)
+                break;
+        }
+        if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
             break;
         if (value <= 0xFFFF) {
             if (WithMap)
@@ -298,6 +341,33 @@ inline int ReadFullDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units,
     length = int(o - units);
     i = size_t(p - in);
     return read;
+}
+
+// Moves n units (at least one) from `from` down to `to`, as memmove does;
+// a run of at most 16, as between escapes, without the call: the units
+// are all read before any is written, so the two may overlap.
+inline void MoveDown(Unit* to, const Unit* from, size_t n)
+{
+    if (n > 16) {
+        std::memmove(to, from, n * sizeof(Unit));
+    } else if (n >= 8) {
+        uint64_t head[2], tail[2];
+        std::memcpy(head, from, sizeof head);
+        std::memcpy(tail, from + n - 8, sizeof tail);
+        std::memcpy(to, head, sizeof head);
+        std::memcpy(to + n - 8, tail, sizeof tail);
+    } else if (n >= 4) {
+        uint64_t head, tail;
+        std::memcpy(&head, from, sizeof head);
+        std::memcpy(&tail, from + n - 4, sizeof tail);
+        std::memcpy(to, &head, sizeof head);
+        std::memcpy(to + n - 4, &tail, sizeof tail);
+    } else {
+        const Unit first = from[0], middle = from[n / 2], last = from[n - 1];
+        to[0] = first;
+        to[n / 2] = middle;
+        to[n - 1] = last;
+    }
 }
 
 // Walks `in` from index `from` to its NUL, appending the expansion to `out`
@@ -333,11 +403,14 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, boo
             // A run of ordinary units: moved down as a whole (or left where
             // it is while nothing has been taken out yet), each unit its own
             // source.
-            const size_t run = FindBackslashOrEnd(in, i + 1, blocks) - i;
+            // (A run of one, as the space between two words of escapes,
+            // needs no scan.)
+            const size_t stop = in[i + 1] == '\\' ? i + 1 : FindBackslashOrEnd(in, i + 1, blocks);
+            const size_t run = stop - i;
             if (Checked && run > size_t(MAX_TEXT_LEN - length))
                 return RESULT_OVERFLOW;
             if (units + length != in + i)
-                std::memmove(units + length, in + i, run * sizeof(Unit));
+                MoveDown(units + length, in + i, run);
             if (WithMap)
                 for (size_t k = 0; k < run; ++k)
                     map[size_t(length) + k] = int32_t(i + k);
@@ -352,6 +425,14 @@ int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, boo
         // backslash as their source.
         const Unit letter = in[i + 1];
         const uint8_t kind = letter < 128 ? kEscapeKinds.kind[letter] : uint8_t(kItself);
+        if (!Checked && kind >= kCode4) {
+            // Text in another script: a run of full escapes from the first.
+            const int run = kind == kCode4 ? ReadFullDigitRun<WithMap, 4>(in, i, letter, units, length, map)
+                                           : ReadFullDigitRun<WithMap, 8>(in, i, letter, units, length, map);
+            count += run;
+            if (run > 0)
+                continue;
+        }
         bool again;
         do {
             const int before = length;

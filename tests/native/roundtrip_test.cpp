@@ -51,15 +51,17 @@ const Unit* const kSpecialSets[] = {
 TEST(RoundTrip, TextsEndingJustBeforeTheEndOfTheBuffer)
 {
     for (size_t k = 0; k <= 32; ++k)
-        for (const Text& tail : {Text(), Text(U16("\U0001F6000"))}) {
+        // (The last: an escape of fewer digits than its letter reads, at the end.)
+        for (const auto& [tail, flags] : {std::pair{Text(), 0u}, std::pair{Text(U16("\U0001F6000")), 0u},
+                                          std::pair{Text(U16("\U0001F600")), uint32_t(ESCF_SHORT_AT_END)}}) {
             const Text head = k < 32 ? Text(k, U16('q')) + U16("\t") : Text();
             std::vector<Unit> alone(MAX_ARG_LEN, 0);
             const Text short_ = head + U16("q") + tail;
             std::copy(short_.begin(), short_.end(), alone.begin());
-            ASSERT_GE(Escapify(alone.data(), 0, nullptr), 0);
+            ASSERT_GE(Escapify(alone.data(), flags, nullptr), 0);
             const size_t escaped = Text(alone.data()).size() - 1;
             for (size_t gap = 1; gap <= 33; ++gap)
-                ASSERT_TRUE(RoundTrips(head + Text(MAX_ARG_LEN - gap - escaped, U16('q')) + tail, 0, nullptr))
+                ASSERT_TRUE(RoundTrips(head + Text(MAX_ARG_LEN - gap - escaped, U16('q')) + tail, flags, nullptr))
                     << "ending " << gap << " units before the end";
         }
 }
