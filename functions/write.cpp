@@ -97,10 +97,11 @@ Target NoteTarget(HANDLE handle)
 }
 
 // Before a line of `size` bytes is written inside a disk file: reads the
-// bytes it will overwrite into *saved and moves back to the position. A
-// handle that cannot read saves nothing (and a failed line then leaves what
-// it overwrote changed). False only when the position could not be put back
-// after reading: nothing may be written then.
+// bytes it will overwrite into *saved and moves back to the position,
+// whatever the read did (a read that fails may have moved it). A handle that
+// cannot read saves nothing (and a failed line then leaves what it overwrote
+// changed). False only when the position could not be put back after the
+// read: nothing may be written then.
 bool SaveOverwritten(const Target& target, DWORD size, Overwritten* saved)
 {
     saved->count = 0;
@@ -110,7 +111,7 @@ bool SaveOverwritten(const Target& target, DWORD size, Overwritten* saved)
     const DWORD wanted = inside < LONGLONG(size) ? DWORD(inside) : size;
     if (!OsReadFile(target.handle, saved->bytes, wanted, &saved->count, nullptr))
         saved->count = 0;
-    return saved->count == 0 || OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN);
+    return OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN) != 0;
 }
 
 // Writes `size` bytes with one call. A write that puts fewer bytes in than
@@ -123,15 +124,17 @@ bool WriteWhole(const Target& target, const void* bytes, DWORD size)
     return OsWriteFile(target.handle, bytes, size, &done, nullptr) != 0 && (done == size || target.console);
 }
 
-// Writes back the first `count` saved bytes at the position, unless the file
-// holds them there still (`scratch`, of as many bytes, reads them): a handle
-// that only appends wrote at the end and overwrote nothing.
+// Writes back the first `count` saved bytes at the position where the file
+// holds others there now (`scratch`, of as many bytes, reads them): a
+// handle that only appends wrote at the end and overwrote nothing. Where
+// they cannot be read, nothing is written: on a handle that appends, the
+// bytes would go to the end of the file.
 void PutBack(const Target& target, const Overwritten& saved, DWORD count, char* scratch)
 {
     DWORD got = 0;
     if (!OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN) ||
-        (OsReadFile(target.handle, scratch, count, &got, nullptr) && got == count &&
-         std::memcmp(scratch, saved.bytes, count) == 0))
+        !OsReadFile(target.handle, scratch, count, &got, nullptr) || got != count ||
+        std::memcmp(scratch, saved.bytes, count) == 0)
         return;
     if (OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN))
         WriteWhole(target, saved.bytes, count);

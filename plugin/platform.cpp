@@ -64,6 +64,11 @@ BOOL OsSetEndOfFile(HANDLE file)
 BOOL OsReadFile(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped)
 {
     IVRO_FAIL(ReadFile, (*read = 0, FALSE));
+#ifdef IVRO_FAULT_TESTING
+    BOOL result;
+    if (PlatformReadCut(file, bytes, size, read, overlapped, &result))
+        return result;
+#endif
     return ReadFile(file, bytes, size, read, overlapped);
 }
 

@@ -84,4 +84,8 @@ bool PlatformCallFails(PlatformOperation operation);
 // then reports them.
 bool PlatformWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
                       BOOL* result);
+// For a read: whether it is to read a part and then fail. If so, the hook
+// itself reads the first bytes (the position moves past them) and sets
+// *read and *result as the read then reports them.
+bool PlatformReadCut(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped, BOOL* result);
 #endif

@@ -21,7 +21,8 @@ static_assert(sizeof kOperationNames / sizeof *kOperationNames == PLATFORM_OPERA
 // with `error` or, with a `step`, has that step of the test's own run just
 // before it (another handle writing to the file in between, say). For
 // WriteFile, `bytes` of zero or more first puts in that many bytes (at most
-// the write's), and an `error` of 0 then reports success. A few may be armed
+// the write's), and an `error` of 0 then reports success; for ReadFile, it
+// first reads that many, and the read then fails with `error`. A few may be armed
 // at once, for the same operation too.
 struct Armed {
     int operation;
@@ -34,9 +35,12 @@ struct Armed {
 constexpr int kMostArmed = 8;
 Armed g_armed[kMostArmed];
 long g_calls[PLATFORM_OPERATION_COUNT];
-// The write that a countdown reached is to be cut short as this says.
+// The write that a countdown reached is to be cut short as this says; the
+// same for a read.
 Armed g_cut;
 bool g_cutDue = false;
+Armed g_readCut;
+bool g_readCutDue = false;
 
 int OperationIndex(const char* name)
 {
@@ -71,6 +75,9 @@ bool PlatformCallFails(PlatformOperation operation)
         } else if (operation == OP_WriteFile && armed.bytes >= 0) {
             g_cut = armed;
             g_cutDue = true;
+        } else if (operation == OP_ReadFile && armed.bytes >= 0) {
+            g_readCut = armed;
+            g_readCutDue = true;
         } else {
             SetLastError(armed.error);
             fails = true;
@@ -90,6 +97,22 @@ bool PlatformWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written
     *result = part == 0 || WriteFile(file, bytes, part, written, overlapped);
     if (*result && g_cut.error != 0) {
         SetLastError(g_cut.error);
+        *result = FALSE;
+    }
+    return true;
+}
+
+bool PlatformReadCut(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped, BOOL* result)
+{
+    if (!g_readCutDue)
+        return false;
+    g_readCutDue = false;
+    const DWORD part = DWORD(g_readCut.bytes) < size ? DWORD(g_readCut.bytes) : size;
+    *read = 0;
+    *result = part == 0 || ReadFile(file, bytes, part, read, overlapped);
+    if (*result && g_readCut.error != 0) {
+        SetLastError(g_readCut.error);
+        *read = 0;
         *result = FALSE;
     }
     return true;
@@ -120,6 +143,7 @@ int WINAPI IvroFailCall(const char* operation, long n, DWORD error, long bytes)
     if (operation == nullptr) {
         std::memset(g_armed, 0, sizeof g_armed);
         g_cutDue = false;
+        g_readCutDue = false;
         return 0;
     }
     const int i = OperationIndex(operation);

@@ -58,6 +58,8 @@ Fault Refused(const char* operation, long nth = 1, DWORD error = kDenied) { retu
 Fault WriteCut(long nth, long bytes) { return {"WriteFile", nth, 0, bytes}; }
 // The nth write puts in `bytes` and then fails.
 Fault WriteCutRefused(long nth, long bytes) { return {"WriteFile", nth, kDiskFull, bytes}; }
+// The nth read reads `bytes`, the position moving past them, and then fails.
+Fault ReadCutRefused(long nth, long bytes) { return {"ReadFile", nth, kDenied, bytes}; }
 
 std::string Describe(const Fault& fault)
 {
@@ -684,9 +686,16 @@ const Row kRows[] = {
     // are written back unless the file holds them still.
     {.name = "inside: the line cut, its bytes put back", .scene = kFile, .call = "f_expwrite",
      .argument = kWriteLine, .faults = {WriteCut(1, 4)}, .text = L"-1", .target = "old\r\n", .at = 1, .position = 1},
-    {.name = "inside: the bytes there not read again, put back anyway", .scene = kFile, .call = "f_expwrite",
+    {.name = "inside: the bytes there not read again, nothing written blind", .scene = kFile, .call = "f_expwrite",
      .argument = kWriteLine, .faults = {WriteCut(1, 4), Refused("ReadFile", 2)}, .text = L"-1",
-     .target = "old\r\n", .at = 1, .position = 1},
+     .target = "oa\xC3\xA9" "b", .at = 1, .position = 1},
+    {.name = "inside: the bytes there read in part, nothing written blind", .scene = kFile, .call = "f_expwrite",
+     .argument = kWriteLine, .faults = {WriteCut(1, 4), ReadCutRefused(2, 2)}, .text = L"-1",
+     .target = "oa\xC3\xA9" "b", .at = 1, .position = 1},
+    // The read of the bytes the line will overwrite fails after moving on:
+    // the line still goes where the handle was.
+    {.name = "inside: the read before the line moved and failed", .scene = kFile, .call = "f_expwrite",
+     .argument = kWriteLine, .faults = {ReadCutRefused(1, 2)}, .text = L"6", .target = "oa\xC3\xA9" "b\r\n", .at = 1},
     {.name = "inside: the put-back refused", .scene = kFile, .call = "f_expwrite", .argument = kWriteLine,
      .faults = {WriteCut(1, 4), Refused("WriteFile", 2, kDiskFull)}, .text = L"-1", .target = "oa\xC3\xA9" "b",
      .at = 1, .position = 1},
