@@ -4,6 +4,7 @@
 
 #include "escape/chars.h"
 #include "escape/expand.h"
+#include "escape/scratch.h"
 #include "functions/argument_readers.h"
 #include "plugin/exports.h"
 #include "plugin/host.h"
@@ -61,10 +62,12 @@ struct Target {
 
 // The bytes of a disk file that the line is to overwrite (those from the
 // position up to the file's end, at most as many as the line has), read
-// before the line is written, to be put back should it fail.
+// before the line is written, to be put back should it fail. They take room
+// (from the scratch allocator, freed by the caller) only where the line
+// lands inside the file.
 struct Overwritten {
     DWORD count;
-    char bytes[kConversionBytes];
+    char* bytes;
 };
 
 LARGE_INTEGER FileSize(const BY_HANDLE_FILE_INFORMATION& info)
@@ -100,15 +103,19 @@ Target NoteTarget(HANDLE handle)
 // bytes it will overwrite into *saved and moves back to the position,
 // whatever the read did (a read that fails may have moved it). A handle that
 // cannot read saves nothing (and a failed line then leaves what it overwrote
-// changed). False only when the position could not be put back after the
-// read: nothing may be written then.
+// changed). False when there is no room for the bytes or the position could
+// not be put back after the read: nothing may be written then.
 bool SaveOverwritten(const Target& target, DWORD size, Overwritten* saved)
 {
     saved->count = 0;
+    saved->bytes = nullptr;
     if (!target.rewindable || target.position.QuadPart >= target.size.QuadPart)
         return true;
     const LONGLONG inside = target.size.QuadPart - target.position.QuadPart;
     const DWORD wanted = inside < LONGLONG(size) ? DWORD(inside) : size;
+    saved->bytes = static_cast<char*>(ScratchAlloc(wanted));
+    if (saved->bytes == nullptr)
+        return false;
     if (!OsReadFile(target.handle, saved->bytes, wanted, &saved->count, nullptr))
         saved->count = 0;
     return OsSetFilePointerEx(target.handle, target.position, nullptr, FILE_BEGIN) != 0;
@@ -245,6 +252,7 @@ int WINAPI f_expwrite(LPWSTR buffer)
         TakeBack(target, saved, converted);
         wcscpy(buffer, L"-1");
     }
+    ScratchFree(saved.bytes);
     return 0;
 }
 

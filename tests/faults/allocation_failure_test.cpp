@@ -104,6 +104,42 @@ INSTANTIATE_TEST_SUITE_P(
              "Ivro plugin: Error allocating matches buffer\r\n"}),
     [](const auto& info) { return std::to_string(info.index); });
 
+// @expwrite keeps the bytes a line will overwrite inside a file, to put
+// them back should it fail: without room for them it writes nothing (-1,
+// the file and the position as they were). At the end of a file it keeps
+// nothing, and needs no room.
+TEST(AllocationFailureWrite, WithoutRoomForTheOverwrittenBytesNothingIsWritten)
+{
+    const std::wstring path = TempDir() + L"\\write.txt";
+    WriteFileBytes(path, "0123456789\r\n");
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::wstring argument = std::to_wstring(reinterpret_cast<uintptr_t>(file)) + L",x";
+    LARGE_INTEGER position = {};
+
+    FailAt(1);
+    CallResult r = CallBuffer("f_expwrite", argument);
+    FailAt(0);
+    EXPECT_EQ(Show(r.text), Show(L"-1"));
+    EXPECT_EQ(r.output.err, "");
+    SetFilePointerEx(file, LARGE_INTEGER{}, &position, FILE_CURRENT);
+    EXPECT_EQ(position.QuadPart, 0);
+    EXPECT_EQ(ReadFileBytes(path), "0123456789\r\n");
+
+    // With the room, inside the file: one block, freed.
+    auto before = Counts();
+    EXPECT_NE(CallBuffer("f_expwrite", argument).text, L"-1");
+    EXPECT_EQ(Counts().first - before.first, 1);
+
+    // At the end: none.
+    SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_END);
+    before = Counts();
+    EXPECT_NE(CallBuffer("f_expwrite", argument).text, L"-1");
+    EXPECT_EQ(Counts(), before);
+    CloseHandle(file);
+}
+
 // Counting occurrences needs no list, so it cannot run out of memory.
 TEST(AllocationFailureCount, CountingAllocatesNothing)
 {
