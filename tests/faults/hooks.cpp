@@ -86,36 +86,43 @@ bool PlatformCallFails(PlatformOperation operation)
     return fails;
 }
 
-bool PlatformWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
-                      BOOL* result)
+namespace {
+
+// A cut that a countdown made due: `io` puts through the first bytes, at
+// most `cut.bytes` of `size` (0: none), and the call then reports success or
+// `cut.error`; a failed read reports no bytes, a failed write the bytes it
+// put in. False when no cut is due.
+template <typename Io>
+bool Cut(bool* due, const Armed& cut, DWORD size, bool failedCountsNone, DWORD* done, BOOL* result, Io io)
 {
-    if (!g_cutDue)
+    if (!*due)
         return false;
-    g_cutDue = false;
-    const DWORD part = DWORD(g_cut.bytes) < size ? DWORD(g_cut.bytes) : size;
-    *written = 0;
-    *result = part == 0 || WriteFile(file, bytes, part, written, overlapped);
-    if (*result && g_cut.error != 0) {
-        SetLastError(g_cut.error);
+    *due = false;
+    const DWORD part = DWORD(cut.bytes) < size ? DWORD(cut.bytes) : size;
+    *done = 0;
+    *result = part == 0 || io(part);
+    if (*result && cut.error != 0) {
+        SetLastError(cut.error);
+        if (failedCountsNone)
+            *done = 0;
         *result = FALSE;
     }
     return true;
 }
 
+} // namespace
+
+bool PlatformWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
+                      BOOL* result)
+{
+    return Cut(&g_cutDue, g_cut, size, false, written, result,
+               [&](DWORD part) { return WriteFile(file, bytes, part, written, overlapped) != 0; });
+}
+
 bool PlatformReadCut(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped, BOOL* result)
 {
-    if (!g_readCutDue)
-        return false;
-    g_readCutDue = false;
-    const DWORD part = DWORD(g_readCut.bytes) < size ? DWORD(g_readCut.bytes) : size;
-    *read = 0;
-    *result = part == 0 || ReadFile(file, bytes, part, read, overlapped);
-    if (*result && g_readCut.error != 0) {
-        SetLastError(g_readCut.error);
-        *read = 0;
-        *result = FALSE;
-    }
-    return true;
+    return Cut(&g_readCutDue, g_readCut, size, true, read, result,
+               [&](DWORD part) { return ReadFile(file, bytes, part, read, overlapped) != 0; });
 }
 
 extern "C" {
