@@ -40,23 +40,21 @@ int EvaluateQuietly(wchar_t* buffer)
     return result;
 }
 
-} // namespace
-
-extern "C" {
-
-// @expfind[string,substring[,n[,flags[,offset]]]]: where the n-th occurrence
-// of substring lies in string, both expanded, counted in units of string as
-// written. n 0 counts; a negative n counts from the back. Flags: 1 respect
-// case, 8 add the length ("start+length"). The search begins at the unit
-// produced from offset (an expression) or later.
-int WINAPI f_expfind(LPWSTR buffer)
+// The offset: `expression` evaluated by the shell, quietly, and read as a
+// number into *offset. False when it is no number. A function of its own, so
+// that its buffer is not on the stack beside the search.
+__attribute__((noinline)) bool EvaluateOffset(const wchar_t* expression, uint32_t* offset)
 {
-    if (buffer == nullptr)
-        return 1;
-    ArgList list;
-    if (SplitArgs(buffer, &list) < 0)
-        return -1;
-    FindArguments args;
+    wchar_t evaluated[MAX_ARG_LEN];
+    wcscpy(evaluated, expression);
+    EvaluateQuietly(evaluated);
+    return ParseNumber(evaluated, nullptr, offset) == RESULT_OK;
+}
+
+// @expfind once its arguments are split, with `args` the room for the
+// expanded string, its map and the substring.
+int FindIn(LPWSTR buffer, ArgList& list, FindArguments& args)
+{
     switch (ReadFindArguments(list, &args)) {
     case FIND_OVERFLOW_STRING: return ReportError(L"Buffer overflow expanding string");
     case FIND_NO_MAP: return ReportError(L"Error allocating position map");
@@ -66,13 +64,8 @@ int WINAPI f_expfind(LPWSTR buffer)
     case FIND_OK: break;
     }
     uint32_t offset = 0;
-    if (args.offset != nullptr) {
-        wchar_t expression[MAX_ARG_LEN];
-        wcscpy(expression, args.offset);
-        EvaluateQuietly(expression);
-        if (ParseNumber(expression, nullptr, &offset) != RESULT_OK)
-            return ReportBadArgument(L"Bad offset", list.args[4], UpperCase);
-    }
+    if (args.offset != nullptr && !EvaluateOffset(args.offset, &offset))
+        return ReportBadArgument(L"Bad offset", list.args[4], UpperCase);
     if (!(args.flags & 1)) {
         LowerCase(args.text);
         LowerCase(args.pattern);
@@ -92,6 +85,27 @@ int WINAPI f_expfind(LPWSTR buffer)
     else
         wsprintfW(buffer, L"%u", outcome.start);
     return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+// @expfind[string,substring[,n[,flags[,offset]]]]: where the n-th occurrence
+// of substring lies in string, both expanded, counted in units of string as
+// written. n 0 counts; a negative n counts from the back. Flags: 1 respect
+// case, 8 add the length ("start+length"). The search begins at the unit
+// produced from offset (an expression) or later.
+int WINAPI f_expfind(LPWSTR buffer)
+{
+    if (buffer == nullptr)
+        return 1;
+    ArgList list;
+    if (SplitArgs(buffer, &list) < 0)
+        return -1;
+    // The expanded string, its map and the substring: 64 KB.
+    return WithScratch<FindArguments>(L"Error allocating position map",
+                                      [&](FindArguments& args) { return FindIn(buffer, list, args); });
 }
 
 } // extern "C"

@@ -191,6 +191,43 @@ bool WriteByteOrderMark(UINT codePage, const Target& target)
     return WriteWhole(target, mark, DWORD(strlen(mark)));
 }
 
+// Writes `line` (`units` units, its CR LF included) to `handle` in code page
+// `codePage` and puts the result in `buffer`: the count, or -1 after putting
+// a disk file back. A function of its own, so that its conversion buffer is
+// not on the stack while @expwrite reads its arguments or reports an error.
+__attribute__((noinline)) void WriteLine(HANDLE handle, const wchar_t* line, DWORD units, UINT codePage,
+                                         LPWSTR buffer)
+{
+    // The line in the output encoding: `bytes` of it go to the handle, and the
+    // result counts UTF-16 units or those bytes.
+    const void* text = line;
+    DWORD bytes = units * sizeof(wchar_t);
+    DWORD count = units;
+    char converted[kConversionBytes];
+    if (codePage != kUtf16) {
+        // A line holds CR LF at least, so a conversion that gives nothing (a
+        // code page the platform does not know) has lost it: nothing is
+        // written, and that is a failed write.
+        if (OsWideCharToMultiByte(codePage, 0, line, -1, converted, kConversionBytes, nullptr, nullptr) == 0) {
+            wcscpy(buffer, L"-1");
+            return;
+        }
+        text = converted;
+        bytes = count = DWORD(strnlen(converted, kConversionBytes));
+    }
+
+    const Target target = NoteTarget(handle);
+    Overwritten saved;
+    if (SaveOverwritten(target, bytes, &saved) && WriteByteOrderMark(codePage, target) &&
+        WriteWhole(target, text, bytes)) {
+        wsprintfW(buffer, L"%u", unsigned(count));
+    } else {
+        TakeBack(target, saved, converted);
+        wcscpy(buffer, L"-1");
+    }
+    ScratchFree(saved.bytes);
+}
+
 } // namespace
 
 extern "C" {
@@ -224,35 +261,7 @@ int WINAPI f_expwrite(LPWSTR buffer)
     wcscat(line, L"\r\n");
     const DWORD units = DWORD(wcslen(line));
 
-    // The line in the output encoding: `bytes` of it go to the handle, and the
-    // result counts UTF-16 units or those bytes.
-    const UINT codePage = GetOutputCodePage();
-    const void* text = line;
-    DWORD bytes = units * sizeof(wchar_t);
-    DWORD count = units;
-    char converted[kConversionBytes];
-    if (codePage != kUtf16) {
-        // A line holds CR LF at least, so a conversion that gives nothing (a
-        // code page the platform does not know) has lost it: nothing is
-        // written, and that is a failed write.
-        if (OsWideCharToMultiByte(codePage, 0, line, -1, converted, kConversionBytes, nullptr, nullptr) == 0) {
-            wcscpy(buffer, L"-1");
-            return 0;
-        }
-        text = converted;
-        bytes = count = DWORD(strnlen(converted, kConversionBytes));
-    }
-
-    const Target target = NoteTarget(handle);
-    Overwritten saved;
-    if (SaveOverwritten(target, bytes, &saved) && WriteByteOrderMark(codePage, target) &&
-        WriteWhole(target, text, bytes)) {
-        wsprintfW(buffer, L"%u", unsigned(count));
-    } else {
-        TakeBack(target, saved, converted);
-        wcscpy(buffer, L"-1");
-    }
-    ScratchFree(saved.bytes);
+    WriteLine(handle, line, units, GetOutputCodePage(), buffer);
     return 0;
 }
 

@@ -20,7 +20,7 @@ void ErrorHeader(HANDLE err)
 
     // Inside a batch file (or when the shell cannot say): name it.
     wchar_t where[MAX_ARG_LEN];
-    ExpandShellText(L"%_batchname [%_batchline]  ", where, MAX_ARG_LEN);
+    ExpandShellTextInto(L"%_batchname [%_batchline]  ", where);
     Qprintf(err, L"%s", where);
 }
 

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <type_traits>
+
+#include "escape/scratch.h"
 #include "escape/text.h"
 #include "plugin/protocol.h"
 
@@ -36,12 +39,31 @@ void LowerCase(wchar_t* text, size_t length);
 // of `label`. Returns -1.
 int ReportBadArgument(const wchar_t* label, wchar_t* argument, void (*upper)(wchar_t*));
 
+// Runs `call` on an `Args` taken from the scratch allocator, a work area too
+// large for the shell's stack (raw memory, which the call fills), and gives
+// back its result; without the memory, reports `noMemory` (-1).
+template <typename Args, typename Call>
+int WithScratch(const wchar_t* noMemory, Call call)
+{
+    static_assert(std::is_trivially_default_constructible_v<Args>, "raw memory is one");
+    Args* args = static_cast<Args*>(ScratchAlloc(sizeof(Args)));
+    if (args == nullptr)
+        return ReportError(noMemory);
+    const int result = call(*args);
+    ScratchFree(args);
+    return result;
+}
+
 // Has the shell expand `text` (variables, internal variables, functions) and
 // copies the result into `out`, of `outUnits` units, cut short if need be and
 // always NUL-terminated. The shell is handed a MAX_ARG_LEN scratch, never a
 // smaller buffer. Returns the result of the shell's ExpandVariables;
 // `truncated`, when given, tells whether the result was cut.
 int ExpandShellText(const wchar_t* text, wchar_t* out, size_t outUnits, bool* truncated = nullptr);
+// The same where the result may take a buffer of MAX_ARG_LEN units: `text`
+// copied into `buffer` (cut at MAX_TEXT_LEN units) and expanded there, with
+// no scratch of its own.
+int ExpandShellTextInto(const wchar_t* text, wchar_t (&buffer)[MAX_ARG_LEN]);
 
 // Ends the help viewer started by the last help request, if any.
 void EndHelpViewer();

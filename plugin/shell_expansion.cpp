@@ -5,20 +5,25 @@
 #include "plugin/host.h"
 #include "plugin/module.h"
 
-int ExpandShellText(const wchar_t* text, wchar_t* out, size_t outUnits, bool* truncated)
+int ExpandShellTextInto(const wchar_t* text, wchar_t (&buffer)[MAX_ARG_LEN])
 {
     // The shell may write up to MAX_ARG_LEN units here, but reads only the
     // text up to its NUL and leaves its result NUL-terminated: the rest of
     // the buffer is never read and needs no clearing.
-    wchar_t scratch[MAX_ARG_LEN];
     size_t length = wcslen(text);
     if (length >= MAX_ARG_LEN)
         length = MAX_ARG_LEN - 1;
-    wmemcpy(scratch, text, length);
-    scratch[length] = 0;
+    wmemmove(buffer, text, length);
+    buffer[length] = 0;
+    const int result = ExpandVariables(buffer, 1);
+    buffer[MAX_ARG_LEN - 1] = 0;
+    return result;
+}
 
-    int result = ExpandVariables(scratch, 1);
-
+int ExpandShellText(const wchar_t* text, wchar_t* out, size_t outUnits, bool* truncated)
+{
+    wchar_t scratch[MAX_ARG_LEN];
+    const int result = ExpandShellTextInto(text, scratch);
     size_t expanded = wcsnlen(scratch, MAX_ARG_LEN - 1);
     bool cut = expanded >= outUnits;
     if (cut)
