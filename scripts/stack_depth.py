@@ -86,6 +86,7 @@ def main():
         deepest[function] = (frames[function] + below, [function] + chain)
         return deepest[function]
 
+    print("budget %d bytes" % budget)
     rows = []
     for name, symbol in exports(definitions):
         # The 32-bit objects name an export by its decorated symbol, the
