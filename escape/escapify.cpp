@@ -575,12 +575,13 @@ inline uint32_t PairCodePoint(Unit high, Unit low)
     return (uint32_t(high) << 10) + low - kPairBase;
 }
 
+// The first two units of every \u escape.
+constexpr Unit kBackslashU[2] = {'\\', 'u'};
+
 // The escape of a unit u from 256 on as WriteEscape writes it, without its
 // questions (tests compare the two for every such unit): \u and the three
 // or four significant digits, four in the long form. Writes 6 units, of
 // which the escape is the first 5 or 6, and returns its length.
-constexpr Unit kBackslashU[2] = {'\\', 'u'};
-
 inline int WideEscape(Unit* out, Unit u, bool longForm)
 {
     // The digits start a unit later before four; before three the first, a

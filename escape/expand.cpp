@@ -265,15 +265,13 @@ inline int ReadTwoDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units, 
 }
 
 #if IVRO_USE_SSE2
-// Whether the Digits units (4 or 8) from `digits` on are all hexadecimal
-// digits, and their value; all eight units from `digits` on are read, and
-// must lie in the buffer. The digits are told and valued in one vector:
-// a digit's low four bits, 9 more for a letter ('a' and 'A' end in 1); then
-// pairs of digits as bytes, and pairs of bytes as 16 bits.
-template <int Digits>
-inline bool FullDigits(const Unit* digits, uint32_t* value)
+// Whether the eight units from `digits` on (which must lie in the buffer)
+// are all hexadecimal digits, and their value. The digits are told and
+// valued in one vector: a digit's low four bits, 9 more for a letter ('a'
+// and 'A' end in 1); then pairs of digits as bytes, and pairs of bytes as 16
+// bits. (Four digits, of a \u escape, are read faster one by one.)
+inline bool EightDigits(const Unit* digits, uint32_t* value)
 {
-    static_assert(Digits == 4 || Digits == 8, "the full \\u and \\U escapes");
     const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
     // Compared as signed: units from 0x8000 on are below every digit.
     const __m128i decimal = _mm_and_si128(_mm_cmpgt_epi16(u, _mm_set1_epi16('0' - 1)),
@@ -281,8 +279,7 @@ inline bool FullDigits(const Unit* digits, uint32_t* value)
     const __m128i lower = _mm_or_si128(u, _mm_set1_epi16(0x20));
     const __m128i letter = _mm_and_si128(_mm_cmpgt_epi16(lower, _mm_set1_epi16('a' - 1)),
                                          _mm_cmplt_epi16(lower, _mm_set1_epi16('f' + 1)));
-    constexpr int kAll = Digits == 8 ? 0xFFFF : 0xFF;
-    if ((_mm_movemask_epi8(_mm_or_si128(decimal, letter)) & kAll) != kAll)
+    if (_mm_movemask_epi8(_mm_or_si128(decimal, letter)) != 0xFFFF)
         return false;
     const __m128i nibbles = _mm_add_epi16(_mm_and_si128(u, _mm_set1_epi16(0xF)),
                                           _mm_and_si128(letter, _mm_set1_epi16(9)));
@@ -290,8 +287,7 @@ inline bool FullDigits(const Unit* digits, uint32_t* value)
     // first of each pair of bytes times 256 plus the second.
     const __m128i bytes = _mm_madd_epi16(nibbles, _mm_set1_epi32(0x00010010));
     const __m128i halves = _mm_madd_epi16(_mm_packs_epi32(bytes, bytes), _mm_set1_epi32(0x00010100));
-    const uint32_t high = uint32_t(_mm_cvtsi128_si32(halves));
-    *value = Digits == 8 ? high << 16 | uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(halves, 4))) : high;
+    *value = uint32_t(_mm_cvtsi128_si32(halves)) << 16 | uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(halves, 4)));
     return true;
 }
 #endif
@@ -316,9 +312,8 @@ inline int ReadFullDigitRun(const Unit* in, size_t& i, Unit letter, Unit* units,
     while (p[0] == '\\' && p[1] == letter) {
         uint32_t value = 0;
 #if IVRO_USE_SSE2
-        // (Four digits are read faster one by one.)
         if (Digits == 8 && p + 2 + 8 <= in + MAX_ARG_LEN) {
-            if (!FullDigits<Digits>(p + 2, &value))
+            if (!EightDigits(p + 2, &value))
                 break;
         } else
 #endif
@@ -398,7 +393,8 @@ inline void MoveDown(Unit* to, const Unit* from, size_t n)
 // after a numeric one, each that follows it directly with the same letter
 // (hex-encoded text is long runs of them, read without going back to the
 // dispatch on the letter, and those of two digits by ReadTwoDigitRun where
-// the text fits). Every item appends its units and marks their
+// the text fits; where it fits, a run of full \u or \U escapes is read by
+// ReadFullDigitRun from its first). Every item appends its units and marks their
 // source in the map before i moves past it.
 template <bool WithMap, bool Checked>
 int ExpandInto(const Unit* in, size_t from, ExpandOutput* out, int32_t* map, bool blocks)

@@ -13,7 +13,7 @@ int ExpandShellTextInto(const wchar_t* text, wchar_t (&buffer)[MAX_ARG_LEN])
     size_t length = wcslen(text);
     if (length >= MAX_ARG_LEN)
         length = MAX_ARG_LEN - 1;
-    wmemmove(buffer, text, length);
+    wmemcpy(buffer, text, length);
     buffer[length] = 0;
     const int result = ExpandVariables(buffer, 1);
     buffer[MAX_ARG_LEN - 1] = 0;

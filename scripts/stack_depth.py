@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The deepest stack each export of the module can take, from its own frames.
 
-    stack_depth.py BUDGET DEF CI_DIR...
+    stack_depth.py [--summary FILE] BUDGET DEF CI_DIR...
 
 Reads the call graphs that GCC writes with -fcallgraph-info=su (a .ci file
 beside each object, below the CI_DIRs): each function of the module with the
@@ -10,8 +10,10 @@ names (Ivro.def: `name = symbol`), the deepest chain of the module's own
 frames from it: its frame and, of the functions it calls, the deepest chain.
 Functions outside the module (Windows, the shell, the runtime) count nothing,
 nor do calls through a pointer, which the graph does not hold. Prints the
-exports, deepest first, and fails when one is above BUDGET bytes, when the
-module calls itself round in a cycle, or when a frame's size is not bounded.
+exports, deepest first (with --summary, also the budget and each export's
+figure into FILE, a line each), and fails when one is above BUDGET bytes,
+when the module calls itself round in a cycle, or when a frame's size is not
+bounded.
 """
 import os
 import re
@@ -58,9 +60,13 @@ def exports(path):
 
 
 def main():
-    if len(sys.argv) < 4:
+    args = sys.argv[1:]
+    summary = None
+    if args[:1] == ["--summary"]:
+        summary, args = args[1], args[2:]
+    if len(args) < 3:
         sys.exit(__doc__)
-    budget, definitions, directories = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
+    budget, definitions, directories = int(args[0]), args[1], args[2:]
     frames, kinds, names, calls = read_graph(directories)
     if not frames:
         sys.exit("no call graphs (.ci files) below " + " ".join(directories))
@@ -86,7 +92,6 @@ def main():
         deepest[function] = (frames[function] + below, [function] + chain)
         return deepest[function]
 
-    print("budget %d bytes" % budget)
     rows = []
     for name, symbol in exports(definitions):
         # The 32-bit objects name an export by its decorated symbol, the
@@ -99,6 +104,11 @@ def main():
         rows.append((size, name, chain))
     for size, name, chain in sorted(rows, reverse=True):
         print("%-16s %7d bytes: %s" % (name, size, " -> ".join("%s %d" % (names[f], frames[f]) for f in chain)))
+    if summary is not None:
+        with open(summary, "w", encoding="utf-8") as f:
+            f.write("stack: budget %d bytes\n" % budget)
+            for size, name, _ in sorted(rows, reverse=True):
+                f.write("stack: %-16s %7d bytes\n" % (name, size))
     for size, name, _ in rows:
         if size > budget:
             problems.append("%s: %d bytes of stack, above the budget of %d" % (name, size, budget))
