@@ -151,11 +151,13 @@ void PutBack(const Target& target, const Overwritten& saved, DWORD count, char* 
 // did not go in whole. Where this call's writing ended (the position now)
 // and the file's size tell what it changed: what it added past the old end
 // is cut off, and the bytes it overwrote inside the file are written back
-// (`scratch`: kConversionBytes bytes the call no longer needs). When the
-// size is not the one this call left, another handle changed the file in
-// between, and the file is left alone: cutting would take that handle's
-// bytes too. In every case the position goes back to where it was. Nothing
-// can be taken back from a pipe or a console.
+// (`scratch`: kConversionBytes bytes the call no longer needs). A handle
+// that only appends wrote at the old end whatever its position, and its
+// writing may end at or before that position: what it added is cut off all
+// the same. When the size is not the one this call left, another handle
+// changed the file in between, and the file is left alone: cutting would
+// take that handle's bytes too. In every case the position goes back to
+// where it was. Nothing can be taken back from a pipe or a console.
 void TakeBack(const Target& target, const Overwritten& saved, char* scratch)
 {
     if (!target.rewindable)
@@ -164,16 +166,16 @@ void TakeBack(const Target& target, const Overwritten& saved, char* scratch)
     const LARGE_INTEGER here = {};
     LARGE_INTEGER end;
     BY_HANDLE_FILE_INFORMATION info;
-    if (OsSetFilePointerEx(handle, here, &end, FILE_CURRENT) && end.QuadPart > target.position.QuadPart &&
-        OsGetFileInformationByHandle(handle, &info)) {
+    if (OsSetFilePointerEx(handle, here, &end, FILE_CURRENT) && OsGetFileInformationByHandle(handle, &info)) {
         const LONGLONG left = end.QuadPart > target.size.QuadPart ? end.QuadPart : target.size.QuadPart;
         if (FileSize(info).QuadPart == left) {
             if (left > target.size.QuadPart && OsSetFilePointerEx(handle, target.size, nullptr, FILE_BEGIN))
                 OsSetEndOfFile(handle);
+            // None where the writing ended at or before the position.
             const LONGLONG overwritten = end.QuadPart - target.position.QuadPart;
-            const DWORD back = overwritten < LONGLONG(saved.count) ? DWORD(overwritten) : saved.count;
-            if (back > 0)
-                PutBack(target, saved, back, scratch);
+            if (overwritten > 0 && saved.count > 0)
+                PutBack(target, saved, overwritten < LONGLONG(saved.count) ? DWORD(overwritten) : saved.count,
+                        scratch);
         }
     }
     OsSetFilePointerEx(handle, target.position, nullptr, FILE_BEGIN);

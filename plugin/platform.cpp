@@ -3,14 +3,16 @@
 // In the test build a call may be made to fail before it reaches Windows:
 // the wrapper then returns what the Windows function returns on failure.
 #ifdef IVRO_FAULT_TESTING
-#define IVRO_FAIL(operation, failed)                                                                                   \
+#define IVRO_FAIL_ON(operation, handle, failed)                                                                        \
     do {                                                                                                               \
-        if (PlatformCallFails(OP_##operation))                                                                         \
+        if (PlatformCallFails(OP_##operation, handle))                                                                 \
             return failed;                                                                                             \
     } while (0)
 #else
-#define IVRO_FAIL(operation, failed) ((void)0)
+#define IVRO_FAIL_ON(operation, handle, failed) ((void)0)
 #endif
+// A call that acts on no file or device handle.
+#define IVRO_FAIL(operation, failed) IVRO_FAIL_ON(operation, nullptr, failed)
 
 HANDLE OsGetStdHandle(DWORD which)
 {
@@ -28,42 +30,49 @@ HANDLE OsCreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTE
                      DWORD flags, HANDLE model)
 {
     IVRO_FAIL(CreateFileW, INVALID_HANDLE_VALUE);
-    return CreateFileW(name, access, share, security, disposition, flags, model);
+    HANDLE handle = CreateFileW(name, access, share, security, disposition, flags, model);
+#ifdef IVRO_FAULT_TESTING
+    PlatformOpened(handle, access);
+#endif
+    return handle;
 }
 
 BOOL OsCloseHandle(HANDLE handle)
 {
-    IVRO_FAIL(CloseHandle, FALSE);
+    IVRO_FAIL_ON(CloseHandle, handle, FALSE);
+#ifdef IVRO_FAULT_TESTING
+    PlatformClosed(handle);
+#endif
     return CloseHandle(handle);
 }
 
 DWORD OsGetFileType(HANDLE file)
 {
-    IVRO_FAIL(GetFileType, FILE_TYPE_UNKNOWN);
+    IVRO_FAIL_ON(GetFileType, file, FILE_TYPE_UNKNOWN);
     return GetFileType(file);
 }
 
 BOOL OsGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
 {
-    IVRO_FAIL(GetFileInformationByHandle, FALSE);
+    IVRO_FAIL_ON(GetFileInformationByHandle, file, FALSE);
     return GetFileInformationByHandle(file, info);
 }
 
 BOOL OsSetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* position, DWORD method)
 {
-    IVRO_FAIL(SetFilePointerEx, FALSE);
+    IVRO_FAIL_ON(SetFilePointerEx, file, FALSE);
     return SetFilePointerEx(file, distance, position, method);
 }
 
 BOOL OsSetEndOfFile(HANDLE file)
 {
-    IVRO_FAIL(SetEndOfFile, FALSE);
+    IVRO_FAIL_ON(SetEndOfFile, file, FALSE);
     return SetEndOfFile(file);
 }
 
 BOOL OsReadFile(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped)
 {
-    IVRO_FAIL(ReadFile, (*read = 0, FALSE));
+    IVRO_FAIL_ON(ReadFile, file, (*read = 0, FALSE));
 #ifdef IVRO_FAULT_TESTING
     BOOL result;
     if (PlatformReadCut(file, bytes, size, read, overlapped, &result))
@@ -74,7 +83,7 @@ BOOL OsReadFile(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* o
 
 BOOL OsWriteFile(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped)
 {
-    IVRO_FAIL(WriteFile, (*written = 0, FALSE));
+    IVRO_FAIL_ON(WriteFile, file, (*written = 0, FALSE));
 #ifdef IVRO_FAULT_TESTING
     BOOL result;
     if (PlatformWriteCut(file, bytes, size, written, overlapped, &result))
@@ -85,7 +94,7 @@ BOOL OsWriteFile(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVE
 
 BOOL OsGetConsoleMode(HANDLE console, DWORD* mode)
 {
-    IVRO_FAIL(GetConsoleMode, FALSE);
+    IVRO_FAIL_ON(GetConsoleMode, console, FALSE);
     return GetConsoleMode(console, mode);
 }
 

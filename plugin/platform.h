@@ -7,8 +7,10 @@
 //
 // In the module's test build (IVRO_FAULT_TESTING) each call is counted by
 // its operation's name, and a test can make the n-th call of an operation
-// fail with an error of its choosing, or have the n-th write put in only
-// some of its bytes (tests/faults/hooks.cpp).
+// fail with an error of its choosing (that call alone, or every call from
+// it on), or have the n-th write put in only some of its bytes; calls on a
+// file handle can be held to Windows' access rules where wine's are more
+// lenient (tests/faults/hooks.cpp).
 #pragma once
 
 #include <windows.h>
@@ -77,8 +79,13 @@ BOOL OsTerminateProcess(HANDLE process, UINT exitCode);
 
 #ifdef IVRO_FAULT_TESTING
 // Test build only, defined beside the test hooks: counts a call of
-// `operation` and tells whether it is to fail, the last error then set.
-bool PlatformCallFails(PlatformOperation operation);
+// `operation` (on `handle`, for a call on a file or device handle) and tells
+// whether it is to fail, the last error then set.
+bool PlatformCallFails(PlatformOperation operation, HANDLE handle = nullptr);
+// A handle the module opened with `access`, and one it closed: the hooks
+// hold calls on it to the rights it has.
+void PlatformOpened(HANDLE handle, DWORD access);
+void PlatformClosed(HANDLE handle);
 // For a write: whether it is to be cut short. If so, the hook itself puts in
 // the first bytes of the write and sets *written and *result as the write
 // then reports them.

@@ -2,7 +2,7 @@
 # @expwrite on a full file system: a line or byte-order mark that only partly
 # reaches the file must give -1 and leave the file exactly as it was before
 # the call; what the file held before stays as it was.
-#   full_disk.sh WINE_RUN IVSH WORK_DIR
+#   full_disk.sh WINE_RUN IVSH WORK_DIR MODULE_TESTS
 # Mounts a 64 KiB tmpfs (16 pages) in WORK_DIR (root only; it skips, with
 # exit code 77 and the reason, where mounting is not allowed), then for UTF-8
 # and UTF-16 output:
@@ -14,9 +14,12 @@
 # - leaves nothing free: not even the mark goes in;
 # - fills the disk with one file and writes the line 3 bytes before its end:
 #   it overwrites those 3 and the disk refuses the rest; they come back, and
-#   the handle stays where it was.
+#   the handle stays where it was;
+# - with one page free, a handle that may only append, at or past the end of
+#   its file (module_tests' ExpWriteFullDisk, as the shell opens no such
+#   handle): what got in at the end is taken back.
 set -uo pipefail
-run=$1 ivsh=$2 work=$3
+run=$1 ivsh=$2 work=$3 module_tests=$4
 mnt=$work/full-disk
 
 mkdir -p "$mnt"
@@ -110,5 +113,15 @@ check() {
 
 check utf8output=yes UTF-8 22
 check unicodeoutput=yes UTF-16LE 10
+
+rm -f "$mnt"/*
+head -c $((65536 - 4096)) /dev/zero >"$mnt/filler"
+if (cd "$(dirname "$module_tests")" && IVRO_FULL_DISK=$(windows_path "$mnt") "$run" "$module_tests" \
+    --gtest_also_run_disabled_tests --gtest_filter='ExpWriteFullDisk.*') >"$work/full-disk-append.log" 2>&1; then
+    echo "appending at and past the end: every line taken back"
+else
+    grep -E 'Failure|Expected|Which is|Value of|bytes|access' "$work/full-disk-append.log" | head -40
+    fail "a handle that only appends, at or past the end, kept part of a line"
+fi
 [ "$failures" = 0 ] && echo "full disk: every short write reported as -1, and every file left as it was"
 exit $((failures > 0))

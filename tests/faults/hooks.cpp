@@ -1,6 +1,8 @@
 // The hooks of the module's test build, exported for the tests: its heap
-// allocations and its calls to Windows, counted and made to fail on demand.
-// The shipped module has neither these exports nor the counting behind them.
+// allocations and its calls to Windows, counted and made to fail on demand,
+// once or from a call on, and the calls on a file handle held to Windows'
+// own access rules where wine is more lenient. The shipped module has
+// neither these exports nor the counting behind them.
 #include <windows.h>
 
 #include <cstring>
@@ -18,18 +20,21 @@ const char* const kOperationNames[] = {
 static_assert(sizeof kOperationNames / sizeof *kOperationNames == PLATFORM_OPERATION_COUNT, "one name a call");
 
 // What a test armed: the `countdown`-th call of `operation` from now fails
-// with `error` or, with a `step`, has that step of the test's own run just
-// before it (another handle writing to the file in between, say). For
+// with `error` (and, where it `persists`, every later call too: a disk that
+// fails keeps failing) or, with a `step`, has that step of the test's own run
+// just before it (another handle writing to the file in between, say). For
 // WriteFile, `bytes` of zero or more first puts in that many bytes (at most
 // the write's), and an `error` of 0 then reports success; for ReadFile, it
-// first reads that many, and the read then fails with `error`. A few may be armed
-// at once, for the same operation too.
+// first reads that many, and the read then fails with `error`. A few may be
+// armed at once, for the same operation too.
 struct Armed {
     int operation;
-    long countdown;
+    long countdown; // 0: a free place
     DWORD error;
     long bytes;
     void(WINAPI* step)();
+    bool persists;
+    bool reached;
 };
 
 constexpr int kMostArmed = 8;
@@ -61,15 +66,144 @@ int Arm(const Armed& armed)
     return -2;
 }
 
+
+// Windows' rules for a call on a file handle, by the rights the handle was
+// opened with: CreateFileW's access, its generic rights mapped to a file's
+// (GENERIC_READ to FILE_GENERIC_READ, GENERIC_WRITE to FILE_GENERIC_WRITE),
+// and FILE_READ_ATTRIBUTES and SYNCHRONIZE, which CreateFileW adds to every
+// handle it opens. Wine 8 is more lenient: a handle that only appends may
+// cut the file there. One row for each operation of the seam.
+struct AccessRule {
+    PlatformOperation operation;
+    bool onFile;  // the call acts on a file or device handle
+    DWORD needs;  // any one of these rights; 0: none
+    const char* rule;
+};
+
+constexpr AccessRule kWindowsRules[] = {
+    {OP_ReadFile, true, FILE_READ_DATA, "ReadFile: the handle needs GENERIC_READ"},
+    {OP_WriteFile, true, FILE_WRITE_DATA | FILE_APPEND_DATA,
+     "WriteFile: GENERIC_WRITE or FILE_APPEND_DATA; a handle with FILE_APPEND_DATA and not FILE_WRITE_DATA writes "
+     "at the end of the file whatever its position, and stands just after what it wrote"},
+    {OP_SetEndOfFile, true, FILE_WRITE_DATA,
+     "SetEndOfFile: GENERIC_WRITE; the end of the file is set with FILE_WRITE_DATA, which appending alone lacks"},
+    {OP_GetFileInformationByHandle, true, FILE_READ_ATTRIBUTES,
+     "GetFileInformationByHandle: FILE_READ_ATTRIBUTES, which every handle of CreateFileW has"},
+    {OP_GetConsoleMode, true, FILE_READ_DATA, "GetConsoleMode: the console handle needs GENERIC_READ"},
+    {OP_SetFilePointerEx, true, 0, "SetFilePointerEx: the position needs no right"},
+    {OP_GetFileType, true, 0, "GetFileType: needs no right"},
+    {OP_CloseHandle, true, 0, "CloseHandle: needs no right"},
+    {OP_GetStdHandle, false, 0, "GetStdHandle: no handle is used"},
+    {OP_SetStdHandle, false, 0, "SetStdHandle: the handle is kept, not used"},
+    {OP_CreateFileW, false, 0, "CreateFileW: opens a handle with the rights asked for, as the file allows"},
+    {OP_WideCharToMultiByte, false, 0, "WideCharToMultiByte: no handle"},
+    {OP_GetEnvironmentVariableW, false, 0, "GetEnvironmentVariableW: no handle"},
+    {OP_GetModuleFileNameW, false, 0, "GetModuleFileNameW: no handle"},
+    {OP_GetSystemWindowsDirectoryW, false, 0, "GetSystemWindowsDirectoryW: no handle"},
+    {OP_GetSystemDirectoryW, false, 0, "GetSystemDirectoryW: no handle"},
+    {OP_GetFileAttributesW, false, 0, "GetFileAttributesW: no handle"},
+    {OP_CreateProcessW, false, 0, "CreateProcessW: no file handle"},
+    {OP_TerminateProcess, false, 0, "TerminateProcess: a process handle, not a file's"},
+};
+
+constexpr bool EveryOperationRuled()
+{
+    for (int operation = 0; operation < PLATFORM_OPERATION_COUNT; ++operation) {
+        int rows = 0;
+        for (const AccessRule& rule : kWindowsRules)
+            rows += rule.operation == operation;
+        if (rows != 1)
+            return false;
+    }
+    return true;
+}
+static_assert(EveryOperationRuled(), "one rule for each operation of the seam");
+
+constexpr DWORD kUnknown = 0;
+
+// The rights a handle has under Windows' rules: those named by the test, and
+// those the module's own CreateFileW asked for.
+struct Rights {
+    HANDLE handle;
+    DWORD rights;
+};
+Rights g_rights[8];
+
+DWORD FileRights(DWORD access)
+{
+    DWORD rights = access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    if ((access & (GENERIC_READ | GENERIC_ALL)) != 0)
+        rights |= FILE_GENERIC_READ;
+    if ((access & (GENERIC_WRITE | GENERIC_ALL)) != 0)
+        rights |= FILE_GENERIC_WRITE;
+    return rights | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+}
+
+// Names (or, with kUnknown, forgets) the access `handle` was opened with:
+// 0, or -2 when no place is free.
+int NameAccess(HANDLE handle, DWORD access)
+{
+    Rights* free = nullptr;
+    for (Rights& place : g_rights) {
+        if (place.handle == handle) {
+            place.rights = access == kUnknown ? kUnknown : FileRights(access);
+            place.handle = access == kUnknown ? nullptr : handle;
+            return 0;
+        }
+        if (place.handle == nullptr && free == nullptr)
+            free = &place;
+    }
+    if (access == kUnknown)
+        return 0;
+    if (free == nullptr)
+        return -2;
+    *free = Rights{handle, FileRights(access)};
+    return 0;
+}
+
+bool g_windowsRules = false;
+
+// Whether Windows refuses the call on `handle`, the error then set. A write
+// that a handle which only appends makes goes to the end of the file first.
+bool RefusedByTheRules(PlatformOperation operation, HANDLE handle)
+{
+    if (!g_windowsRules || handle == nullptr)
+        return false;
+    DWORD rights = kUnknown;
+    for (const Rights& place : g_rights)
+        if (place.handle == handle)
+            rights = place.rights;
+    if (rights == kUnknown)
+        return false;
+    for (const AccessRule& rule : kWindowsRules) {
+        if (rule.operation != operation || !rule.onFile)
+            continue;
+        if (rule.needs != 0 && (rights & rule.needs) == 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return true;
+        }
+    }
+    if (operation == OP_WriteFile && (rights & FILE_WRITE_DATA) == 0)
+        SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END);
+    return false;
+}
+
 } // namespace
 
-bool PlatformCallFails(PlatformOperation operation)
+bool PlatformCallFails(PlatformOperation operation, HANDLE handle)
 {
     ++g_calls[operation];
     bool fails = false;
     for (Armed& armed : g_armed) {
-        if (armed.operation != operation || armed.countdown <= 0 || --armed.countdown > 0)
+        if (armed.operation != operation || armed.countdown <= 0)
             continue;
+        if (armed.countdown > 1) {
+            --armed.countdown;
+            continue;
+        }
+        armed.reached = true;
+        if (!armed.persists)
+            armed.countdown = 0;
         if (armed.step != nullptr) {
             armed.step();
         } else if (operation == OP_WriteFile && armed.bytes >= 0) {
@@ -83,8 +217,24 @@ bool PlatformCallFails(PlatformOperation operation)
             fails = true;
         }
     }
+    if (!fails)
+        fails = RefusedByTheRules(operation, handle);
+    if (fails) {
+        // A call that fails puts nothing in and reads nothing: a cut armed
+        // for it is not carried to the next one.
+        g_cutDue = g_cutDue && operation != OP_WriteFile;
+        g_readCutDue = g_readCutDue && operation != OP_ReadFile;
+    }
     return fails;
 }
+
+void PlatformOpened(HANDLE handle, DWORD access)
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        NameAccess(handle, access);
+}
+
+void PlatformClosed(HANDLE handle) { NameAccess(handle, kUnknown); }
 
 namespace {
 
@@ -162,7 +312,33 @@ int WINAPI IvroFailCall(const char* operation, long n, DWORD error, long bytes)
                 armed.countdown = 0;
         return 0;
     }
-    return Arm(Armed{i, n, error, bytes, nullptr});
+    return Arm(Armed{i, n, error, bytes, nullptr, false, false});
+}
+
+// Arms the n-th call from now of `operation` and every later one to fail
+// with `error`, until disarmed; -1 for a name that is not an operation, -2
+// when too many are armed.
+int WINAPI IvroFailCallsFrom(const char* operation, long n, DWORD error)
+{
+    const int i = OperationIndex(operation);
+    if (i < 0)
+        return -1;
+    return n <= 0 ? -1 : Arm(Armed{i, n, error, -1, nullptr, true, false});
+}
+
+// Has the calls on file handles follow Windows' access rules (kWindowsRules)
+// or, with 0, wine's own. The rules need a handle's access: `handle` was
+// opened with `access` (CreateFileW's); the module's own handles are known
+// from their opening. A null handle forgets every handle named. -2 when
+// too many are named.
+int WINAPI IvroWindowsRules(BOOL windows, HANDLE handle, DWORD access)
+{
+    g_windowsRules = windows != 0;
+    if (handle == nullptr) {
+        std::memset(g_rights, 0, sizeof g_rights);
+        return 0;
+    }
+    return NameAccess(handle, access);
 }
 
 // Has `step` run just before the n-th call from now of `operation`; -1 for a
@@ -172,7 +348,7 @@ int WINAPI IvroInterpose(const char* operation, long n, void(WINAPI* step)())
     const int i = OperationIndex(operation);
     if (i < 0)
         return -1;
-    return Arm(Armed{i, n, 0, -1, step});
+    return Arm(Armed{i, n, 0, -1, step, false, false});
 }
 
 // How often `operation` has been called since the module was loaded; -1 for
@@ -188,7 +364,7 @@ long WINAPI IvroFaultsPending()
 {
     long pending = 0;
     for (const Armed& armed : g_armed)
-        pending += armed.countdown > 0;
+        pending += armed.countdown > 0 && !armed.reached;
     return pending;
 }
 

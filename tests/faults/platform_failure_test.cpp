@@ -3,10 +3,12 @@
 // The sweep: for each export that calls Windows and each scene of a small
 // product (handles opened for reading, writing and appending, positions,
 // pipes, devices, encodings; settings, messages), the call runs once to count
-// its calls; then every one of them is failed in turn (refused, and a write
-// also cut short, reported as success and as failure), and each outcome is
-// judged against a model of what the call may leave: the whole result or a
-// failure, never something in between.
+// its calls; then every one of them is failed in turn, once and from then on
+// (refused, and a write also cut short, reported as success and as failure,
+// and with each call of the take-back after it failing too), and each
+// outcome is judged against a model of what the call may leave: the whole
+// result or a failure, never something in between. Every scene runs under
+// wine's rules for what a handle may do and under Windows' stricter ones.
 //
 // The rows: what the sweep's one failure a case cannot reach (a take-back
 // failing after a failed write, another handle writing in between, the help
@@ -34,6 +36,8 @@ namespace {
 
 typedef const char*(WINAPI* OperationProc)(int i);
 typedef int(WINAPI* FailCallProc)(const char* operation, long n, DWORD error, long bytes);
+typedef int(WINAPI* FailCallsFromProc)(const char* operation, long n, DWORD error);
+typedef int(WINAPI* WindowsRulesProc)(BOOL windows, HANDLE handle, DWORD access);
 typedef int(WINAPI* InterposeProc)(const char* operation, long n, void(WINAPI* step)());
 typedef long(WINAPI* CallsProc)(const char* operation);
 typedef long(WINAPI* PendingProc)();
@@ -44,17 +48,21 @@ constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 constexpr DWORD kNotFound = ERROR_ENVVAR_NOT_FOUND;
 
 // One call to Windows made to fail: the nth call of `operation` during the
-// export's call fails with `error`. A WriteFile with `bytes` of zero or more
-// first puts in that many bytes, and an `error` of 0 then reports success:
-// a disk that takes what fits says so.
+// export's call fails with `error`, and where it `persists` every later call
+// of it too. A WriteFile with `bytes` of zero or more first puts in that many
+// bytes, and an `error` of 0 then reports success: a disk that takes what
+// fits says so.
 struct Fault {
     std::string operation;
     long nth;
     DWORD error;
     long bytes = -1;
+    bool persists = false;
 };
 
 Fault Refused(const char* operation, long nth = 1, DWORD error = kDenied) { return {operation, nth, error}; }
+// The nth call and every later one refused.
+Fault RefusedFrom(const std::string& operation, long nth, DWORD error) { return {operation, nth, error, -1, true}; }
 // The nth write puts in `bytes` and reports success.
 Fault WriteCut(long nth, long bytes) { return {"WriteFile", nth, 0, bytes}; }
 // The nth write puts in `bytes` and then fails.
@@ -66,7 +74,7 @@ std::string Describe(const Fault& fault)
 {
     std::string text = fault.operation + " #" + std::to_string(fault.nth);
     if (fault.bytes < 0)
-        return text + " refused";
+        return text + (fault.persists ? " and every later one refused" : " refused");
     return text + " cut at " + std::to_string(fault.bytes) + " bytes, reported as " +
            (fault.error == 0 ? "success" : "failure");
 }
@@ -85,13 +93,40 @@ DWORD ErrorOf(const std::string& operation)
 
 void Arm(const std::vector<Fault>& faults)
 {
-    for (const Fault& fault : faults)
-        ASSERT_EQ(ExportAs<FailCallProc>("IvroFailCall")(fault.operation.c_str(), fault.nth, fault.error, fault.bytes),
+    for (const Fault& fault : faults) {
+        const char* operation = fault.operation.c_str();
+        ASSERT_EQ(fault.persists
+                      ? ExportAs<FailCallsFromProc>("IvroFailCallsFrom")(operation, fault.nth, fault.error)
+                      : ExportAs<FailCallProc>("IvroFailCall")(operation, fault.nth, fault.error, fault.bytes),
                   0)
             << fault.operation << " is no operation of the module";
+    }
 }
 
 void Disarm() { ExportAs<FailCallProc>("IvroFailCall")(nullptr, 0, 0, -1); }
+
+// Whose rules a handle's calls follow: wine's own, or Windows' (a handle
+// that only appends cannot cut the file, say), which the module's test build
+// applies to the handles it is told the access of.
+enum class Rules { kWine, kWindows };
+Rules g_rules = Rules::kWine;
+
+const char* Name(Rules rules) { return rules == Rules::kWine ? "wine's rules" : "Windows' rules"; }
+void PrintTo(Rules rules, std::ostream* out) { *out << Name(rules); }
+
+// Under Windows' rules, the calls on `handle` follow the rights of `access`.
+void NameAccess(HANDLE handle, DWORD access)
+{
+    if (g_rules == Rules::kWindows) {
+        ASSERT_EQ(ExportAs<WindowsRulesProc>("IvroWindowsRules")(TRUE, handle, access), 0) << "too many handles named";
+    }
+}
+
+void SetRules(Rules rules)
+{
+    g_rules = rules;
+    ExportAs<WindowsRulesProc>("IvroWindowsRules")(rules == Rules::kWindows, nullptr, 0);
+}
 
 long Pending() { return ExportAs<PendingProc>("IvroFaultsPending")(); }
 
@@ -164,6 +199,9 @@ Outcome Call(const char* name, const std::wstring& argument)
     outcome.output = Capture([&] {
         outcome.err[0] = GetStdHandle(STD_ERROR_HANDLE);
         outcome.out[0] = GetStdHandle(STD_OUTPUT_HANDLE);
+        // The capture's files are open for reading and writing.
+        NameAccess(outcome.out[0], GENERIC_READ | GENERIC_WRITE);
+        NameAccess(outcome.err[0], GENERIC_READ | GENERIC_WRITE);
         if (export_ == "Help" || export_ == "Usage") {
             wchar_t usage[PLUGIN_USAGE_LEN] = {};
             outcome.code = export_ == "Help" ? ExportAs<HelpProc>("Help")(buffer.Data())
@@ -264,7 +302,10 @@ const WriteScene kWriteScenes[] = {
     {"write-only, in the middle", Kind::kDisk, Access::kWriteOnly, kLines, 7},
     {"append-only", Kind::kDisk, Access::kAppendOnly, kLines, 0},
     {"append-only, empty", Kind::kDisk, Access::kAppendOnly, "", 0},
+    // Past the end the line, written at the end, ends before the position.
+    {"append-only, past the end", Kind::kDisk, Access::kAppendOnly, kLines, 100},
     {"appending and reading", Kind::kDisk, Access::kAppendRead, kLines, 0},
+    {"appending and reading, past the end of an empty file", Kind::kDisk, Access::kAppendRead, "", 50},
     {"a pipe", Kind::kPipe},
     {"the null device", Kind::kNull},
     {"a console", Kind::kConsole},
@@ -312,17 +353,25 @@ public:
                                     FILE_APPEND_DATA | GENERIC_READ};
             handle_ = CreateFileW(path_.c_str(), access[int(scene.access)], FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
+            NameAccess(handle_, access[int(scene.access)]);
             LARGE_INTEGER at = {};
             at.QuadPart = scene.position;
             SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN);
             break;
         }
-        case Kind::kPipe: CreatePipe(&pipeEnd_, &handle_, nullptr, 1 << 16); break;
+        case Kind::kPipe:
+            CreatePipe(&pipeEnd_, &handle_, nullptr, 1 << 16);
+            NameAccess(handle_, GENERIC_WRITE); // a pipe's write end
+            break;
         case Kind::kNull:
             handle_ = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                   nullptr);
+            NameAccess(handle_, GENERIC_WRITE);
             break;
-        case Kind::kConsole: handle_ = g_console; break;
+        case Kind::kConsole:
+            handle_ = g_console;
+            NameAccess(handle_, GENERIC_READ | GENERIC_WRITE);
+            break;
         case Kind::kStdout: break;
         }
         BY_HANDLE_FILE_INFORMATION info;
@@ -331,6 +380,7 @@ public:
     }
     ~WriteStage()
     {
+        SetRules(g_rules); // the handles named forgotten
         if (handle_ != nullptr && handle_ != g_console)
             CloseHandle(handle_);
         if (pipeEnd_ != nullptr)
@@ -410,12 +460,24 @@ std::string Overlay(std::string file, const std::string& bytes, size_t at)
 //   does a refused move of a position (the line still goes in, or nothing);
 // - a handle that cannot write takes nothing; what went into a pipe stays
 //   there; a handle that cannot read leaves what a failed line overwrote
-//   inside the file.
+//   inside the file;
+// - where Windows does not let a handle that only appends cut the file, what
+//   got in stays at the end (and wine lets it cut: the file as it was);
+// - where a call of the take-back fails too, what it could not undo stays:
+//   the line's first bytes where it was put, the rest of the file as it was;
+//   and where a move of the position failed for good, the handle may stand
+//   anywhere the call's own reads, writes and moves took it.
 // And always: no message, the caller's buffer within its size, the shell's
 // expansion setting and the standard handles as they were.
-void JudgeWrite(const WriteScene& scene, const Encoding& encoding, const WriteStage& stage, const Fault* fault,
-                const Outcome& outcome, const std::string& target, long long position, const std::wstring& expansion)
+void JudgeWrite(const WriteScene& scene, const Encoding& encoding, const WriteStage& stage, Rules rules,
+                const std::vector<Fault>& faults, const Outcome& outcome, const std::string& target, long long position,
+                const std::wstring& expansion)
 {
+    const Fault* fault = faults.empty() ? nullptr : &faults.front();
+    const bool takeBackFails = faults.size() > 1;
+    bool moveLost = false;
+    for (const Fault& each : faults)
+        moveLost = moveLost || (each.operation == "SetFilePointerEx" && (each.persists || takeBackFails));
     EXPECT_EQ(outcome.code, 0);
     EXPECT_EQ(ShowBytes(outcome.output.err), "");
     EXPECT_TRUE(outcome.guardIntact);
@@ -449,25 +511,38 @@ void JudgeWrite(const WriteScene& scene, const Encoding& encoding, const WriteSt
         const size_t at = appends ? scene.before.size() : size_t(scene.position);
         if (counted) {
             EXPECT_EQ(ShowBytes(target), ShowBytes(Overlay(scene.before, written, at))) << "the line, whole";
-            if (scene.kind == Kind::kDisk) {
+            if (scene.kind == Kind::kDisk && !moveLost) {
                 EXPECT_EQ(position, (long long)(at + written.size())) << "the position just after the line";
             }
             break;
         }
-        if (scene.kind == Kind::kDisk) {
+        if (scene.kind == Kind::kDisk && !moveLost) {
             EXPECT_EQ(position, scene.position) << "the position as it was";
+        } else if (scene.kind == Kind::kDisk) {
+            const long long size = (long long)scene.before.size(), lowest = std::min(scene.position, size),
+                            highest = std::max({scene.position, size, (long long)at}) + (long long)written.size();
+            EXPECT_TRUE(position >= lowest && position <= highest)
+                << "the position " << position << " beyond the call's own reach, " << lowest << " to " << highest;
         }
-        if (scene.access != Access::kWriteOnly) {
+        const bool keepsWhatGotIn = rules == Rules::kWindows && appends;
+        if (scene.access != Access::kWriteOnly && !keepsWhatGotIn && !takeBackFails) {
             EXPECT_EQ(ShowBytes(target), ShowBytes(scene.before)) << "the file as it was";
             break;
         }
         {
-            // Nothing to read the overwritten bytes back with: the file keeps
-            // its size, and only the line's first bytes may stand where it
-            // was put.
+            // Only the line's first bytes may stand where it was put. A
+            // handle that cannot read has nothing to write the overwritten
+            // bytes back with, and the file keeps its size; one that cannot
+            // cut, or whose take-back failed, may keep what got in past the
+            // old end, the bytes inside the file put back or not.
+            const bool grows = keepsWhatGotIn || takeBackFails;
+            const size_t inside = at < scene.before.size() ? scene.before.size() - at : 0;
             bool torn = false;
-            for (size_t k = 0; k <= written.size() && at + k <= scene.before.size(); ++k)
+            for (size_t k = 0; k <= written.size() && (grows || at + k <= scene.before.size()); ++k) {
                 torn = torn || Overlay(scene.before, written.substr(0, k), at) == target;
+                if (grows && k > inside)
+                    torn = torn || scene.before + written.substr(inside, k - inside) == target;
+            }
             EXPECT_TRUE(torn) << "beyond the line's first bytes, the file as it was: " << ShowBytes(target);
         }
         break;
@@ -528,9 +603,11 @@ public:
         WriteFileBytes(path_, "x\ty\r\n");
         handle_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               0, nullptr);
+        NameAccess(handle_, GENERIC_READ);
     }
     ~CallStage()
     {
+        SetRules(g_rules);
         CloseHandle(handle_);
         DeleteFileW(path_.c_str());
     }
@@ -632,6 +709,8 @@ struct Row {
     std::string target = {};     // the file's bytes afterwards
     const wchar_t* option = L"utf8output=yes";
     std::string before = "old\r\n"; // what the file holds before
+    DWORD access = GENERIC_READ | GENERIC_WRITE; // what its handle may do
+    Rules rules = Rules::kWine;     // under whose rules
     long long at = -1;              // where the handle is before; -1: at the end
     long long position = -1;        // where it is afterwards; -1: at the end
     int started = 0;                // viewers started by the call
@@ -708,6 +787,16 @@ const Row kRows[] = {
     {.name = "another handle appends in between: no cut", .scene = kFile, .call = "f_expwrite",
      .argument = kWriteLine, .faults = {WriteCut(1, 2)}, .between = Refused("GetFileInformationByHandle", 2),
      .appended = "zz", .text = L"-1", .target = "old\r\na\xC3zz", .position = 5},
+    // A handle that only appends writes at the end, whatever its position:
+    // past the end, its line ends before the position and is cut off all
+    // the same. Windows does not let such a handle cut the file: what got in
+    // stays there (wine lets it).
+    {.name = "appending past the end: the line cut off", .scene = kFile, .call = "f_expwrite",
+     .argument = kWriteLine, .faults = {WriteCut(1, 2)}, .text = L"-1", .target = "old\r\n",
+     .access = FILE_APPEND_DATA, .at = 100, .position = 100},
+    {.name = "appending under Windows' rules: what got in stays", .scene = kFile, .call = "f_expwrite",
+     .argument = kWriteLine, .faults = {WriteCut(1, 2)}, .text = L"-1", .target = "old\r\na\xC3",
+     .access = FILE_APPEND_DATA, .rules = Rules::kWindows, .at = 100, .position = 100},
     {.name = "@expwrite message lost", .call = "f_expwrite", .faults = {Refused("GetStdHandle", 1,
                                                                                ERROR_INVALID_HANDLE)},
      .code = -1},
@@ -826,8 +915,10 @@ public:
         case kFile:
         case kReadFile: {
             WriteFileBytes(path_, row.before);
-            handle_ = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+            handle_ = CreateFileW(path_.c_str(), row.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+            SetRules(row.rules);
+            NameAccess(handle_, row.access);
             LARGE_INTEGER at = {};
             at.QuadPart = row.at < 0 ? 0 : row.at;
             if (row.scene == kFile)
@@ -855,6 +946,7 @@ public:
     }
     ~Stage()
     {
+        SetRules(Rules::kWine);
         ExportAs<ScratchFailAtProc>("IvroScratchFailAt")(0);
         ExportAs<ShutdownPluginProc>("ShutdownPlugin")(0);
         for (const Launch& launch : Launches(log_, 0))
@@ -1031,6 +1123,11 @@ TEST_F(PlatformFailure, ExportsWithoutRowsCallNothing)
     }
 }
 
+// The calls a case made after the call its first fault failed or cut, by
+// operation: the first and the last of them, counted from the case's start
+// as a Fault counts them.
+using Later = std::map<std::string, std::pair<long, long>>;
+
 // Every call of every case of the sweep.
 class Sweep : public PlatformFailure {
 protected:
@@ -1067,48 +1164,82 @@ protected:
         PlatformFailure::TearDownTestSuite();
     }
 
+    // How many cases failed one call and how many failed every call from one
+    // on (a cut write and a take-back call failing count as the latter's
+    // mode).
+    struct Tally {
+        size_t once = 0, from = 0;
+        void Add(const Tally& other)
+        {
+            once += other.once;
+            from += other.from;
+        }
+    };
+
     // Runs `clean` once without failures to count its calls, then `faulted`
-    // once for every case: each call failed in turn, and each write also cut
-    // short at a few byte counts (`sizes`: the bytes each write of the call
-    // has), reported as success and as failure. Returns the cases run.
+    // once for every case: each call failed in turn, once and from then on,
+    // and each write also cut short at a few byte counts (`sizes`: the bytes
+    // each write of the call has), reported as success and as failure. Where
+    // a call can `takeBack` a cut write, `faulted` also tells which calls it
+    // made after that write (as faults' counts from the call's start), and
+    // each of those is failed too, once and from then on, beside the cut.
+    // `faulted(faults, later)` runs one case; `later`, where not null, gets
+    // those counts.
     template <class Clean, class Faulted>
-    static size_t Run(const char* call, const std::vector<size_t>& sizes, Clean clean, Faulted faulted)
+    static Tally Run(const char* call, const std::vector<size_t>& sizes, bool takeBack, Clean clean,
+                     Faulted faulted)
     {
         const auto before = Counts();
         clean();
         const auto made = Made(before);
         NoteMade(call, made);
-        size_t cases = 0;
+        Tally tally;
+        auto one = [&](const std::vector<Fault>& faults, Later* later) {
+            std::string trace;
+            for (const Fault& fault : faults)
+                trace += (trace.empty() ? "" : ", then ") + Describe(fault);
+            SCOPED_TRACE(trace);
+            faulted(faults, later);
+            ++(faults.back().persists ? tally.from : tally.once);
+        };
         for (const auto& [operation, count] : made) {
             g_coverage.failed[call].insert(operation);
             for (long nth = 1; nth <= count; ++nth) {
-                std::vector<Fault> faults = {Refused(operation.c_str(), nth, ErrorOf(operation))};
+                one({Refused(operation.c_str(), nth, ErrorOf(operation))}, nullptr);
+                one({RefusedFrom(operation, nth, ErrorOf(operation))}, nullptr);
                 const size_t size = operation == "WriteFile" && size_t(nth) <= sizes.size() ? sizes[nth - 1] : 0;
-                if (size > 0) {
-                    for (size_t bytes : std::set<size_t>{0, 1, size / 2, size - 1})
-                        faults.push_back(WriteCut(nth, long(bytes)));
-                    for (size_t bytes : std::set<size_t>{1, size / 2, size})
-                        faults.push_back(WriteCutRefused(nth, long(bytes)));
-                }
-                for (const Fault& fault : faults) {
-                    SCOPED_TRACE(Describe(fault));
-                    faulted(fault);
-                    ++cases;
+                if (size == 0)
+                    continue;
+                std::vector<Fault> cuts;
+                for (size_t bytes : std::set<size_t>{0, 1, size / 2, size - 1})
+                    cuts.push_back(WriteCut(nth, long(bytes)));
+                for (size_t bytes : std::set<size_t>{1, size / 2, size})
+                    cuts.push_back(WriteCutRefused(nth, long(bytes)));
+                for (const Fault& cut : cuts) {
+                    Later later;
+                    one({cut}, takeBack ? &later : nullptr);
+                    for (const auto& [operation2, range] : later) {
+                        for (long m = range.first; m <= range.second; ++m) {
+                            one({cut, Refused(operation2.c_str(), m, ErrorOf(operation2))}, nullptr);
+                            one({cut, RefusedFrom(operation2, m, ErrorOf(operation2))}, nullptr);
+                        }
+                    }
                 }
             }
         }
-        return cases;
+        return tally;
     }
 
-    // Said by a sweep that ran every scene.
-    static void Summary(const char* what, size_t cases, size_t scenes)
+    // Said by a sweep that ran every scene, under both rules.
+    static void Summary(const char* what, Rules rules, const Tally& tally, size_t scenes)
     {
         ++g_coverage.sweeps;
         wchar_t module[MAX_PATH];
         GetModuleFileNameW(Module(), module, MAX_PATH);
         const std::wstring name = std::wstring(module).substr(std::wstring(module).find_last_of(L'\\') + 1);
         char line[256];
-        std::snprintf(line, sizeof line, "sweep of %s: %zu cases in %zu scenes (%ls)\n", what, cases, scenes,
+        std::snprintf(line, sizeof line, "sweep of %s under %s: %zu cases failing a call once, %zu failing calls "
+                      "from one on, in %zu scenes (%ls)\n", what, Name(rules), tally.once, tally.from, scenes,
                       name.c_str());
         std::fputs(line, stdout);
         // The test run prints these after the tests.
@@ -1119,9 +1250,47 @@ protected:
     }
 };
 
-TEST_F(Sweep, ExpWrite)
+// The counts of the calls at the one a case's first fault failed or cut.
+std::map<std::string, long> g_countsThere;
+void WINAPI NoteCountsThere() { g_countsThere = Counts(); }
+
+// Arms `faults`, runs `body` and disarms them, checking that each was
+// reached; where `later` is not null, notes the calls made after the first
+// fault's.
+template <class Body>
+auto RunArmed(const std::vector<Fault>& faults, Later* later, Body body)
 {
-    size_t cases = 0, scenes = 0;
+    const auto before = Counts();
+    Arm(faults);
+    if (later != nullptr) {
+        const Fault& first = faults.front();
+        EXPECT_EQ(ExportAs<InterposeProc>("IvroInterpose")(first.operation.c_str(), first.nth, NoteCountsThere), 0);
+    }
+    auto outcome = body();
+    const long pending = Pending();
+    Disarm();
+    EXPECT_EQ(pending, 0) << "a failure was not reached";
+    if (later != nullptr && pending == 0) {
+        for (const auto& [operation, count] : Counts()) {
+            const long first = g_countsThere.at(operation) - before.at(operation) + 1, last = count - before.at(operation);
+            if (last >= first)
+                (*later)[operation] = {first, last};
+        }
+    }
+    return outcome;
+}
+
+class SweepUnder : public Sweep, public ::testing::WithParamInterface<Rules> {
+protected:
+    void SetUp() override { SetRules(GetParam()); }
+    void TearDown() override { SetRules(Rules::kWine); }
+};
+
+TEST_P(SweepUnder, ExpWrite)
+{
+    const Rules rules = GetParam();
+    Tally tally;
+    size_t scenes = 0;
     for (const WriteScene& scene : kWriteScenes) {
         if (scene.kind == Kind::kConsole && g_console == nullptr) {
             // The one scene of a console counting the whole line: it may be
@@ -1135,80 +1304,90 @@ TEST_F(Sweep, ExpWrite)
             continue;
         }
         for (const Encoding& encoding : kEncodings) {
-            SCOPED_TRACE(std::string(scene.name) + ", " + encoding.name);
+            SCOPED_TRACE(std::string(scene.name) + ", " + encoding.name + ", " + Name(rules));
             ++scenes;
             // The writes of the call: the mark on an empty file, the line.
             std::vector<size_t> sizes;
+            bool rewindable = false;
             {
                 WriteStage stage(scene, encoding);
                 const bool disk = scene.kind == Kind::kDisk || scene.kind == Kind::kStdout;
                 if (disk && scene.before.empty() && stage.Sized() && !encoding.mark.empty())
                     sizes.push_back(encoding.mark.size());
                 sizes.push_back(encoding.line.size());
+                rewindable = disk && stage.Sized();
             }
-            auto run = [&](const Fault* fault) {
+            auto run = [&](const std::vector<Fault>& faults, Later* later) {
                 WriteStage stage(scene, encoding);
                 const std::wstring expansion = ShellExpand(L"%_expansion");
-                if (fault != nullptr)
-                    Arm({*fault});
-                const Outcome outcome = Call("f_expwrite", stage.Argument());
-                const long pending = Pending();
-                Disarm();
-                EXPECT_EQ(pending, 0) << "the failure was not reached";
+                const Outcome outcome =
+                    RunArmed(faults, later, [&] { return Call("f_expwrite", stage.Argument()); });
                 const std::string target = stage.Target(outcome);
-                JudgeWrite(scene, encoding, stage, fault, outcome, target,
+                JudgeWrite(scene, encoding, stage, rules, faults, outcome, target,
                            scene.kind == Kind::kDisk ? stage.Position() : -1, expansion);
             };
-            cases += Run("f_expwrite", sizes, [&] { run(nullptr); }, [&](const Fault& fault) { run(&fault); });
+            tally.Add(Run("f_expwrite", sizes, rewindable, [&] { run({}, nullptr); }, run));
             if (HasFailure())
                 return;
         }
     }
-    Summary("@expwrite", cases, scenes);
+    Summary("@expwrite", rules, tally, scenes);
 }
 
-TEST_F(Sweep, OtherExports)
+TEST_P(SweepUnder, OtherExports)
 {
-    size_t cases = 0;
+    const Rules rules = GetParam();
+    Tally tally;
     for (const CallScene& scene : kCallScenes) {
-        SCOPED_TRACE(scene.name);
-        // The call's own outcome, and what it gives with each setting unset.
+        SCOPED_TRACE(std::string(scene.name) + ", " + Name(rules));
+        // The call's own outcome, and what it gives with each setting unset
+        // and, for failures that persist, with any of them unset.
         Outcome clean;
-        std::vector<std::wstring> unsetTexts;
+        std::vector<std::wstring> unsetTexts, anyUnsetTexts;
         auto call = [&]() {
             CallStage stage(scene);
             return Call(scene.call, stage.Argument());
         };
-        for (const wchar_t* setting : kSettings) {
-            wchar_t value[64] = {};
-            GetEnvironmentVariableW(setting, value, 64);
-            SetEnvironmentVariableW(setting, nullptr);
-            unsetTexts.push_back(call().text);
-            SetEnvironmentVariableW(setting, value);
+        const size_t settings = std::size(kSettings);
+        for (unsigned unset = 1; unset < 1u << settings; ++unset) {
+            wchar_t values[std::size(kSettings)][64] = {};
+            for (size_t i = 0; i < settings; ++i) {
+                GetEnvironmentVariableW(kSettings[i], values[i], 64);
+                if ((unset >> i & 1) != 0)
+                    SetEnvironmentVariableW(kSettings[i], nullptr);
+            }
+            const std::wstring text = call().text;
+            anyUnsetTexts.push_back(text);
+            if ((unset & (unset - 1)) == 0)
+                unsetTexts.push_back(text);
+            for (size_t i = 0; i < settings; ++i)
+                SetEnvironmentVariableW(kSettings[i], values[i]);
         }
-        cases += Run(scene.call, {}, [&] { clean = call(); }, [&](const Fault& fault) {
+        tally.Add(Run(scene.call, {}, false, [&] { clean = call(); }, [&](const std::vector<Fault>& faults, Later*) {
             const std::wstring expansion = ShellExpand(L"%_expansion");
-            Arm({fault});
-            const Outcome outcome = call();
-            const long pending = Pending();
-            Disarm();
-            EXPECT_EQ(pending, 0) << "the failure was not reached";
-            JudgeCall(scene, fault, clean, unsetTexts, outcome, expansion);
+            const Outcome outcome = RunArmed(faults, nullptr, call);
+            JudgeCall(scene, faults.front(), clean, faults.front().persists ? anyUnsetTexts : unsetTexts, outcome,
+                      expansion);
             CloseLeftOnNull(outcome.err[0], outcome.err[1]);
             CloseLeftOnNull(outcome.out[0], outcome.out[1]);
-        });
+        }));
         if (HasFailure())
             return;
     }
-    Summary("the other exports", cases, std::size(kCallScenes));
+    Summary("the other exports", rules, tally, std::size(kCallScenes));
 }
+
+INSTANTIATE_TEST_SUITE_P(Rules, SweepUnder, ::testing::Values(Rules::kWine, Rules::kWindows),
+                         [](const ::testing::TestParamInfo<Rules>& info) {
+                             return info.param == Rules::kWine ? std::string("Wine") : std::string("Windows");
+                         });
 
 // After all the tests: every call an export made has a row or a case of the
 // sweep that made it fail. Only a run of them all can tell.
 class EveryCallFailed : public ::testing::Environment {
     void TearDown() override
     {
-        if (g_coverage.rows != std::size(kRows) || g_coverage.sweeps != 2 || g_coverage.quiet != std::size(kQuiet)) {
+        if (g_coverage.rows != std::size(kRows) || g_coverage.sweeps != 4 || g_coverage.quiet != std::size(kQuiet)) {
             if (g_coverage.rows + g_coverage.sweeps + g_coverage.quiet > 0)
                 std::printf("not every row and sweep ran: whether every call of the module fails somewhere is "
                             "left unchecked\n");

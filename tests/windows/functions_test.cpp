@@ -2,6 +2,8 @@
 // in the real module, called as the shell calls them.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "harness.h"
@@ -439,6 +441,58 @@ TEST_F(ExpWrite, AFailedWriteIsAResultNotAnError)
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.text, L"-1");
     EXPECT_EQ(r.output.err, "");
+}
+
+// On a full disk, which tests/e2e/full_disk.sh mounts with one page free
+// and names in IVRO_FULL_DISK (a test run of its own, hence disabled here):
+// a handle that may only append, at or past the end of its file, gets the
+// line's first bytes in at the end. The call gives -1, and the file and the
+// position are as they were.
+TEST(ExpWriteFullDisk, DISABLED_AppendHandlesAtOrPastTheEnd)
+{
+    const char* dir = std::getenv("IVRO_FULL_DISK");
+    ASSERT_TRUE(dir != nullptr && *dir != 0) << "IVRO_FULL_DISK names no folder on a full disk";
+    const std::wstring path = std::wstring(dir, dir + std::strlen(dir)) + L"\\appended.txt";
+    ShellCommand(L"option utf8output=yes");
+    std::string tens;
+    for (int i = 0; i < 409; ++i)
+        tens += "0123456789";
+    const std::string filled = tens.substr(0, 4086); // ten bytes short of the page
+    std::wstring emoji;
+    for (int i = 0; i < 1050; ++i)
+        emoji += L"\\U1F600"; // more than a page in UTF-8
+    const struct {
+        const std::string& before;
+        long long at;
+        std::wstring text;
+    } kCases[] = {
+        {filled, 4086, std::wstring(20, L'x')},
+        {filled, 4096, std::wstring(20, L'x')},
+        {filled, 5000, std::wstring(20, L'x')},
+        {"", 8192, emoji}, // the mark goes in, and part of the line
+    };
+    for (DWORD access : {DWORD(FILE_APPEND_DATA), DWORD(FILE_APPEND_DATA | GENERIC_READ)}) {
+        for (const auto& c : kCases) {
+            SCOPED_TRACE(std::string(access == FILE_APPEND_DATA ? "appending" : "appending and reading") + ", " +
+                         std::to_string(c.before.size()) + " bytes, the handle at " + std::to_string(c.at));
+            WriteFileBytes(path, c.before);
+            HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            LARGE_INTEGER at = {}, after = {};
+            at.QuadPart = c.at;
+            SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+            CallResult r = CallBuffer("f_expwrite", std::to_wstring(reinterpret_cast<uintptr_t>(file)) + L"," + c.text);
+            SetFilePointerEx(file, LARGE_INTEGER{}, &after, FILE_CURRENT);
+            CloseHandle(file);
+            EXPECT_EQ(r.text, L"-1");
+            EXPECT_EQ(after.QuadPart, c.at) << "the position as it was";
+            const std::string left = ReadFileBytes(path);
+            EXPECT_TRUE(left == c.before)
+                << left.size() << " bytes, ending " << ShowBytes(left.substr(left.size() > 16 ? left.size() - 16 : 0));
+            DeleteFileW(path.c_str());
+        }
+    }
+    ShellCommand(L"option utf8output=no");
 }
 
 TEST(ExpWriteFaults, ReportEachFault)
