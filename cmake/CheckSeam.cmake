@@ -7,15 +7,15 @@
 # - from msvcrt.dll, or from none (linked in from the toolchain's static
 #   libraries, libmingwex and libgcc): the C runtime, of which only the
 #   functions of `runtime_allowed` below;
-# - from any other library: Windows. The seam's object (plugin/platform.cpp)
-#   imports every function that plugin/platform.h lists; no other object
+# - from any other library: Windows. The seam's object (plugin/os.cpp)
+#   imports every function that plugin/os.h lists; no other object
 #   imports one of those, nor any Windows function but the few of
 #   `windows_allowed` below.
 # A call shows as an undefined symbol whether its declaration says dllimport
 # (__imp_Name; on x86 __imp__Name@N) or not (Name; on x86 _Name@N), so a
 # Windows function declared by hand is caught as well.
 #   cmake -DNM=<nm> -DOBJDUMP=<objdump> -DMODULE=<the linked dll>
-#         -DOBJECTS=<its objects, a list> -DHEADER=<plugin/platform.h> -P CheckSeam.cmake
+#         -DOBJECTS=<its objects, a list> -DHEADER=<plugin/os.h> -P CheckSeam.cmake
 cmake_minimum_required(VERSION 3.25)
 
 # The Windows functions left outside the seam on purpose.
@@ -133,11 +133,11 @@ foreach(i RANGE ${last})
     endforeach()
     list(REMOVE_DUPLICATES names)
     list(SORT names)
-    if(object MATCHES "/plugin/platform\\.cpp\\.obj$")
+    if(object MATCHES "/plugin/os\\.cpp\\.obj$")
         set(seam_seen TRUE)
         foreach(name IN LISTS listed)
             if(NOT name IN_LIST names)
-                message(SEND_ERROR "the seam does not call ${name}, which plugin/platform.h lists")
+                message(SEND_ERROR "the seam does not call ${name}, which plugin/os.h lists")
             elseif("${dll_${name}}" STREQUAL "" OR "${dll_${name}}" MATCHES "^(TakeCmd|msvcrt)\\.dll$")
                 message(SEND_ERROR "${MODULE} does not import the seam's ${name} from a Windows library: "
                                    "the check can no longer tell Windows functions from the rest")
@@ -158,7 +158,7 @@ foreach(i RANGE ${last})
                                    "which is not among the runtime functions the module may call (cmake/CheckSeam.cmake)")
             endif()
         elseif(name IN_LIST listed)
-            message(SEND_ERROR "${object} calls ${name} past the seam (plugin/platform.h)")
+            message(SEND_ERROR "${object} calls ${name} past the seam (plugin/os.h)")
         elseif(NOT name IN_LIST windows_allowed)
             message(SEND_ERROR "${object} calls the Windows function ${name} (${library}) outside the seam, "
                                "and it is not among those left outside on purpose (cmake/CheckSeam.cmake)")

@@ -127,10 +127,11 @@ add_custom_target(takecmd_import DEPENDS ${TAKECMD_IMPORT_LIB})
 set(IVRO_MODULE_SOURCES
     plugin/error.cpp
     plugin/help.cpp
-    plugin/platform.cpp
+    plugin/os.cpp
     plugin/plugin.cpp
     plugin/case.cpp
     plugin/shell_expansion.cpp
+    plugin/usage.cpp
     escape/settings.cpp
     escape/shell_functions.cpp
     functions/compare.cpp

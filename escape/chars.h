@@ -45,7 +45,7 @@ inline bool IsLowSurrogate(Unit u) { return u >= 0xDC00 && u <= 0xDFFF; }
 // classification (the table test under wine checks the runtime's).
 constexpr bool IsLatin1Control(Unit u) { return u < 0x20 || (u >= 0x7F && u <= 0x9F); }
 
-// The runtime's own classification copied as tables, for platforms without it.
+// The runtime's own classification copied as tables, for builds without it.
 bool TableIsSpace(Unit u);
 bool TableIsControl(Unit u);
 

@@ -6,7 +6,7 @@
 #include "escape/chars.h"
 #include "escape/numbers.h"
 #include "plugin/module.h"
-#include "plugin/platform.h"
+#include "plugin/os.h"
 
 namespace {
 

@@ -129,7 +129,7 @@ FindStatus ReadFindArguments(const ArgList& list, FindArguments* args)
     return FIND_OK;
 }
 
-WriteStatus ReadWriteArguments(Unit* buffer, WriteArguments* args)
+WriteStatus ReadExpwriteArguments(Unit* buffer, WriteArguments* args)
 {
     Unit* argument = buffer;
     while (IsSpace(*argument))

@@ -87,7 +87,7 @@ struct WriteArguments {
     Unit* argument;      // the argument after leading whitespace, for messages
     const Unit* text;    // everything after the separator
 };
-WriteStatus ReadWriteArguments(Unit* buffer, WriteArguments* args);
+WriteStatus ReadExpwriteArguments(Unit* buffer, WriteArguments* args);
 
 // @escenv[name]: trims `buffer` in place and skips leading percent signs.
 enum NameStatus {

@@ -7,7 +7,7 @@
 #include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
-#include "plugin/platform.h"
+#include "plugin/os.h"
 
 namespace {
 

@@ -50,7 +50,7 @@ int ReplaceOccurrences(const Unit* text, size_t textLength, const Unit* haystack
 // The replacing of @expreplace on its expanded arguments: args->text with
 // the occurrences of args->from replaced by args->to, all of them or with
 // flag 2 the first. With flag 1 case is ignored: the search runs over copies
-// lower-cased by `lower` (which the platform supplies; it keeps the length),
+// lower-cased by `lower` (which the module takes from Windows; it keeps the length),
 // and without memory for them nothing is found. Returns the length of the
 // result, which replaces args->text; RESULT_OVERFLOW when it would exceed
 // MAX_TEXT_LEN units (args->text is then unchanged).

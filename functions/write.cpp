@@ -9,7 +9,7 @@
 #include "plugin/exports.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
-#include "plugin/platform.h"
+#include "plugin/os.h"
 
 namespace {
 
@@ -45,13 +45,13 @@ UINT GetOutputCodePage()
 // back.
 struct Target {
     HANDLE handle;
-    // A console, as the platform's console calls know it: its count is not
+    // A console, as Windows' console calls know it: its count is not
     // of bytes (a console in code page 65001 counted characters before
     // Windows 8), so a successful write there counts as the whole line. Any
     // other handle must take every byte, the null device and other character
     // devices included.
     bool console;
-    // The platform reports the file's size as 0: the mark goes first.
+    // Windows reports the file's size as 0: the mark goes first.
     bool empty;
     // A disk file whose size and position are known: a failed call can put
     // it back.
@@ -79,7 +79,7 @@ LARGE_INTEGER FileSize(const BY_HANDLE_FILE_INFORMATION& info)
 }
 
 // Notes what `handle` is and, for a disk file, its size and position, before
-// anything is written to it. What the platform cannot tell is left false:
+// anything is written to it. What Windows cannot tell is left false:
 // no mark, nothing to take back.
 Target NoteTarget(HANDLE handle)
 {
@@ -123,7 +123,7 @@ bool SaveOverwritten(const Target& target, DWORD size, Overwritten* saved)
 
 // Writes `size` bytes with one call. A write that puts fewer bytes in than
 // asked (a full disk takes what fits and reports success) failed as surely
-// as one the platform refuses: the line is not there whole. Only a console
+// as one Windows refuses: the line is not there whole. Only a console
 // counts characters instead.
 bool WriteWhole(const Target& target, const void* bytes, DWORD size)
 {
@@ -208,7 +208,7 @@ __attribute__((noinline)) void WriteLine(HANDLE handle, const wchar_t* line, DWO
     char converted[kConversionBytes];
     if (codePage != kUtf16) {
         // A line holds CR LF at least, so a conversion that gives nothing (a
-        // code page the platform does not know) has lost it: nothing is
+        // code page Windows does not know) has lost it: nothing is
         // written, and that is a failed write.
         if (OsWideCharToMultiByte(codePage, 0, line, -1, converted, kConversionBytes, nullptr, nullptr) == 0) {
             wcscpy(buffer, L"-1");
@@ -247,7 +247,7 @@ int WINAPI f_expwrite(LPWSTR buffer)
     wchar_t line[MAX_ARG_LEN] = {};
 
     WriteArguments args;
-    switch (ReadWriteArguments(buffer, &args)) {
+    switch (ReadExpwriteArguments(buffer, &args)) {
     case WRITE_MISSING_HANDLE: return ReportError(L"Missing handle");
     case WRITE_BAD_HANDLE: return ReportBadArgument(L"Bad handle", args.argument, UpperCase);
     case WRITE_ZERO_HANDLE: return ReportError(L"Bad handle", L"0");

@@ -1,8 +1,8 @@
 // The functions' own argument handling on any text that fits a shell buffer:
 // SplitArgs, then what @expcmp, @expreplace, @expfind, @expwrite and @escenv
-// do with the arguments before they reach the platform, and the portable work
+// do with the arguments before they reach Windows, and the portable work
 // after it: @expreplace's own routine, ReplaceInText. Only the shell's
-// evaluation of an offset and the platform's lower-casing are stood in for (by
+// evaluation of an offset and Windows' lower-casing are stood in for (by
 // the offset as written, and ASCII).
 #include <cstdlib>
 #include <cstring>
@@ -90,7 +90,7 @@ void Write(const std::vector<Unit>& text)
     static std::vector<Unit> buffer(MAX_ARG_LEN);
     std::copy(text.begin(), text.end(), buffer.begin());
     WriteArguments args;
-    if (ReadWriteArguments(buffer.data(), &args) != WRITE_OK)
+    if (ReadExpwriteArguments(buffer.data(), &args) != WRITE_OK)
         return;
     Check(args.text > buffer.data() && args.text <= buffer.data() + TextLength(buffer.data()));
     Check(args.standardOutput || args.handle != 0);

@@ -1,6 +1,7 @@
-// The platform's upper- and lower-casing (UpperCase, LowerCase), declared in
-// plugin/module.h: the case of @expcmp, @expreplace and @expfind with flag 1,
-// and of the arguments that messages quote.
+// Windows' upper- and lower-casing (UpperCase, LowerCase), declared in
+// plugin/module.h: the case that @expcmp and @expreplace ignore with flag 1
+// and @expfind without it (its flag 1 makes the search case-sensitive), and
+// that of the arguments messages quote.
 #include <cwchar>
 
 #include "plugin/module.h"

@@ -3,7 +3,7 @@
 #include "escape/args.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
-#include "plugin/platform.h"
+#include "plugin/os.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ void ErrorHeader(HANDLE err)
 
 // Every message is written through "%s": a percent sign in it, or in a value
 // it shows, is printed as it stands and never read as a conversion. Standard
-// error is asked for once a message: should the platform not give it, the
+// error is asked for once a message: should Windows not give it, the
 // whole message is lost, never its prefix alone.
 int ReportError(const wchar_t* message)
 {

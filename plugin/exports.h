@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "plugin/functions.h"
+
 extern "C" {
 
 // The plug-in protocol.
@@ -15,19 +17,10 @@ int WINAPI ShutdownPlugin(int unused);
 int WINAPI Help(LPWSTR name);
 int WINAPI Usage(LPWSTR name, LPWSTR out);
 
-// The command EXPECHO and the internal variable _ivrover.
-int WINAPI expecho(LPWSTR args);
-int WINAPI _ivrover(LPWSTR buffer);
-
-// The variable functions: @name is served by f_name.
-int WINAPI f_escapify(LPWSTR buffer);
-int WINAPI f_escenv(LPWSTR buffer);
-int WINAPI f_escline(LPWSTR buffer);
-int WINAPI f_escread(LPWSTR buffer);
-int WINAPI f_exp(LPWSTR buffer);
-int WINAPI f_expcmp(LPWSTR buffer);
-int WINAPI f_expfind(LPWSTR buffer);
-int WINAPI f_expreplace(LPWSTR buffer);
-int WINAPI f_expwrite(LPWSTR buffer);
+// The functions of plugin/functions.h: @name is served by f_name, the
+// internal variable and the command by their names.
+#define IVRO_DECLARE_FUNCTION(name, export, page, syntax, summary) int WINAPI export(LPWSTR buffer);
+IVRO_FUNCTIONS(IVRO_DECLARE_FUNCTION)
+#undef IVRO_DECLARE_FUNCTION
 
 } // extern "C"

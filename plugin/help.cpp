@@ -7,12 +7,22 @@
 #include "escape/cursor.h"
 #include "escape/scratch.h"
 #include "plugin/exports.h"
+#include "plugin/functions.h"
 #include "plugin/help_locations.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
-#include "plugin/platform.h"
+#include "plugin/os.h"
 
 namespace {
+
+// The topic page of each of the module's names.
+struct HelpTopic {
+    const wchar_t* name;
+    const wchar_t* page;
+};
+#define IVRO_TOPIC_ROW(name, export, page, ...) HelpTopic{L"" name, L"" page},
+constexpr HelpTopic kHelpTopics[] = {IVRO_FUNCTIONS(IVRO_TOPIC_ROW)};
+#undef IVRO_TOPIC_ROW
 
 // The viewer process started by the last successful help request; it is the
 // only thing the module leaves running between calls.
@@ -263,30 +273,12 @@ int WINAPI Help(LPWSTR name)
 {
     if (name == nullptr)
         return 0;
-    for (const wchar_t* entry = kFeatureList; *entry != 0;) {
-        size_t length = wcscspn(entry, L",");
+    for (const HelpTopic& topic : kHelpTopics) {
         size_t i = 0;
-        while (i < length && name[i] != 0 && towlower(name[i]) == towlower(entry[i]))
+        while (topic.name[i] != 0 && name[i] != 0 && towlower(name[i]) == towlower(topic.name[i]))
             ++i;
-        if (i == length && name[i] == 0) {
-            // @name is served by f_name, _name by v_name, a command by itself.
-            wchar_t topic[1024] = {};
-            TextCursor cursor(topic, 1024);
-            if (entry[0] == L'@') {
-                cursor.Append(L"f_");
-                cursor.Append(entry + 1, length - 1);
-            } else {
-                if (entry[0] == L'_')
-                    cursor.Append(L'v');
-                cursor.Append(entry, length);
-            }
-            for (wchar_t* c = topic; *c != 0; ++c)
-                *c = wchar_t(towlower(*c));
-            return OpenHelpTopic(topic);
-        }
-        entry += length;
-        if (*entry == L',')
-            ++entry;
+        if (topic.name[i] == 0 && name[i] == 0)
+            return OpenHelpTopic(topic.page);
     }
     return 0;
 }

@@ -19,8 +19,9 @@ extern HINSTANCE g_moduleHandle;
 // The module's name as the shell and every message show it.
 extern const wchar_t kModuleName[];
 
-// The names the module offers, comma-separated: @function, _variable, command.
-extern const wchar_t kFeatureList[];
+// The usage text of one of the module's commands (the name in any case),
+// its one-line description first; null for any other name.
+const wchar_t* CommandUsage(const wchar_t* command);
 
 // Writes an error message to standard error and ends the line: first
 // "Ivro plugin: " and, inside a batch file, the batch file's name and line,
@@ -29,7 +30,7 @@ int ReportError(const wchar_t* message);
 // The same for a message that shows a value: label: "value".
 int ReportError(const wchar_t* label, const wchar_t* value);
 
-// The platform's upper- and lower-casing of a whole text, in place, unit for
+// Windows' upper- and lower-casing of a whole text, in place, unit for
 // unit (the length stays); LowerCase also of `length` units.
 void UpperCase(wchar_t* text);
 void LowerCase(wchar_t* text);

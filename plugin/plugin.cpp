@@ -10,11 +10,58 @@
 
 HINSTANCE g_moduleHandle = nullptr;
 const wchar_t kModuleName[] = L"" IVRO_NAME;
-// Every name the shell may call; Help searches the same list.
-const wchar_t kFeatureList[] = L"@escapify,@escenv,@escline,@escread,@exp,@expcmp,@expfind,"
-                               L"@expreplace,@expwrite,_ivrover,expecho";
-
 namespace {
+
+// Every name the shell may call, comma-separated and sorted unit by unit
+// (a name before the longer ones it starts), made at compile time from the
+// table of functions.
+struct FunctionName {
+    const wchar_t* text;
+    size_t length;
+};
+#define IVRO_NAME_ROW(name, ...) FunctionName{L"" name, sizeof(L"" name) / sizeof(wchar_t) - 1},
+constexpr FunctionName kFunctionNames[] = {IVRO_FUNCTIONS(IVRO_NAME_ROW)};
+#undef IVRO_NAME_ROW
+constexpr size_t kFunctionCount = sizeof kFunctionNames / sizeof *kFunctionNames;
+
+constexpr bool SortsBefore(const FunctionName& a, const FunctionName& b)
+{
+    for (size_t i = 0; i < a.length && i < b.length; ++i)
+        if (a.text[i] != b.text[i])
+            return a.text[i] < b.text[i];
+    return a.length < b.length;
+}
+
+// The names, a comma after each but the last, and the NUL.
+#define IVRO_NAME_AND_COMMA(name, ...) name ","
+struct FeatureList {
+    wchar_t text[sizeof(L"" IVRO_FUNCTIONS(IVRO_NAME_AND_COMMA)) / sizeof(wchar_t) - 1];
+};
+#undef IVRO_NAME_AND_COMMA
+
+constexpr FeatureList MakeFeatureList()
+{
+    size_t order[kFunctionCount] = {};
+    for (size_t i = 0; i < kFunctionCount; ++i) {
+        size_t at = i;
+        for (; at > 0 && SortsBefore(kFunctionNames[i], kFunctionNames[order[at - 1]]); --at)
+            order[at] = order[at - 1];
+        order[at] = i;
+    }
+    FeatureList list = {};
+    size_t end = 0;
+    for (size_t k = 0; k < kFunctionCount; ++k) {
+        if (k > 0)
+            list.text[end++] = L',';
+        for (size_t i = 0; i < kFunctionNames[order[k]].length; ++i)
+            list.text[end++] = kFunctionNames[order[k]].text[i];
+    }
+    list.text[end] = 0;
+    return list;
+}
+
+// Given to the shell as it is (its field is not const).
+FeatureList g_featureList = MakeFeatureList();
 
 PluginInfo g_info;
 
@@ -43,7 +90,7 @@ PluginInfo* WINAPI GetPluginInfo(void)
     g_info.email = kEmail;
     g_info.web = kWeb;
     g_info.description = kDescription;
-    g_info.features = const_cast<LPWSTR>(kFeatureList);
+    g_info.features = g_featureList.text;
     g_info.major = IVRO_VERSION_MAJOR;
     g_info.minor = IVRO_VERSION_MINOR;
     g_info.build = IVRO_VERSION_BUILD;

@@ -128,7 +128,7 @@ std::wstring SystemMessage(DWORD error)
         LocalFree(text);
     if (message.empty())
         message = L"error " + std::to_wstring(error);
-    // Messages are one line; the platform's text may end in a period or not.
+    // Messages are one line; Windows' text may end in a period or not.
     while (!message.empty() && message.back() == L'.')
         message.pop_back();
     return message;

@@ -24,9 +24,9 @@ std::wstring_view TrimView(std::wstring_view text);
 std::wstring Trim(std::wstring_view text);
 // Trims `text` and removes every double quote from it (file names).
 std::wstring Unquote(std::wstring_view text);
-// Lower case as the platform defines it (CharLowerBuffW).
+// Lower case as Windows defines it (CharLowerBuffW).
 std::wstring Lower(std::wstring_view text);
-// Case-insensitive equality (ordinal, as the platform compares file names).
+// Case-insensitive equality (ordinal, as Windows compares file names).
 bool IEquals(std::wstring_view a, std::wstring_view b);
 // Position of the last comma outside double quotes, or npos.
 size_t FindLastComma(std::wstring_view text);
@@ -38,7 +38,7 @@ bool ParseInteger(std::wstring_view text, int64_t& value);
 // "0x", that fits in 64 bits. No sign, no blanks.
 bool ParseUnsigned(std::wstring_view text, uint64_t& value);
 
-// The platform's text for a Win32 error code, without its line end.
+// Windows' text for a Win32 error code, without its line end.
 std::wstring SystemMessage(DWORD error);
 // Full path of `name` (GetFullPathNameW), or `name` itself if it does not resolve.
 std::wstring FullPath(const std::wstring& name);

@@ -8,16 +8,16 @@
 #include <cstring>
 
 #include "escape/scratch.h"
-#include "plugin/platform.h"
+#include "plugin/os.h"
 
 namespace {
 
 const char* const kOperationNames[] = {
 #define IVRO_OPERATION(name) #name,
-    IVRO_PLATFORM_OPERATIONS(IVRO_OPERATION)
+    IVRO_OS_OPERATIONS(IVRO_OPERATION)
 #undef IVRO_OPERATION
 };
-static_assert(sizeof kOperationNames / sizeof *kOperationNames == PLATFORM_OPERATION_COUNT, "one name a call");
+static_assert(sizeof kOperationNames / sizeof *kOperationNames == OS_OPERATION_COUNT, "one name a call");
 
 // What a test armed: the `countdown`-th call of `operation` from now fails
 // with `error` (and, where it `persists`, every later call too: a disk that
@@ -39,7 +39,7 @@ struct Armed {
 
 constexpr int kMostArmed = 8;
 Armed g_armed[kMostArmed];
-long g_calls[PLATFORM_OPERATION_COUNT];
+long g_calls[OS_OPERATION_COUNT];
 // The write that a countdown reached is to be cut short as this says; the
 // same for a read.
 Armed g_cut;
@@ -49,7 +49,7 @@ bool g_readCutDue = false;
 
 int OperationIndex(const char* name)
 {
-    for (int i = 0; name != nullptr && i < PLATFORM_OPERATION_COUNT; ++i)
+    for (int i = 0; name != nullptr && i < OS_OPERATION_COUNT; ++i)
         if (std::strcmp(name, kOperationNames[i]) == 0)
             return i;
     return -1;
@@ -74,7 +74,7 @@ int Arm(const Armed& armed)
 // handle it opens. Wine 8 is more lenient: a handle that only appends may
 // cut the file there. One row for each operation of the seam.
 struct AccessRule {
-    PlatformOperation operation;
+    OsOperation operation;
     bool onFile;  // the call acts on a file or device handle
     DWORD needs;  // any one of these rights; 0: none
     const char* rule;
@@ -108,7 +108,7 @@ constexpr AccessRule kWindowsRules[] = {
 
 constexpr bool EveryOperationRuled()
 {
-    for (int operation = 0; operation < PLATFORM_OPERATION_COUNT; ++operation) {
+    for (int operation = 0; operation < OS_OPERATION_COUNT; ++operation) {
         int rows = 0;
         for (const AccessRule& rule : kWindowsRules)
             rows += rule.operation == operation;
@@ -165,7 +165,7 @@ bool g_windowsRules = false;
 
 // Whether Windows refuses the call on `handle`, the error then set. A write
 // that a handle which only appends makes goes to the end of the file first.
-bool RefusedByTheRules(PlatformOperation operation, HANDLE handle)
+bool RefusedByTheRules(OsOperation operation, HANDLE handle)
 {
     if (!g_windowsRules || handle == nullptr)
         return false;
@@ -190,7 +190,7 @@ bool RefusedByTheRules(PlatformOperation operation, HANDLE handle)
 
 } // namespace
 
-bool PlatformCallFails(PlatformOperation operation, HANDLE handle)
+bool OsCallFails(OsOperation operation, HANDLE handle)
 {
     ++g_calls[operation];
     bool fails = false;
@@ -228,13 +228,13 @@ bool PlatformCallFails(PlatformOperation operation, HANDLE handle)
     return fails;
 }
 
-void PlatformOpened(HANDLE handle, DWORD access)
+void OsHandleOpened(HANDLE handle, DWORD access)
 {
     if (handle != INVALID_HANDLE_VALUE)
         NameAccess(handle, access);
 }
 
-void PlatformClosed(HANDLE handle) { NameAccess(handle, kUnknown); }
+void OsHandleClosed(HANDLE handle) { NameAccess(handle, kUnknown); }
 
 namespace {
 
@@ -262,14 +262,14 @@ bool Cut(bool* due, const Armed& cut, DWORD size, bool failedCountsNone, DWORD* 
 
 } // namespace
 
-bool PlatformWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
+bool OsWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
                       BOOL* result)
 {
     return Cut(&g_cutDue, g_cut, size, false, written, result,
                [&](DWORD part) { return WriteFile(file, bytes, part, written, overlapped) != 0; });
 }
 
-bool PlatformReadCut(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped, BOOL* result)
+bool OsReadCut(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped, BOOL* result)
 {
     return Cut(&g_readCutDue, g_readCut, size, true, read, result,
                [&](DWORD part) { return ReadFile(file, bytes, part, read, overlapped) != 0; });
@@ -286,9 +286,9 @@ void WINAPI IvroScratchCounts(long* allocations, long* frees)
 }
 
 // The name of the i-th operation of the module's calls to Windows, or null.
-const char* WINAPI IvroPlatformOperation(int i)
+const char* WINAPI IvroOsOperation(int i)
 {
-    return i >= 0 && i < PLATFORM_OPERATION_COUNT ? kOperationNames[i] : nullptr;
+    return i >= 0 && i < OS_OPERATION_COUNT ? kOperationNames[i] : nullptr;
 }
 
 // Arms the n-th call from now of `operation` to fail with `error` (see
@@ -353,7 +353,7 @@ int WINAPI IvroInterpose(const char* operation, long n, void(WINAPI* step)())
 
 // How often `operation` has been called since the module was loaded; -1 for
 // a name that is not an operation.
-long WINAPI IvroPlatformCalls(const char* operation)
+long WINAPI IvroOsCalls(const char* operation)
 {
     const int i = OperationIndex(operation);
     return i < 0 ? -1 : g_calls[i];

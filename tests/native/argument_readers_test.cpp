@@ -1,4 +1,4 @@
-// ReadWriteArguments (functions/argument_readers.cpp): @expwrite's handle and
+// ReadExpwriteArguments (functions/argument_readers.cpp): @expwrite's handle and
 // text, read from the front of its argument text.
 #include <gtest/gtest.h>
 
@@ -43,7 +43,7 @@ const WriteRow kWriteRows[] = {
     {"a handle alone", U16("7"), WRITE_EXPECTED_COMMA, false, 7, U16("7"), nullptr},
 };
 
-class ReadWriteArgumentsTable : public ::testing::TestWithParam<WriteRow> {};
+class ReadExpwriteArgumentsTable : public ::testing::TestWithParam<WriteRow> {};
 
 void ExpectRow(const WriteRow& row)
 {
@@ -51,7 +51,7 @@ void ExpectRow(const WriteRow& row)
     const Text input(row.input);
     std::copy(input.begin(), input.end(), buffer.begin());
     WriteArguments args;
-    EXPECT_EQ(ReadWriteArguments(buffer.data(), &args), row.status);
+    EXPECT_EQ(ReadExpwriteArguments(buffer.data(), &args), row.status);
     EXPECT_EQ(args.standardOutput, row.standardOutput);
     EXPECT_EQ(args.handle, row.handle);
     EXPECT_EQ(Show(args.argument), Show(row.argument));
@@ -65,14 +65,14 @@ void ExpectRow(const WriteRow& row)
     }
 }
 
-TEST_P(ReadWriteArgumentsTable, ReadsTheHandleAndTheText) { ExpectRow(GetParam()); }
+TEST_P(ReadExpwriteArgumentsTable, ReadsTheHandleAndTheText) { ExpectRow(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ReadWriteArgumentsTable, ::testing::ValuesIn(kWriteRows),
+INSTANTIATE_TEST_SUITE_P(Rows, ReadExpwriteArgumentsTable, ::testing::ValuesIn(kWriteRows),
                          [](const auto& info) { return std::to_string(info.index); });
 
 // A handle is read as wide as a pointer: one past 32 bits is a handle of the
 // 64-bit build and too large for the 32-bit one.
-TEST(ReadWriteArguments, AHandleIsAsWideAsAPointer)
+TEST(ReadExpwriteArguments, AHandleIsAsWideAsAPointer)
 {
     const WriteRow beyond32 = kWidePointers
         ? WriteRow{"beyond 32 bits", U16("4294967296,x"), WRITE_OK, false, uintptr_t(0xFFFFFFFFu) + 1,

@@ -228,7 +228,7 @@ TEST(ReplaceInText, ReplacesInTheTextItself)
 // One search of @expfind: both strings as written, expanded here with
 // ExpandEscapes (the string with its position map); with ignoreCase both are
 // lower-cased first, as f_expfind does without flag 1 (the rows use ASCII
-// letters only, which every platform lowers alike).
+// letters only, which every system lowers alike).
 struct FindCase {
     const Unit* text;
     const Unit* pattern;

@@ -16,7 +16,7 @@
 #include <windows.h>
 
 // The operations, by the names of the Windows functions they call.
-#define IVRO_PLATFORM_OPERATIONS(X)                                                                                    \
+#define IVRO_OS_OPERATIONS(X)                                                                                    \
     X(GetStdHandle)                                                                                                    \
     X(SetStdHandle)                                                                                                    \
     X(CreateFileW)                                                                                                     \
@@ -37,11 +37,11 @@
     X(CreateProcessW)                                                                                                  \
     X(TerminateProcess)
 
-enum PlatformOperation {
+enum OsOperation {
 #define IVRO_OPERATION(name) OP_##name,
-    IVRO_PLATFORM_OPERATIONS(IVRO_OPERATION)
+    IVRO_OS_OPERATIONS(IVRO_OPERATION)
 #undef IVRO_OPERATION
-        PLATFORM_OPERATION_COUNT
+        OS_OPERATION_COUNT
 };
 
 // Standard handles.
@@ -81,18 +81,18 @@ BOOL OsTerminateProcess(HANDLE process, UINT exitCode);
 // Test build only, defined beside the test hooks: counts a call of
 // `operation` (on `handle`, for a call on a file or device handle) and tells
 // whether it is to fail, the last error then set.
-bool PlatformCallFails(PlatformOperation operation, HANDLE handle = nullptr);
+bool OsCallFails(OsOperation operation, HANDLE handle = nullptr);
 // A handle the module opened with `access`, and one it closed: the hooks
 // hold calls on it to the rights it has.
-void PlatformOpened(HANDLE handle, DWORD access);
-void PlatformClosed(HANDLE handle);
+void OsHandleOpened(HANDLE handle, DWORD access);
+void OsHandleClosed(HANDLE handle);
 // For a write: whether it is to be cut short. If so, the hook itself puts in
 // the first bytes of the write and sets *written and *result as the write
 // then reports them.
-bool PlatformWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
+bool OsWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
                       BOOL* result);
 // For a read: whether it is to read a part and then fail. If so, the hook
 // itself reads the first bytes (the position moves past them) and sets
 // *read and *result as the read then reports them.
-bool PlatformReadCut(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped, BOOL* result);
+bool OsReadCut(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* overlapped, BOOL* result);
 #endif

@@ -133,7 +133,7 @@ long Pending() { return ExportAs<PendingProc>("IvroFaultsPending")(); }
 std::vector<std::string> Operations()
 {
     std::vector<std::string> names;
-    for (int i = 0; const char* name = ExportAs<OperationProc>("IvroPlatformOperation")(i); ++i)
+    for (int i = 0; const char* name = ExportAs<OperationProc>("IvroOsOperation")(i); ++i)
         names.push_back(name);
     return names;
 }
@@ -144,7 +144,7 @@ std::map<std::string, long> Counts()
     static const std::vector<std::string> operations = Operations();
     std::map<std::string, long> counts;
     for (const std::string& name : operations)
-        counts[name] = ExportAs<CallsProc>("IvroPlatformCalls")(name.c_str());
+        counts[name] = ExportAs<CallsProc>("IvroOsCalls")(name.c_str());
     return counts;
 }
 
@@ -375,7 +375,7 @@ public:
         case Kind::kStdout: break;
         }
         BY_HANDLE_FILE_INFORMATION info;
-        // The capture's file is empty and known to the platform.
+        // The capture's file is empty and known to Windows.
         sized_ = scene.kind == Kind::kStdout || GetFileInformationByHandle(handle_, &info);
     }
     ~WriteStage()
@@ -397,7 +397,7 @@ public:
         return handle + L"," + kLine;
     }
 
-    // The platform tells the handle's file size: an empty file gets the mark.
+    // Windows tells the handle's file size: an empty file gets the mark.
     bool Sized() const { return sized_; }
 
     // What the file or pipe holds after the call (for standard output, what

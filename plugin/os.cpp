@@ -1,11 +1,11 @@
-#include "plugin/platform.h"
+#include "plugin/os.h"
 
 // In the test build a call may be made to fail before it reaches Windows:
 // the wrapper then returns what the Windows function returns on failure.
 #ifdef IVRO_FAULT_TESTING
 #define IVRO_FAIL_ON(operation, handle, failed)                                                                        \
     do {                                                                                                               \
-        if (PlatformCallFails(OP_##operation, handle))                                                                 \
+        if (OsCallFails(OP_##operation, handle))                                                                 \
             return failed;                                                                                             \
     } while (0)
 #else
@@ -32,7 +32,7 @@ HANDLE OsCreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTE
     IVRO_FAIL(CreateFileW, INVALID_HANDLE_VALUE);
     HANDLE handle = CreateFileW(name, access, share, security, disposition, flags, model);
 #ifdef IVRO_FAULT_TESTING
-    PlatformOpened(handle, access);
+    OsHandleOpened(handle, access);
 #endif
     return handle;
 }
@@ -41,7 +41,7 @@ BOOL OsCloseHandle(HANDLE handle)
 {
     IVRO_FAIL_ON(CloseHandle, handle, FALSE);
 #ifdef IVRO_FAULT_TESTING
-    PlatformClosed(handle);
+    OsHandleClosed(handle);
 #endif
     return CloseHandle(handle);
 }
@@ -75,7 +75,7 @@ BOOL OsReadFile(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* o
     IVRO_FAIL_ON(ReadFile, file, (*read = 0, FALSE));
 #ifdef IVRO_FAULT_TESTING
     BOOL result;
-    if (PlatformReadCut(file, bytes, size, read, overlapped, &result))
+    if (OsReadCut(file, bytes, size, read, overlapped, &result))
         return result;
 #endif
     return ReadFile(file, bytes, size, read, overlapped);
@@ -86,7 +86,7 @@ BOOL OsWriteFile(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVE
     IVRO_FAIL_ON(WriteFile, file, (*written = 0, FALSE));
 #ifdef IVRO_FAULT_TESTING
     BOOL result;
-    if (PlatformWriteCut(file, bytes, size, written, overlapped, &result))
+    if (OsWriteCut(file, bytes, size, written, overlapped, &result))
         return result;
 #endif
     return WriteFile(file, bytes, size, written, overlapped);
