@@ -256,7 +256,11 @@ int WINAPI f_expwrite(LPWSTR buffer)
     }
     HANDLE handle = args.standardOutput ? OsGetStdHandle(STD_OUTPUT_HANDLE) : reinterpret_cast<HANDLE>(args.handle);
 
-    // Everything after the separator is the text, commas and all.
+    // Everything after the separator is the text, commas and all: within
+    // the shell's buffer, less than a line's room (a caller's longer buffer
+    // gets the overflow message).
+    if (wcsnlen(args.text, MAX_ARG_LEN) >= MAX_ARG_LEN)
+        return ReportError(L"Buffer overflow");
     wcscpy(line, args.text);
     if (ExpandEscapes(line, nullptr) == RESULT_OVERFLOW || wcslen(line) >= MAX_ARG_LEN - 2)
         return ReportError(L"Buffer overflow");

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "plugin/functions.h"
 #include "plugin/host.h"
 #include "viewer_process.h"
 
@@ -564,32 +565,113 @@ void JudgeWrite(const WriteScene& scene, const Encoding& encoding, const WriteSt
 // standard handles of @expfind.
 
 struct CallScene {
-    const char* name;
-    const char* call;
+    std::string name;
+    std::string call;
     std::wstring argument; // {p}: a file that holds "x\ty" CR LF; {h}: its handle, open for reading
     // What the shell may say when the module cannot send standard error away.
     std::string aside = {};
 };
 
-const CallScene kCallScenes[] = {
-    {"@escapify", "f_escapify", L"x\u00e9"},
-    {"@escapify overflowing", "f_escapify", std::wstring(5000, L'\t')},
-    {"@expreplace", "f_expreplace", L"q,x,0,q\u00e9"},
-    {"@expreplace with bad flags", "f_expreplace", L"a,b,z,abc"},
-    {"@escenv", "f_escenv", L"IVRO_XE"},
-    {"@escenv of a bad name", "f_escenv", L"1x"},
-    {"@escline", "f_escline", L"{p},0"},
-    {"@escline of a name too long", "f_escline", std::wstring(8185, L'a')},
-    {"@escread", "f_escread", L"{h}"},
-    {"@escread of a bad handle", "f_escread", std::wstring(8185, L'a')},
-    {"@expcmp with bad flags", "f_expcmp", L"a,b,z"},
-    // @exp and EXPECHO complain only of a text longer than a shell hands
-    // over (8192 units here: the call gets a buffer of that size and more).
-    {"@exp too long", "f_exp", kTooLong},
-    {"EXPECHO too long", "expecho", L" " + kTooLong},
-    {"@expfind with an offset", "f_expfind", L"abcb,b,1,0,1+1"},
-    {"@expfind with a bad offset", "f_expfind", L"abcb,b,1,0,1+", kBadExpression},
+// An argument for each parameter that the functions' syntax lines name: an
+// ordinary one, and those the functions report as faults (or cannot take
+// whole). A function of the table is swept with all its arguments ordinary,
+// then with each parameter's faulty ones in turn; a parameter of a new name
+// needs its row here.
+struct ParameterKind {
+    const char* name;
+    std::wstring ordinary;
+    std::vector<std::wstring> faulty;
+    std::string aside = {}; // what the shell says of a faulty one
 };
+
+const std::wstring kTabs(5000, L'\t'); // escaped, more than a buffer holds
+const std::wstring kTooLongName(8185, L'a');
+
+const ParameterKind kParameterKinds[] = {
+    {"text", L"x\u00e9", {kTabs, kTooLong}},
+    {"string", L"q\u00e9b", {kTabs, kTooLong}},
+    {"s1", L"a", {kTooLong}},
+    {"s2", L"b", {}},
+    {"sub", L"b", {}},
+    {"from", L"q", {L""}},
+    {"to", L"x", {}},
+    {"name", L"IVRO_XE", {L"1x"}},
+    {"file", L"{p}", {kTooLongName}},
+    {"handle", L"{h}", {kTooLongName}},
+    {"n", L"0", {L"x"}},
+    {"flags", L"0", {L"z"}},
+    // The evaluator complains of an offset it cannot read.
+    {"offset", L"1+1", {L"1+"}, kBadExpression},
+};
+
+// The parameters of a syntax line, "%@name[a,b[,c]]" or "COMMAND a".
+std::vector<std::string> ParametersOf(const std::string& syntax)
+{
+    std::vector<std::string> parameters;
+    const size_t open = syntax.find_first_of("[ ");
+    if (open == std::string::npos)
+        return parameters;
+    std::string name;
+    for (size_t i = open + 1; i <= syntax.size(); ++i) {
+        const char c = i < syntax.size() ? syntax[i] : ',';
+        if (c == ',' || c == '[' || c == ']' || c == ' ') {
+            if (!name.empty())
+                parameters.push_back(name);
+            name.clear();
+        } else {
+            name += c;
+        }
+    }
+    return parameters;
+}
+
+// The scenes of every function of the table that takes arguments.
+std::vector<CallScene> CallScenes()
+{
+    struct Function {
+        const char* name;
+        const char* call;
+        const char* syntax;
+    };
+    static const Function kFunctions[] = {
+#define IVRO_SWEPT_FUNCTION(name, export, page, syntax, summary) {name, #export, syntax},
+        IVRO_FUNCTIONS(IVRO_SWEPT_FUNCTION)
+#undef IVRO_SWEPT_FUNCTION
+    };
+    std::vector<CallScene> scenes;
+    for (const Function& function : kFunctions) {
+        std::vector<const ParameterKind*> kinds;
+        for (const std::string& parameter : ParametersOf(function.syntax)) {
+            const ParameterKind* kind = nullptr;
+            for (const ParameterKind& each : kParameterKinds)
+                if (parameter == each.name)
+                    kind = &each;
+            if (kind == nullptr)
+                ADD_FAILURE() << function.name << " takes " << parameter
+                              << ", which has no row in kParameterKinds: the sweep cannot call it";
+            else
+                kinds.push_back(kind);
+        }
+        if (kinds.empty())
+            continue;
+        // A command's text follows its name and a blank; a function's
+        // arguments are separated by commas.
+        const bool command = function.name[0] != '@';
+        auto argument = [&](size_t faulty, const std::wstring& value) {
+            std::wstring joined = command ? L" " : L"";
+            for (size_t k = 0; k < kinds.size(); ++k)
+                joined += (k > 0 ? L"," : L"") + (k == faulty ? value : kinds[k]->ordinary);
+            return joined;
+        };
+        scenes.push_back({function.name, function.call, argument(kinds.size(), L"")});
+        for (size_t k = 0; k < kinds.size(); ++k)
+            for (size_t f = 0; f < kinds[k]->faulty.size(); ++f)
+                scenes.push_back({std::string(function.name) + ", its " + kinds[k]->name + " faulty (" +
+                                      std::to_string(f + 1) + ")",
+                                  function.call, argument(k, kinds[k]->faulty[f]), kinds[k]->aside});
+    }
+    return scenes;
+}
 
 // The settings a failed read may stand for: the call with one of them unset.
 const wchar_t* const kSettings[] = {L"Ivro_Chars", L"Ivro_Flags", L"IVRO_XE"};
@@ -1338,15 +1420,16 @@ TEST_P(SweepUnder, OtherExports)
 {
     const Rules rules = GetParam();
     Tally tally;
-    for (const CallScene& scene : kCallScenes) {
-        SCOPED_TRACE(std::string(scene.name) + ", " + Name(rules));
+    const std::vector<CallScene> scenes = CallScenes();
+    for (const CallScene& scene : scenes) {
+        SCOPED_TRACE(scene.name + ", " + Name(rules));
         // The call's own outcome, and what it gives with each setting unset
         // and, for failures that persist, with any of them unset.
         Outcome clean;
         std::vector<std::wstring> unsetTexts, anyUnsetTexts;
         auto call = [&]() {
             CallStage stage(scene);
-            return Call(scene.call, stage.Argument());
+            return Call(scene.call.c_str(), stage.Argument());
         };
         const size_t settings = std::size(kSettings);
         for (unsigned unset = 1; unset < 1u << settings; ++unset) {
@@ -1363,7 +1446,7 @@ TEST_P(SweepUnder, OtherExports)
             for (size_t i = 0; i < settings; ++i)
                 SetEnvironmentVariableW(kSettings[i], values[i]);
         }
-        tally.Add(Run(scene.call, {}, false, [&] { clean = call(); }, [&](const std::vector<Fault>& faults, Later*) {
+        tally.Add(Run(scene.call.c_str(), {}, false, [&] { clean = call(); }, [&](const std::vector<Fault>& faults, Later*) {
             const std::wstring expansion = ShellExpand(L"%_expansion");
             const Outcome outcome = RunArmed(faults, nullptr, call);
             JudgeCall(scene, faults.front(), clean, faults.front().persists ? anyUnsetTexts : unsetTexts, outcome,
@@ -1374,7 +1457,7 @@ TEST_P(SweepUnder, OtherExports)
         if (HasFailure())
             return;
     }
-    Summary("the other exports", rules, tally, std::size(kCallScenes));
+    Summary("the other exports", rules, tally, scenes.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, SweepUnder, ::testing::Values(Rules::kWine, Rules::kWindows),

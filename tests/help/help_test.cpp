@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <vector>
 
 #include "harness.h"
+#include "plugin/functions.h"
 #include "plugin/host.h"
 #include "viewer_process.h"
 
@@ -146,18 +148,27 @@ TEST_F(HelpViewer, EveryNameOpensItsTopicInAnyCase)
 {
     std::wstring chm = Make(TempDir() + L"\\Ivro.chm");
     SetEnvironmentVariableW(L"IvroHelp", TempDir().c_str());
-    const struct {
-        const wchar_t* name;
-        const wchar_t* topic;
-    } names[] = {
-        {L"@exp", L"f_exp"},           {L"@EXP", L"f_exp"},           {L"@ExP", L"f_exp"},
-        {L"@escapify", L"f_escapify"}, {L"@EscEnv", L"f_escenv"},     {L"@escline", L"f_escline"},
-        {L"@ESCREAD", L"f_escread"},   {L"@expcmp", L"f_expcmp"},     {L"@expFind", L"f_expfind"},
-        {L"@expreplace", L"f_expreplace"}, {L"@expwrite", L"f_expwrite"}, {L"_ivrover", L"v_ivrover"},
-        {L"_IVROVER", L"v_ivrover"},   {L"expecho", L"expecho"},      {L"EXPECHO", L"expecho"},
+    // Each name of the table as it stands, in capitals and in mixed case.
+    struct Named {
+        std::wstring name;
+        std::wstring topic;
     };
+    std::vector<Named> names;
+#define IVRO_HELP_NAME(name, export, page, ...) names.push_back({L"" name, L"" page});
+    IVRO_FUNCTIONS(IVRO_HELP_NAME)
+#undef IVRO_HELP_NAME
+    for (size_t i = 0, count = names.size(); i < count; ++i) {
+        std::wstring upper = names[i].name, mixed = names[i].name;
+        for (size_t k = 0; k < upper.size(); ++k) {
+            upper[k] = wchar_t(towupper(upper[k]));
+            if (k % 2 == 1)
+                mixed[k] = upper[k];
+        }
+        names.push_back({upper, names[i].topic});
+        names.push_back({mixed, names[i].topic});
+    }
     size_t started = 0;
-    for (const auto& n : names) {
+    for (const Named& n : names) {
         HelpCall call = CallHelp(n.name, ++started);
         EXPECT_EQ(call.result, 1) << Show(n.name);
         ASSERT_EQ(call.launches.size(), started) << Show(n.name);

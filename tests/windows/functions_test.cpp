@@ -1,5 +1,6 @@
-// @escenv, @escline, @escread, @expcmp, @expreplace, @expfind and @expwrite
-// in the real module, called as the shell calls them.
+// The functions built on the engine, those that read files and handles and
+// those that take several arguments, in the real module, called as the shell
+// calls them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
