@@ -94,8 +94,10 @@ NAMED_LIST = os.path.join(ROOT, 'scripts', 'mutation-named.txt')
 SEED = 38
 MIN_PER_FILE = 6
 CORE_FILES = [
-    'escape/args.cpp', 'escape/chars.cpp', 'escape/chars.h', 'escape/escapify.cpp', 'escape/expand.cpp',
-    'escape/numbers.cpp', 'escape/scratch.cpp', 'escape/simd.cpp', 'functions/argument_readers.cpp',
+    'escape/args.cpp', 'escape/block_writer.h', 'escape/chars.cpp', 'escape/chars.h',
+    'escape/escape_forms.cpp', 'escape/escapify.cpp', 'escape/escapify_parts.h', 'escape/expand.cpp',
+    'escape/numbers.cpp', 'escape/ordinary_scan.cpp', 'escape/ordinary_scan_avx2.cpp', 'escape/ordinary_scan_sse2.h',
+    'escape/scratch.cpp', 'escape/simd.cpp', 'escape/unit_writer.h', 'functions/argument_readers.cpp',
     'functions/search.cpp',
 ]
 MODULE_FILES = ['functions/write.cpp', 'functions/find.cpp', 'plugin/help.cpp']
