@@ -52,6 +52,11 @@ add_subdirectory(tests/native)
 find_program(IVRO_PYTHON3 python3 REQUIRED)
 add_test(NAME doc_tables COMMAND ${IVRO_PYTHON3} ${CMAKE_SOURCE_DIR}/docs/help/check_tables.py --source ${CMAKE_SOURCE_DIR})
 
+# The lists of the module's functions that stay written out (Ivro.def, the
+# plug-in test's own list, the READMEs' links, the example) against the table
+# of functions, plugin/functions.h.
+add_test(NAME function_lists COMMAND ${IVRO_PYTHON3} ${CMAKE_SOURCE_DIR}/scripts/function_lists.py --source ${CMAKE_SOURCE_DIR})
+
 # Every text of the tree that shows the version (READMEs, help pages, expected
 # outputs, tests) against plugin/version.h.
 add_test(NAME version_copies

@@ -13,10 +13,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "escape/text.h"
+#include "plugin/functions.h"
 #include "plugin/host.h"
 #include "plugin/protocol.h"
 #include "shell/host_api.h"
@@ -77,12 +80,14 @@ std::wstring Text(unsigned i, size_t n)
     return text.substr(0, n);
 }
 
-// The module's exports, found again after every load.
+// The module's exports, found again after every load: those of the
+// protocol, and each function of the table by its export's name.
 struct Exports {
     GetPluginInfoProc info;
     HelpProc help;
     UsageProc usage;
-    BufferProc exp, escapify, escenv, escline, escread, expcmp, expreplace, expfind, expwrite, ivrover, expecho;
+    std::map<std::string, BufferProc> functions;
+    std::set<std::string> called;
 
     void Find()
     {
@@ -90,17 +95,25 @@ struct Exports {
         info = ::Find<GetPluginInfoProc>("GetPluginInfo");
         help = ::Find<HelpProc>("Help");
         usage = ::Find<UsageProc>("Usage");
-        exp = ::Find<BufferProc>("f_exp");
-        escapify = ::Find<BufferProc>("f_escapify");
-        escenv = ::Find<BufferProc>("f_escenv");
-        escline = ::Find<BufferProc>("f_escline");
-        escread = ::Find<BufferProc>("f_escread");
-        expcmp = ::Find<BufferProc>("f_expcmp");
-        expreplace = ::Find<BufferProc>("f_expreplace");
-        expfind = ::Find<BufferProc>("f_expfind");
-        expwrite = ::Find<BufferProc>("f_expwrite");
-        ivrover = ::Find<BufferProc>("_ivrover");
-        expecho = ::Find<BufferProc>("expecho");
+#define IVRO_SOAKED_FUNCTION(name, export, ...) functions[#export] = ::Find<BufferProc>(#export);
+        IVRO_FUNCTIONS(IVRO_SOAKED_FUNCTION)
+#undef IVRO_SOAKED_FUNCTION
+    }
+
+    // The function `name` exports, noted as called.
+    BufferProc operator[](const char* name)
+    {
+        called.insert(name);
+        return functions.at(name);
+    }
+
+    // A function of the table that a round does not call, or "".
+    std::string Uncalled() const
+    {
+        for (const auto& function : functions)
+            if (called.count(function.first) == 0)
+                return function.first;
+        return "";
     }
 };
 
@@ -209,33 +222,35 @@ struct Workspace {
 
 // One round: every export but the protocol's start and end, on text chosen
 // by `i`, and a real help request when `help` is set. Returns the calls made.
-unsigned CallEveryExport(const Exports& x, Workspace& w, unsigned i, bool realHelp)
+unsigned CallEveryExport(Exports& x, Workspace& w, unsigned i, bool realHelp)
 {
     const size_t n = (i * 37) % 600;
     const std::wstring text = Text(i, n);
     x.info();
-    Call(x.exp, text);
-    Call(x.escapify, text);
-    Call(x.escenv, i % 3 ? L"IVRO_SOAK" : L"%IVRO_NOT_SET");
-    Call(x.escline, w.lines + L"," + std::to_wstring(i % 4));
-    if (Call(x.escread, w.readHandle) == L"**EOF**") {
+    Call(x["f_exp"], text);
+    Call(x["f_escapify"], text);
+    Call(x["f_escenv"], i % 3 ? L"IVRO_SOAK" : L"%IVRO_NOT_SET");
+    Call(x["f_escline"], w.lines + L"," + std::to_wstring(i % 4));
+    if (Call(x["f_escread"], w.readHandle) == L"**EOF**") {
         w.CloseReading();
         w.OpenForReading();
     }
-    Call(x.expcmp, text + L"," + Text(i + 1, n) + L"," + std::to_wstring(i % 2));
-    Call(x.expreplace, L"a,\\t," + std::to_wstring(i % 8) + L"," + text);
-    Call(x.expfind, text + L",a," + std::to_wstring(int(i % 5) - 2) + L"," + std::to_wstring(i % 16) + L"," +
+    Call(x["f_expcmp"], text + L"," + Text(i + 1, n) + L"," + std::to_wstring(i % 2));
+    Call(x["f_expreplace"], L"a,\\t," + std::to_wstring(i % 8) + L"," + text);
+    Call(x["f_expfind"], text + L",a," + std::to_wstring(int(i % 5) - 2) + L"," + std::to_wstring(i % 16) + L"," +
                         std::to_wstring(i % 7) + L"+1");
-    Call(x.expwrite, w.fileHandle + L"," + text.substr(0, 80));
-    Call(x.ivrover, L"");
-    Call(x.expecho, L" " + text);
+    Call(x["f_expwrite"], w.fileHandle + L"," + text.substr(0, 80));
+    Call(x["_ivrover"], L"");
+    Call(x["expecho"], L" " + text);
     wchar_t name[] = L"expecho";
     wchar_t out[1024];
     x.usage(name, out);
     wchar_t noName[] = L"@nosuch";
     x.help(noName);
+    // Each function, and GetPluginInfo, Usage and Help.
+    const unsigned calls = unsigned(x.functions.size()) + 3;
     if (!realHelp)
-        return 14;
+        return calls;
     // The stand-in viewer starts; the next request or the unloading ends it.
     wchar_t topic[] = L"@exp";
     x.help(topic);
@@ -243,7 +258,7 @@ unsigned CallEveryExport(const Exports& x, Workspace& w, unsigned i, bool realHe
     // The written file grows; start it again now and then.
     SetFilePointer(w.file, 0, nullptr, FILE_BEGIN);
     SetEndOfFile(w.file);
-    return 15;
+    return calls + 1;
 }
 
 void Report(HANDLE report, const char* line)
@@ -335,5 +350,11 @@ int wmain(int argc, wchar_t** argv)
                  reload ? 0 : 2, memoryBound / 1024);
         Report(report, line);
     }
-    return flat ? 0 : 1;
+    // A function of the table that no round calls is left out of the soak.
+    const std::string uncalled = x.Uncalled();
+    if (!uncalled.empty()) {
+        snprintf(line, sizeof line, "soak: FAILED: no round calls %s\r\n", uncalled.c_str());
+        Report(report, line);
+    }
+    return flat && uncalled.empty() ? 0 : 1;
 }
