@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the release of the checked-out commit in a fresh Debian 12 root, a
-# minimal system made by debootstrap with Debian's own package sources (the
-# release, its updates and its security updates), where scripts/release.sh
+# minimal system made by debootstrap with the package sources of this
+# machine (the mirrors it takes Debian 12, its updates and its security
+# updates from, as apt reads its own sources), where scripts/release.sh
 # installs everything it needs itself; builds it here too, and compares the
 # two file by file (cmake/release.py compare): every shipped file must be the
 # same, and where the two machines differ, it says in what. Both are built
 # from clones of the commit, so uncommitted changes are in neither. Needs
-# root and Debian's mirror; the root stays in FOLDER (default
+# root and those mirrors; the root stays in FOLDER (default
 # build/fresh-root), and a second run only builds, with whatever packages
 # the root then has (an older point release installed there, say).
 #   scripts/release-in-fresh-root.sh [FOLDER]
@@ -19,24 +20,32 @@ dir=$(cd "$dir" && pwd)
 [ "$(id -u)" = 0 ] || { echo "release-in-fresh-root: debootstrap and chroot need root" >&2; exit 1; }
 commit=$(git -C "$ROOT" rev-parse HEAD)
 
+# mirror SUITE: the address this machine's package sources take SUITE's
+# main component from (the first, where several do), as apt reads them.
+mirror() {
+    apt-get indextargets --format '$(SITE) $(RELEASE) $(COMPONENT)' 'Created-By: Packages' |
+        awk -v suite="$1" '$2 == suite && $3 == "main" { print $1; exit }'
+}
+
 if [ ! -x "$dir/bin/bash" ]; then
+    main_mirror=$(mirror bookworm) updates_mirror=$(mirror bookworm-updates)
+    security_mirror=$(mirror bookworm-security)
+    [ -n "$main_mirror" ] || {
+        echo "release-in-fresh-root: this machine's package sources have no bookworm main" >&2
+        exit 1
+    }
     dpkg-query -W -f='${Status}' debootstrap 2>/dev/null | grep -q 'install ok installed' ||
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
-    debootstrap --variant=minbase bookworm "$dir" http://deb.debian.org/debian >"$dir.debootstrap.log"
+    debootstrap --variant=minbase bookworm "$dir" "$main_mirror" >"$dir.debootstrap.log"
     rm -f "$dir/etc/apt/sources.list"
-    cat >"$dir/etc/apt/sources.list.d/debian.sources" <<'EOF'
-Types: deb
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-
-Types: deb
-URIs: http://deb.debian.org/debian-security
-Suites: bookworm-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
+    # The same sources in the root; a suite this machine does not take is
+    # left out.
+    for entry in "$main_mirror bookworm" "$updates_mirror bookworm-updates" "$security_mirror bookworm-security"; do
+        read -r uri suite <<<"$entry"
+        [ -n "$suite" ] || continue
+        printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\n' "$uri" "$suite"
+        printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n'
+    done >"$dir/etc/apt/sources.list.d/debian.sources"
 fi
 cp /etc/resolv.conf "$dir/etc/resolv.conf"
 
