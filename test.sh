@@ -49,6 +49,6 @@ echo "== fuzz targets, 10 seconds each (fuzz/run.sh runs them longer)"
 (cd "$FUZZ_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
 echo "== Windows tests under wine, with an X server of their own"
 xvfb-run -a -s "-screen 0 1280x1024x24" scripts/windows-tests.sh || status=1
-echo "== the release of the commit, built twice in two clones and compared"
+echo "== the release of the commit, built twice (the tree unchanged and a clone, or two clones) and compared"
 scripts/check-reproducible.sh || status=1
 exit $status

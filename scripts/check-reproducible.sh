@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Builds the release (scripts/release.sh) twice, in two clones of the
-# checked-out commit in folders of different names, a few seconds apart, and
-# compares every release file byte for byte: both archives, BUILDINFO and
-# SHA256SUMS beside them, and each file inside the archives. When the working
-# tree is that commit, unchanged, the release built in it (build/release,
-# made again here) must be the same too. Uncommitted changes are not in the
-# clones: commit first to check them.
+# Builds the release (scripts/release.sh) twice, in folders of different
+# names a few seconds apart, and compares every release file byte for byte:
+# both archives, BUILDINFO and SHA256SUMS beside them, and each file inside
+# the archives. When the working tree is the checked-out commit, unchanged,
+# the two are the release built in it (build/release, made again here) and
+# one clone of the commit; otherwise two clones. Uncommitted changes are not
+# in the clones: commit first to check them.
 #
 # Given a release folder made elsewhere (the two archives, BUILDINFO and
 # SHA256SUMS, as published), it rebuilds that release instead: the commit,
@@ -51,7 +51,11 @@ else
     unset SOURCE_DATE_EPOCH IVRO_REPORT_ADDRESS
 fi
 
+# The working tree, when it is the commit unchanged, is one of the two.
+here=
+[ -n "$recorded" ] || [ -n "$(git -C "$ROOT" status --porcelain)" ] || here=$ROOT
 trees=("$work/one" "$work/a-clone-with-a-longer-name")
+[ -z "$here" ] || trees=("$work/a-clone-with-a-longer-name")
 for tree in "${trees[@]}"; do
     git clone --quiet --no-checkout "$ROOT" "$tree"
     git -C "$tree" checkout --quiet --detach "$commit"
@@ -64,7 +68,16 @@ for tree in "${trees[@]}"; do
 done
 rebuilt=${trees[0]}/build/release
 status=0
-count=$(compare "$rebuilt" "${trees[1]}/build/release") || status=1
+if [ -n "$here" ]; then
+    if ! "$ROOT/scripts/release.sh" >"$work/here.log" 2>&1; then
+        cat "$work/here.log" >&2
+        echo "check-reproducible: the release does not build in $ROOT" >&2
+        exit 1
+    fi
+    count=$(compare "$ROOT/build/release" "$rebuilt") || status=1
+else
+    count=$(compare "$rebuilt" "${trees[1]}/build/release") || status=1
+fi
 
 if [ -n "$recorded" ]; then
     note=$(compare "$recorded" "$rebuilt" 2>&1 >/dev/null) || status=1
@@ -74,18 +87,12 @@ if [ -n "$recorded" ]; then
     else
         also=", and every file a user gets is the same as in $recorded (the machines differ, as said above)"
     fi
-elif [ -z "$(git -C "$ROOT" status --porcelain)" ]; then
-    if ! "$ROOT/scripts/release.sh" >"$work/here.log" 2>&1; then
-        cat "$work/here.log" >&2
-        echo "check-reproducible: the release does not build in $ROOT" >&2
-        exit 1
-    fi
-    compare "$ROOT/build/release" "$rebuilt" >/dev/null || status=1
-    also=" and in $ROOT"
+elif [ -n "$here" ]; then
+    also=" (the working tree and a clone)"
 else
-    also=" (the working tree has changes, so its own release is left out)"
+    also=" (two clones: the working tree has changes, so its own release is left out)"
 fi
 if [ $status = 0 ]; then
-    echo "The release of $commit, $count (the archives' contents among them), is the same byte for byte in two clones$also."
+    echo "The release of $commit, $count (the archives' contents among them), is the same byte for byte in two builds$also."
 fi
 exit $status
