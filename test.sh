@@ -10,45 +10,69 @@ set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/common.sh
 
+# took WHAT: how long WHAT took since the last such line, for the run's
+# account of its time at the end.
+timings=() last=$SECONDS
+took() {
+    timings+=("$(printf '%4d s  %s' $((SECONDS - last)) "$1")")
+    last=$SECONDS
+}
+trap 'echo "== where the time went"; printf "%s\n" "${timings[@]}"' EXIT
+
 scripts/install-deps.sh
+took "installing what is missing"
 
 configure_native
 cmake --build "$NATIVE_BUILD"
+took "the native build"
 configure_native_scalar
 cmake --build "$SCALAR_BUILD"
+took "the native build without the vector paths"
 configure_native_tsan
 cmake --build "$TSAN_BUILD" --target core_tests
+took "the ThreadSanitizer build"
 configure_fuzz
 cmake --build "$FUZZ_BUILD"
+took "the fuzz build"
 configure_native_emulated
 cmake --build "$EMULATED_BUILD" --target core_tests
+took "the build for QEMU"
 for platform in "${PLATFORMS[@]}"; do
     dir=$(win_build "$platform")
     configure_windows "$platform"
     cmake --build "$dir"
     prepare_wine_prefix "$dir"
+    took "the $platform build and its wine prefix"
 done
 scripts/release.sh
+took "the release"
 
 status=0
 echo "== native tests"
 (cd "$NATIVE_BUILD" && ctest --output-on-failure --timeout 300) || status=1
+took "the native tests"
 echo "== native tests without the SSE2 paths"
 (cd "$SCALAR_BUILD" && ctest --output-on-failure --timeout 300) || status=1
+took "the native tests without the vector paths"
 # The sweeps over every character run on one thread, where ThreadSanitizer
 # has nothing to find, and would take two thirds of its run.
 echo "== native core tests under ThreadSanitizer"
 (cd "$TSAN_BUILD" &&
     GTEST_FILTER='-RoundTrip.EveryBmpCharacter*:ExpandEscapes.EveryCodePointThroughLongEscape*' \
         ctest --output-on-failure --timeout 300 -R '^core_tests$') || status=1
+took "the tests under ThreadSanitizer"
 echo "== native tests under QEMU: the SSE2 path without AVX2$(has_avx2 || echo ', the AVX2 path (this processor has none)')"
 emulated='^core_tests_(sse2_without_avx2|avx2_refused)$'
 has_avx2 || emulated="$emulated|^core_tests_avx2\$"
 (cd "$EMULATED_BUILD" && ctest --output-on-failure --timeout 300 -R "$emulated") || status=1
+took "the tests under QEMU"
 echo "== fuzz targets, 10 seconds each (fuzz/run.sh runs them longer)"
 (cd "$FUZZ_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
+took "the fuzz targets"
 echo "== Windows tests under wine, with an X server of their own"
 xvfb-run -a -s "-screen 0 1280x1024x24" scripts/windows-tests.sh || status=1
+took "the Windows tests"
 echo "== the release of the commit, built twice (the tree unchanged and a clone, or two clones) and compared"
 scripts/check-reproducible.sh || status=1
+took "the release built again and compared"
 exit $status
