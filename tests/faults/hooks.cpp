@@ -66,7 +66,6 @@ int Arm(const Armed& armed)
     return -2;
 }
 
-
 // Windows' rules for a call on a file handle, by the rights the handle was
 // opened with: CreateFileW's access, its generic rights mapped to a file's
 // (GENERIC_READ to FILE_GENERIC_READ, GENERIC_WRITE to FILE_GENERIC_WRITE),
