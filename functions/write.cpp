@@ -259,9 +259,10 @@ int WINAPI f_expwrite(LPWSTR buffer)
     // Everything after the separator is the text, commas and all: within
     // the shell's buffer, less than a line's room (a caller's longer buffer
     // gets the overflow message).
-    if (wcsnlen(args.text, MAX_ARG_LEN) >= MAX_ARG_LEN)
+    const size_t length = wcsnlen(args.text, MAX_ARG_LEN);
+    if (length >= MAX_ARG_LEN)
         return ReportError(L"Buffer overflow");
-    wcscpy(line, args.text);
+    wmemcpy(line, args.text, length + 1);
     if (ExpandEscapes(line, nullptr) == RESULT_OVERFLOW || wcslen(line) >= MAX_ARG_LEN - 2)
         return ReportError(L"Buffer overflow");
     wcscat(line, L"\r\n");

@@ -90,7 +90,7 @@ void OsHandleClosed(HANDLE handle);
 // the first bytes of the write and sets *written and *result as the write
 // then reports them.
 bool OsWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
-                      BOOL* result);
+                BOOL* result);
 // For a read: whether it is to read a part and then fail. If so, the hook
 // itself reads the first bytes (the position moves past them) and sets
 // *read and *result as the read then reports them.

@@ -74,35 +74,34 @@ int Arm(const Armed& armed)
 // cut the file there. One row for each operation of the seam.
 struct AccessRule {
     OsOperation operation;
-    bool onFile;  // the call acts on a file or device handle
-    DWORD needs;  // any one of these rights; 0: none
+    DWORD needs; // any one of these rights; 0: none (or no file handle)
     const char* rule;
 };
 
 constexpr AccessRule kWindowsRules[] = {
-    {OP_ReadFile, true, FILE_READ_DATA, "ReadFile: the handle needs GENERIC_READ"},
-    {OP_WriteFile, true, FILE_WRITE_DATA | FILE_APPEND_DATA,
+    {OP_ReadFile, FILE_READ_DATA, "ReadFile: the handle needs GENERIC_READ"},
+    {OP_WriteFile, FILE_WRITE_DATA | FILE_APPEND_DATA,
      "WriteFile: GENERIC_WRITE or FILE_APPEND_DATA; a handle with FILE_APPEND_DATA and not FILE_WRITE_DATA writes "
      "at the end of the file whatever its position, and stands just after what it wrote"},
-    {OP_SetEndOfFile, true, FILE_WRITE_DATA,
+    {OP_SetEndOfFile, FILE_WRITE_DATA,
      "SetEndOfFile: GENERIC_WRITE; the end of the file is set with FILE_WRITE_DATA, which appending alone lacks"},
-    {OP_GetFileInformationByHandle, true, FILE_READ_ATTRIBUTES,
+    {OP_GetFileInformationByHandle, FILE_READ_ATTRIBUTES,
      "GetFileInformationByHandle: FILE_READ_ATTRIBUTES, which every handle of CreateFileW has"},
-    {OP_GetConsoleMode, true, FILE_READ_DATA, "GetConsoleMode: the console handle needs GENERIC_READ"},
-    {OP_SetFilePointerEx, true, 0, "SetFilePointerEx: the position needs no right"},
-    {OP_GetFileType, true, 0, "GetFileType: needs no right"},
-    {OP_CloseHandle, true, 0, "CloseHandle: needs no right"},
-    {OP_GetStdHandle, false, 0, "GetStdHandle: no handle is used"},
-    {OP_SetStdHandle, false, 0, "SetStdHandle: the handle is kept, not used"},
-    {OP_CreateFileW, false, 0, "CreateFileW: opens a handle with the rights asked for, as the file allows"},
-    {OP_WideCharToMultiByte, false, 0, "WideCharToMultiByte: no handle"},
-    {OP_GetEnvironmentVariableW, false, 0, "GetEnvironmentVariableW: no handle"},
-    {OP_GetModuleFileNameW, false, 0, "GetModuleFileNameW: no handle"},
-    {OP_GetSystemWindowsDirectoryW, false, 0, "GetSystemWindowsDirectoryW: no handle"},
-    {OP_GetSystemDirectoryW, false, 0, "GetSystemDirectoryW: no handle"},
-    {OP_GetFileAttributesW, false, 0, "GetFileAttributesW: no handle"},
-    {OP_CreateProcessW, false, 0, "CreateProcessW: no file handle"},
-    {OP_TerminateProcess, false, 0, "TerminateProcess: a process handle, not a file's"},
+    {OP_GetConsoleMode, FILE_READ_DATA, "GetConsoleMode: the console handle needs GENERIC_READ"},
+    {OP_SetFilePointerEx, 0, "SetFilePointerEx: the position needs no right"},
+    {OP_GetFileType, 0, "GetFileType: needs no right"},
+    {OP_CloseHandle, 0, "CloseHandle: needs no right"},
+    {OP_GetStdHandle, 0, "GetStdHandle: no handle is used"},
+    {OP_SetStdHandle, 0, "SetStdHandle: the handle is kept, not used"},
+    {OP_CreateFileW, 0, "CreateFileW: opens a handle with the rights asked for, as the file allows"},
+    {OP_WideCharToMultiByte, 0, "WideCharToMultiByte: no handle"},
+    {OP_GetEnvironmentVariableW, 0, "GetEnvironmentVariableW: no handle"},
+    {OP_GetModuleFileNameW, 0, "GetModuleFileNameW: no handle"},
+    {OP_GetSystemWindowsDirectoryW, 0, "GetSystemWindowsDirectoryW: no handle"},
+    {OP_GetSystemDirectoryW, 0, "GetSystemDirectoryW: no handle"},
+    {OP_GetFileAttributesW, 0, "GetFileAttributesW: no handle"},
+    {OP_CreateProcessW, 0, "CreateProcessW: no file handle"},
+    {OP_TerminateProcess, 0, "TerminateProcess: a process handle, not a file's"},
 };
 
 constexpr bool EveryOperationRuled()
@@ -175,9 +174,7 @@ bool RefusedByTheRules(OsOperation operation, HANDLE handle)
     if (rights == kUnknown)
         return false;
     for (const AccessRule& rule : kWindowsRules) {
-        if (rule.operation != operation || !rule.onFile)
-            continue;
-        if (rule.needs != 0 && (rights & rule.needs) == 0) {
+        if (rule.operation == operation && rule.needs != 0 && (rights & rule.needs) == 0) {
             SetLastError(ERROR_ACCESS_DENIED);
             return true;
         }
@@ -261,8 +258,7 @@ bool Cut(bool* due, const Armed& cut, DWORD size, bool failedCountsNone, DWORD* 
 
 } // namespace
 
-bool OsWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped,
-                      BOOL* result)
+bool OsWriteCut(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* overlapped, BOOL* result)
 {
     return Cut(&g_cutDue, g_cut, size, false, written, result,
                [&](DWORD part) { return WriteFile(file, bytes, part, written, overlapped) != 0; });

@@ -1210,9 +1210,12 @@ TEST_F(PlatformFailure, ExportsWithoutRowsCallNothing)
 // as a Fault counts them.
 using Later = std::map<std::string, std::pair<long, long>>;
 
-// Every call of every case of the sweep.
-class Sweep : public PlatformFailure {
+// Every call of every case of the sweep, under the rules of the parameter.
+class Sweep : public PlatformFailure, public ::testing::WithParamInterface<Rules> {
 protected:
+    void SetUp() override { SetRules(GetParam()); }
+    void TearDown() override { SetRules(Rules::kWine); }
+
     static void SetUpTestSuite()
     {
         PlatformFailure::SetUpTestSuite();
@@ -1362,13 +1365,7 @@ auto RunArmed(const std::vector<Fault>& faults, Later* later, Body body)
     return outcome;
 }
 
-class SweepUnder : public Sweep, public ::testing::WithParamInterface<Rules> {
-protected:
-    void SetUp() override { SetRules(GetParam()); }
-    void TearDown() override { SetRules(Rules::kWine); }
-};
-
-TEST_P(SweepUnder, ExpWrite)
+TEST_P(Sweep, ExpWrite)
 {
     const Rules rules = GetParam();
     Tally tally;
@@ -1416,7 +1413,7 @@ TEST_P(SweepUnder, ExpWrite)
     Summary("@expwrite", rules, tally, scenes);
 }
 
-TEST_P(SweepUnder, OtherExports)
+TEST_P(Sweep, OtherExports)
 {
     const Rules rules = GetParam();
     Tally tally;
@@ -1460,7 +1457,7 @@ TEST_P(SweepUnder, OtherExports)
     Summary("the other exports", rules, tally, scenes.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rules, SweepUnder, ::testing::Values(Rules::kWine, Rules::kWindows),
+INSTANTIATE_TEST_SUITE_P(Rules, Sweep, ::testing::Values(Rules::kWine, Rules::kWindows),
                          [](const ::testing::TestParamInfo<Rules>& info) {
                              return info.param == Rules::kWine ? std::string("Wine") : std::string("Windows");
                          });
