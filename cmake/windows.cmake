@@ -159,6 +159,8 @@ set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
+target_compile_options(gtest PRIVATE ${IVRO_TEST_CODE_FLAGS})
+target_compile_options(gtest_main PRIVATE ${IVRO_TEST_CODE_FLAGS})
 
 # The folder of the help tests and the soak, beside a stand-in help viewer. A
 # percent sign in its name, as any folder may have: the module must find its

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ googletest                   # native build and tests
+    cmake ninja-build g++ googletest libgtest-dev      # native build and tests
     clang libclang-rt-14-dev                           # fuzzers
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix  # the Windows cross builds:
     binutils-mingw-w64-i686 mingw-w64-i686-dev         #   32-bit (x86)
