@@ -2,10 +2,10 @@
 # Installs what is missing, builds everything and runs every test: the native
 # unit tests of the portable core under the sanitizers (on each path of the
 # engine's scans, built without its vector paths, and under ThreadSanitizer),
-# a short run of each fuzz target, then for 32-bit and for 64-bit Windows the
+# a short run of each fuzz target, for 32-bit and for 64-bit Windows the
 # module, the stand-in shell, the core's tests and the end-to-end tests under
-# wine, and last the release, built twice from the commit and compared byte
-# for byte.
+# wine (beside the native tests), and last the release, built twice from the
+# commit and compared byte for byte.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/common.sh
@@ -17,10 +17,20 @@ took() {
     timings+=("$(printf '%4d s  %s' $((SECONDS - last)) "$1")")
     last=$SECONDS
 }
-trap 'echo "== where the time went"; printf "%s\n" "${timings[@]}"' EXIT
+prefixes_log=$(mktemp) windows_log=$(mktemp)
+trap 'rm -f "$prefixes_log" "$windows_log"; echo "== where the time went"; printf "%s\n" "${timings[@]}"' EXIT
 
 scripts/install-deps.sh
 took "installing what is missing"
+
+# A new wine prefix takes about 20 s, mostly waiting on wine: the two are
+# made while the rest builds.
+for platform in "${PLATFORMS[@]}"; do
+    configure_windows "$platform"
+done
+for platform in "${PLATFORMS[@]}"; do
+    prepare_wine_prefix "$(win_build "$platform")" &
+done >"$prefixes_log" 2>&1
 
 configure_native
 cmake --build "$NATIVE_BUILD"
@@ -38,16 +48,20 @@ configure_native_emulated
 cmake --build "$EMULATED_BUILD" --target core_tests
 took "the build for QEMU"
 for platform in "${PLATFORMS[@]}"; do
-    dir=$(win_build "$platform")
-    configure_windows "$platform"
-    cmake --build "$dir"
-    prepare_wine_prefix "$dir"
-    took "the $platform build and its wine prefix"
+    cmake --build "$(win_build "$platform")"
+    took "the $platform build"
 done
+wait
+cat "$prefixes_log"
+took "the wine prefixes, after the builds"
 scripts/release.sh
 took "the release"
 
 status=0
+# The Windows tests spend much of their time waiting on wine: they run beside
+# the native tests, and their output follows those.
+scripts/windows-tests.sh >"$windows_log" 2>&1 &
+windows=$!
 echo "== native tests"
 (cd "$NATIVE_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
 took "the native tests"
@@ -70,8 +84,9 @@ echo "== fuzz targets, 10 seconds each (fuzz/run.sh runs them longer)"
 (cd "$FUZZ_BUILD" && ctest --output-on-failure --timeout 300 -j2) || status=1
 took "the fuzz targets"
 echo "== Windows tests under wine, x86 and x64 at once, each with an X server of its own"
-scripts/windows-tests.sh || status=1
-took "the Windows tests"
+wait $windows || status=1
+cat "$windows_log"
+took "the Windows tests, after the native ones"
 echo "== the release of the commit, built twice (the tree unchanged and a clone, or two clones) and compared"
 scripts/check-reproducible.sh || status=1
 took "the release built again and compared"
