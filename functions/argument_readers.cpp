@@ -38,14 +38,6 @@ bool CopyArgument(const ArgList& list, int k, Unit* out)
     return true;
 }
 
-// Reads argument k as an unsigned number with nothing after it into *value.
-// A missing argument leaves *value as it is; false for one that is no number.
-bool ReadFlags(const ArgList& list, int k, uint32_t* value)
-{
-    const Unit* arg = list.args[k];
-    return arg == nullptr || ParseNumber(arg, nullptr, value) == RESULT_OK;
-}
-
 // The first comma or semicolon of `text`, or null.
 Unit* FindSeparator(Unit* text)
 {
@@ -58,7 +50,7 @@ Unit* FindSeparator(Unit* text)
 // Copies argument k into `out` and expands it there. Missing arguments leave
 // `out` as it is (the callers clear it) and count as expanded. Expansion never
 // makes a text longer, so an argument, which fits its buffer, does not
-// overflow it: the overflow statuses of the readers guard the documented
+// overflow it: the overflow faults of the rows guard the documented
 // messages against a change of the engine, and no input reaches them.
 bool ExpandArgument(const ArgList& list, int k, Unit* out, int32_t* map = nullptr, int* result = nullptr)
 {
@@ -73,60 +65,64 @@ bool ExpandArgument(const ArgList& list, int k, Unit* out, int32_t* map = nullpt
 
 } // namespace
 
-CompareStatus ReadCompareArguments(const ArgList& list, CompareArguments* args)
+ArgumentReading ReadArgumentRows(const ArgList& list, const ArgumentRow* rows, size_t count, void* args)
 {
-    args->first[0] = args->second[0] = 0;
-    args->flags = 0;
-    if (list.args[0] == nullptr)
-        return COMPARE_MISSING_STRING1;
-    if (!ExpandArgument(list, 0, args->first))
-        return COMPARE_OVERFLOW_STRING1;
-    if (list.args[1] == nullptr)
-        return COMPARE_MISSING_STRING2;
-    if (!ExpandArgument(list, 1, args->second))
-        return COMPARE_OVERFLOW_STRING2;
-    if (!ReadFlags(list, 2, &args->flags))
-        return COMPARE_BAD_FLAGS;
-    return COMPARE_OK;
-}
-
-ReplaceStatus ReadReplaceArguments(const ArgList& list, ReplaceArguments* args)
-{
-    args->from[0] = args->to[0] = args->text[0] = 0;
-    args->flags = 0;
-    if (list.args[0] == nullptr)
-        return REPLACE_MISSING_FROM;
-    if (!ExpandArgument(list, 0, args->from))
-        return REPLACE_OVERFLOW_FROM;
-    if (!ExpandArgument(list, 1, args->to))
-        return REPLACE_OVERFLOW_TO;
-    if (!ReadFlags(list, 2, &args->flags))
-        return REPLACE_BAD_FLAGS;
-    if (!ExpandArgument(list, 3, args->text))
-        return REPLACE_OVERFLOW_MAIN;
-    return REPLACE_OK;
-}
-
-FindStatus ReadFindArguments(const ArgList& list, FindArguments* args)
-{
-    args->text[0] = args->pattern[0] = 0;
-    args->unexpanded = uint32_t(list.lengths[0]);
-    args->n = 1;
-    args->flags = 0;
-    args->offset = list.args[4];
-    int expanded = 0;
-    if (!ExpandArgument(list, 0, args->text, args->map, &expanded))
-        return FIND_OVERFLOW_STRING;
-    // The positions rest on the map: never search without one.
-    if (expanded == RESULT_NO_MEMORY)
-        return FIND_NO_MAP;
-    if (!ExpandArgument(list, 1, args->pattern))
-        return FIND_OVERFLOW_SUBSTRING;
-    if (list.args[2] != nullptr && ParseSignedNumber(list.args[2], &args->n) != RESULT_OK)
-        return FIND_BAD_N;
-    if (!ReadFlags(list, 3, &args->flags))
-        return FIND_BAD_FLAGS;
-    return FIND_OK;
+    char* const base = static_cast<char*>(args);
+    auto at = [base](size_t offset) { return static_cast<void*>(base + offset); };
+    for (size_t k = 0; k < count; ++k) {
+        const ArgumentRow& row = rows[k];
+        switch (row.kind) {
+        case ArgumentKind::kMappedString:
+            *static_cast<uint32_t*>(at(row.written)) = uint32_t(list.lengths[k]);
+            [[fallthrough]];
+        case ArgumentKind::kString: static_cast<Unit*>(at(row.field))[0] = 0; break;
+        case ArgumentKind::kFlags: *static_cast<uint32_t*>(at(row.field)) = 0; break;
+        case ArgumentKind::kNumber: *static_cast<int32_t*>(at(row.field)) = row.fallback; break;
+        case ArgumentKind::kAsWritten: *static_cast<const Unit**>(at(row.field)) = list.args[k]; break;
+        }
+    }
+    for (size_t k = 0; k < count; ++k) {
+        const ArgumentRow& row = rows[k];
+        const int index = int(k);
+        const Unit* arg = list.args[k];
+        if (arg == nullptr) {
+            if (row.required)
+                return {ArgumentFault::kMissing, index};
+            continue;
+        }
+        switch (row.kind) {
+        case ArgumentKind::kString:
+            if (!ExpandArgument(list, index, static_cast<Unit*>(at(row.field))))
+                return {ArgumentFault::kOverflow, index};
+            break;
+        case ArgumentKind::kMappedString: {
+            int expanded = 0;
+            if (!ExpandArgument(list, index, static_cast<Unit*>(at(row.field)), static_cast<int32_t*>(at(row.map)),
+                                &expanded))
+                return {ArgumentFault::kOverflow, index};
+            // The positions rest on the map: never search without one.
+            if (expanded == RESULT_NO_MEMORY)
+                return {ArgumentFault::kNoMap, index};
+            break;
+        }
+        case ArgumentKind::kFlags: {
+            uint32_t flags;
+            if (ParseNumber(arg, nullptr, &flags) != RESULT_OK)
+                return {ArgumentFault::kBadNumber, index};
+            *static_cast<uint32_t*>(at(row.field)) = flags;
+            break;
+        }
+        case ArgumentKind::kNumber: {
+            int32_t number;
+            if (ParseSignedNumber(arg, &number) != RESULT_OK)
+                return {ArgumentFault::kBadNumber, index};
+            *static_cast<int32_t*>(at(row.field)) = number;
+            break;
+        }
+        case ArgumentKind::kAsWritten: break;
+        }
+    }
+    return {ArgumentFault::kNone, -1};
 }
 
 WriteStatus ReadExpwriteArguments(Unit* buffer, WriteArguments* args)

@@ -20,14 +20,9 @@ int WINAPI f_expcmp(LPWSTR buffer)
         return -1;
     // The two strings expanded: 32 KB.
     return WithScratch<CompareArguments>(L"Error allocating comparison buffers", [&](CompareArguments& args) {
-        switch (ReadCompareArguments(list, &args)) {
-        case COMPARE_MISSING_STRING1: return ReportError(L"Missing string1");
-        case COMPARE_OVERFLOW_STRING1: return ReportError(L"Buffer overflow expanding string1");
-        case COMPARE_MISSING_STRING2: return ReportError(L"Missing string2");
-        case COMPARE_OVERFLOW_STRING2: return ReportError(L"Buffer overflow expanding string2");
-        case COMPARE_BAD_FLAGS: return ReportBadArgument(L"Bad flags", list.args[2], UpperCaseAscii);
-        case COMPARE_OK: break;
-        }
+        const ArgumentReading reading = ReadArguments(list, kCompareArguments, &args);
+        if (reading.fault != ArgumentFault::kNone)
+            return ReportArgumentFault(kCompareArguments, reading, list, UpperCaseAscii);
         if (args.flags & 1) {
             LowerCase(args.first);
             LowerCase(args.second);
@@ -49,14 +44,9 @@ int WINAPI f_expreplace(LPWSTR buffer)
         return -1;
     // The three strings expanded: 48 KB.
     return WithScratch<ReplaceArguments>(L"Error allocating replacement buffers", [&](ReplaceArguments& args) {
-        switch (ReadReplaceArguments(list, &args)) {
-        case REPLACE_MISSING_FROM: return ReportError(L"Missing \x2018" L"from\x2019 string");
-        case REPLACE_OVERFLOW_FROM: return ReportError(L"Buffer overflow expanding \x2018" L"from\x2019 string");
-        case REPLACE_OVERFLOW_TO: return ReportError(L"Buffer overflow expanding \x2018to\x2019 string");
-        case REPLACE_BAD_FLAGS: return ReportBadArgument(L"Bad flags", list.args[2], UpperCaseAscii);
-        case REPLACE_OVERFLOW_MAIN: return ReportError(L"Buffer overflow expanding main string");
-        case REPLACE_OK: break;
-        }
+        const ArgumentReading reading = ReadArguments(list, kReplaceArguments, &args);
+        if (reading.fault != ArgumentFault::kNone)
+            return ReportArgumentFault(kReplaceArguments, reading, list, UpperCaseAscii);
         if (args.text[0] == 0) {
             buffer[0] = 0;
             return 0;

@@ -51,21 +51,21 @@ __attribute__((noinline)) bool EvaluateOffset(const wchar_t* expression, uint32_
     return ParseNumber(evaluated, nullptr, offset) == RESULT_OK;
 }
 
+// The offset's row.
+constexpr int kOffset = 4;
+static_assert(kFindArguments[kOffset].field == offsetof(FindArguments, offset));
+
 // @expfind once its arguments are split, with `args` the room for the
 // expanded string, its map and the substring.
 int FindIn(LPWSTR buffer, ArgList& list, FindArguments& args)
 {
-    switch (ReadFindArguments(list, &args)) {
-    case FIND_OVERFLOW_STRING: return ReportError(L"Buffer overflow expanding string");
-    case FIND_NO_MAP: return ReportError(L"Error allocating position map");
-    case FIND_OVERFLOW_SUBSTRING: return ReportError(L"Buffer overflow expanding substring");
-    case FIND_BAD_N: return ReportBadArgument(L"Bad n", list.args[2], UpperCase);
-    case FIND_BAD_FLAGS: return ReportBadArgument(L"Bad flags", list.args[3], UpperCase);
-    case FIND_OK: break;
-    }
+    const ArgumentReading reading = ReadArguments(list, kFindArguments, &args);
+    if (reading.fault != ArgumentFault::kNone)
+        return ReportArgumentFault(kFindArguments, reading, list, UpperCase);
+    // The offset is the shell's to evaluate, and a number only then.
     uint32_t offset = 0;
     if (args.offset != nullptr && !EvaluateOffset(args.offset, &offset))
-        return ReportBadArgument(L"Bad offset", list.args[4], UpperCase);
+        return ReportArgumentFault(kFindArguments, {ArgumentFault::kBadNumber, kOffset}, list, UpperCase);
     if (!(args.flags & 1)) {
         LowerCase(args.text);
         LowerCase(args.pattern);

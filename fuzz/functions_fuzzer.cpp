@@ -38,7 +38,7 @@ void Compare(const Unit* text)
 {
     static CompareArguments args;
     Check(SplitArgs(text, &g_list) >= 0);
-    if (ReadCompareArguments(g_list, &args) != COMPARE_OK)
+    if (ReadArguments(g_list, kCompareArguments, &args).fault != ArgumentFault::kNone)
         return;
     const int order = CompareUnits(args.first, args.second);
     Check(order >= -1 && order <= 1 && CompareUnits(args.second, args.first) == -order);
@@ -49,7 +49,7 @@ void Replace(const Unit* text)
     static ReplaceArguments args;
     static Unit before[MAX_ARG_LEN];
     Check(SplitArgs(text, &g_list) >= 0);
-    if (ReadReplaceArguments(g_list, &args) != REPLACE_OK)
+    if (ReadArguments(g_list, kReplaceArguments, &args).fault != ArgumentFault::kNone)
         return;
     std::memcpy(before, args.text, sizeof before);
     const int n = ReplaceInText(&args, LowerAscii);
@@ -66,7 +66,7 @@ void Find(const Unit* text)
 {
     static FindArguments args;
     Check(SplitArgs(text, &g_list) >= 0);
-    if (ReadFindArguments(g_list, &args) != FIND_OK)
+    if (ReadArguments(g_list, kFindArguments, &args).fault != ArgumentFault::kNone)
         return;
     uint32_t offset = 0;
     if (args.offset != nullptr && ParseNumber(args.offset, nullptr, &offset) != RESULT_OK)

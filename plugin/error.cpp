@@ -1,6 +1,7 @@
 #include <cwchar>
 
 #include "escape/args.h"
+#include "functions/argument_readers.h"
 #include "plugin/host.h"
 #include "plugin/module.h"
 #include "plugin/os.h"
@@ -43,6 +44,33 @@ int ReportError(const wchar_t* label, const wchar_t* value)
     const HANDLE err = OsGetStdHandle(STD_ERROR_HANDLE);
     ErrorHeader(err);
     Qprintf(err, L"%s: \"%s\"\r\n", label, value);
+    return -1;
+}
+
+int ReportArgumentFault(const ArgumentRow* rows, ArgumentReading reading, const ArgList& list,
+                        void (*upper)(wchar_t*))
+{
+    const ArgumentRow& row = rows[reading.index];
+    const HANDLE err = OsGetStdHandle(STD_ERROR_HANDLE);
+    switch (reading.fault) {
+    case ArgumentFault::kNone: break;
+    case ArgumentFault::kMissing:
+        ErrorHeader(err);
+        Qprintf(err, L"Missing %s\r\n", row.name);
+        break;
+    case ArgumentFault::kOverflow:
+        ErrorHeader(err);
+        Qprintf(err, L"Buffer overflow expanding %s\r\n", row.name);
+        break;
+    case ArgumentFault::kNoMap: return ReportError(L"Error allocating position map");
+    case ArgumentFault::kBadNumber: {
+        wchar_t* argument = list.args[reading.index];
+        upper(argument);
+        ErrorHeader(err);
+        Qprintf(err, L"Bad %s: \"%s\"\r\n", row.name, argument);
+        break;
+    }
+    }
     return -1;
 }
 

@@ -7,6 +7,7 @@
 
 #include "escape/scratch.h"
 #include "escape/text.h"
+#include "functions/argument_readers.h"
 #include "plugin/protocol.h"
 
 // The engine sizes every buffer by MAX_ARG_LEN and hands them to the shell,
@@ -35,6 +36,13 @@ int ReportError(const wchar_t* label, const wchar_t* value);
 void UpperCase(wchar_t* text);
 void LowerCase(wchar_t* text);
 void LowerCase(wchar_t* text, size_t length);
+
+// Reports what ended the reading of a function's arguments by `rows`:
+// "Missing <name>", "Buffer overflow expanding <name>", "Error allocating
+// position map", or "Bad <name>" with the argument upper-cased in place by
+// `upper` as its value. Returns -1.
+int ReportArgumentFault(const ArgumentRow* rows, ArgumentReading reading, const ArgList& list,
+                        void (*upper)(wchar_t*));
 
 // Upper-cases `argument` in place with `upper` and reports it as the value
 // of `label`. Returns -1.

@@ -84,38 +84,54 @@ TEST(ReadExpwriteArguments, AHandleIsAsWideAsAPointer)
     ExpectRow(beyond64);
 }
 
-// The readers of @expcmp, @expreplace and @expfind on the shell's split of
-// their arguments: each status, and what each argument becomes by then
-// (expanded, a missing one empty; flags and n as numbers; the offset as
-// written), read into the same arguments one row after another.
+// The rows of @expcmp, @expreplace and @expfind read by ReadArguments from
+// the shell's split of their arguments: what ended the reading, and what each
+// argument becomes by then (expanded, a missing one empty; flags and n as
+// numbers; the offset as written), read into the same arguments one row
+// after another.
 struct ListRow {
     char reader;             // c: @expcmp, r: @expreplace, f: @expfind
     const Unit* input;
-    int status;
+    ArgumentReading reading;
     const Unit* texts[3];    // first, second; from, to, text; text, pattern, offset (null: none)
     uint32_t flags;
     int32_t n;               // @expfind's n, and its string's length as written
     uint32_t unexpanded;
 };
 
+constexpr ArgumentReading kRead{ArgumentFault::kNone, -1};
+constexpr ArgumentReading Missing(int k) { return {ArgumentFault::kMissing, k}; }
+constexpr ArgumentReading Bad(int k) { return {ArgumentFault::kBadNumber, k}; }
+
 const ListRow kListRows[] = {
-    {'c', U16("a\\tb,c"), COMPARE_OK, {U16("a\tb"), U16("c")}, 0},
-    {'c', U16("x,\\x41,12"), COMPARE_OK, {U16("x"), U16("A")}, 12},
-    {'c', U16(""), COMPARE_MISSING_STRING1, {U16(""), U16("")}, 0},
-    {'c', U16("a"), COMPARE_MISSING_STRING2, {U16("a"), U16("")}, 0},
-    {'c', U16("a,b,z"), COMPARE_BAD_FLAGS, {U16("a"), U16("b")}, 0},
-    {'r', U16("ab,\\x42,1,x\\ta"), REPLACE_OK, {U16("ab"), U16("B"), U16("x\ta")}, 1},
-    {'r', U16("a"), REPLACE_OK, {U16("a"), U16(""), U16("")}, 0},
-    {'r', U16(",b"), REPLACE_MISSING_FROM, {U16(""), U16(""), U16("")}, 0},
-    {'r', U16("a,b,z,t"), REPLACE_BAD_FLAGS, {U16("a"), U16("b"), U16("")}, 0},
-    {'f', U16("ab\\tc,\\t,2,1,5"), FIND_OK, {U16("ab\tc"), U16("\t"), U16("5")}, 1, 2, 5},
-    {'f', U16(",b"), FIND_OK, {U16(""), U16("b"), nullptr}, 0, 1, 0},
-    {'f', U16("a"), FIND_OK, {U16("a"), U16(""), nullptr}, 0, 1, 1},
-    {'f', U16("a,b,x"), FIND_BAD_N, {U16("a"), U16("b"), nullptr}, 0, 1, 1},
-    {'f', U16("a,b,-3,q"), FIND_BAD_FLAGS, {U16("a"), U16("b"), nullptr}, 0, -3, 1},
+    {'c', U16("a\\tb,c"), kRead, {U16("a\tb"), U16("c")}, 0},
+    {'c', U16("x,\\x41,12"), kRead, {U16("x"), U16("A")}, 12},
+    {'c', U16(""), Missing(0), {U16(""), U16("")}, 0},
+    {'c', U16("a"), Missing(1), {U16("a"), U16("")}, 0},
+    {'c', U16("a,b,z"), Bad(2), {U16("a"), U16("b")}, 0},
+    {'r', U16("ab,\\x42,1,x\\ta"), kRead, {U16("ab"), U16("B"), U16("x\ta")}, 1},
+    {'r', U16("a"), kRead, {U16("a"), U16(""), U16("")}, 0},
+    {'r', U16(",b"), Missing(0), {U16(""), U16(""), U16("")}, 0},
+    {'r', U16("a,b,z,t"), Bad(2), {U16("a"), U16("b"), U16("")}, 0},
+    {'f', U16("ab\\tc,\\t,2,1,5"), kRead, {U16("ab\tc"), U16("\t"), U16("5")}, 1, 2, 5},
+    {'f', U16(",b"), kRead, {U16(""), U16("b"), nullptr}, 0, 1, 0},
+    {'f', U16("a"), kRead, {U16("a"), U16(""), nullptr}, 0, 1, 1},
+    {'f', U16("a,b,x"), Bad(2), {U16("a"), U16("b"), nullptr}, 0, 1, 1},
+    {'f', U16("a,b,-3,q"), Bad(3), {U16("a"), U16("b"), nullptr}, 0, -3, 1},
 };
 
-TEST(ListReaders, ReadEachArgumentInTurn)
+// A row whose value would lie past its struct, or across its alignment, is
+// refused when the build reads the table.
+struct TwoFlags {
+    uint32_t first, second;
+};
+constexpr ArgumentRow kPastTheEnd[] = {FlagsArgument(offsetof(TwoFlags, second) + sizeof(uint32_t))};
+constexpr ArgumentRow kAcrossAlignment[] = {FlagsArgument(2)};
+constexpr ArgumentRow kAStringInTwoFlags[] = {StringArgument(L"s", 0)};
+static_assert(!RowsFit(kPastTheEnd, sizeof(TwoFlags)) && !RowsFit(kAcrossAlignment, sizeof(TwoFlags)) &&
+              !RowsFit(kAStringInTwoFlags, sizeof(TwoFlags)));
+
+TEST(ArgumentRows, ReadEachArgumentInTurn)
 {
     auto list = std::make_unique<ArgList>();
     auto compare = std::make_unique<CompareArguments>();
@@ -123,24 +139,25 @@ TEST(ListReaders, ReadEachArgumentInTurn)
     auto find = std::make_unique<FindArguments>();
     for (const ListRow& row : kListRows) {
         SplitArgs(row.input, list.get());
-        int status;
+        ArgumentReading reading;
         const Unit* texts[3] = {};
         uint32_t flags;
         int32_t n = 0;
         uint32_t unexpanded = 0;
         if (row.reader == 'c') {
-            status = ReadCompareArguments(*list, compare.get());
+            reading = ReadArguments(*list, kCompareArguments, compare.get());
             texts[0] = compare->first, texts[1] = compare->second, flags = compare->flags;
         } else if (row.reader == 'r') {
-            status = ReadReplaceArguments(*list, replace.get());
+            reading = ReadArguments(*list, kReplaceArguments, replace.get());
             texts[0] = replace->from, texts[1] = replace->to, texts[2] = replace->text, flags = replace->flags;
         } else {
-            status = ReadFindArguments(*list, find.get());
+            reading = ReadArguments(*list, kFindArguments, find.get());
             texts[0] = find->text, texts[1] = find->pattern, texts[2] = find->offset, flags = find->flags, n = find->n;
             unexpanded = find->unexpanded;
         }
         SCOPED_TRACE(Show(row.input));
-        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(int(reading.fault), int(row.reading.fault));
+        EXPECT_EQ(reading.index, row.reading.index);
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ(texts[k] ? Show(texts[k]) : "none", row.texts[k] ? Show(row.texts[k]) : "none") << k;
         EXPECT_EQ(flags, row.flags);
