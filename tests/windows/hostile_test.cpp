@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "harness.h"
+#include "plugin/functions.h"
 #include "plugin/host.h"
 
 namespace {
@@ -158,5 +159,33 @@ TEST_P(HostileInput, GivesThePromisedResultWithinTheBuffer)
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostileInput, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::to_string(info.index); });
+
+// Every @ function of the table of functions, a new one too, with the whole
+// buffer one troublesome thing: whatever it answers, it answers success or
+// failure and writes nothing past the buffer.
+TEST_F(HostileInput, EveryFunctionStaysWithinTheBufferWhateverFillsIt)
+{
+    std::vector<const char*> functions;
+#define IVRO_HOSTILE_FUNCTION(name, export, ...)                                                                       \
+    if (name[0] == '@')                                                                                                \
+        functions.push_back(#export);
+    IVRO_FUNCTIONS(IVRO_HOSTILE_FUNCTION)
+#undef IVRO_HOSTILE_FUNCTION
+    const std::pair<const char*, std::wstring> fillings[] = {
+        {"backslashes", Fill(L'\\')},         {"commas", Fill(L',')},
+        {"quotes", Fill(L'"')},                {"lone surrogates", Fill(wchar_t(0xD800))},
+        {"percent signs", Fill(L'%')},         {"long escapes", Repeat(L"\\U10FFFF", 1170)},
+        {"brackets", Repeat(L"[]", 4095)},
+    };
+    for (const char* function : functions) {
+        for (const auto& [filling, argument] : fillings) {
+            SCOPED_TRACE(std::string(function) + " of " + filling);
+            const CallResult r = CallBuffer(function, argument);
+            EXPECT_TRUE(r.guardIntact) << "written past the buffer";
+            EXPECT_TRUE(r.code == 0 || r.code == -1) << r.code;
+            EXPECT_LE(r.text.size(), 8191u);
+        }
+    }
+}
 
 } // namespace
