@@ -26,18 +26,6 @@ int CompareUnits(const Unit* a, const Unit* b)
 
 namespace {
 
-// Copies argument k of `list` into `out` (MAX_ARG_LEN units). False, with
-// `out` untouched, when the argument is missing.
-bool CopyArgument(const ArgList& list, int k, Unit* out)
-{
-    const Unit* arg = list.args[k];
-    if (arg == nullptr)
-        return false;
-    // An argument lies inside the list's buffer, so it fits in MAX_ARG_LEN.
-    std::memcpy(out, arg, (size_t(list.lengths[k]) + 1) * sizeof(Unit));
-    return true;
-}
-
 // The first comma or semicolon of `text`, or null.
 Unit* FindSeparator(Unit* text)
 {
@@ -47,15 +35,14 @@ Unit* FindSeparator(Unit* text)
     return nullptr;
 }
 
-// Copies argument k into `out` and expands it there. Missing arguments leave
-// `out` as it is (the callers clear it) and count as expanded. Expansion never
-// makes a text longer, so an argument, which fits its buffer, does not
-// overflow it: the overflow faults of the rows guard the documented
-// messages against a change of the engine, and no input reaches them.
+// Copies argument k, which is there, into `out` (MAX_ARG_LEN units) and
+// expands it there. An argument lies inside the list's buffer, so it fits,
+// and expansion never makes a text longer, so it does not overflow: the
+// overflow faults of the rows guard the documented messages against a change
+// of the engine, and no input reaches them.
 bool ExpandArgument(const ArgList& list, int k, Unit* out, int32_t* map = nullptr, int* result = nullptr)
 {
-    if (!CopyArgument(list, k, out))
-        return true;
+    std::memcpy(out, list.args[k], (size_t(list.lengths[k]) + 1) * sizeof(Unit));
     int expanded = ExpandEscapes(out, map);
     if (result != nullptr)
         *result = expanded;
