@@ -36,18 +36,16 @@ Unit* FindSeparator(Unit* text)
 }
 
 // Copies argument k, which is there, into `out` (MAX_ARG_LEN units) and
-// expands it there. An argument lies inside the list's buffer, so it fits,
-// and expansion never makes a text longer, so it does not overflow: the
-// overflow faults of the rows guard the documented messages against a change
-// of the engine, and no input reaches them.
-bool ExpandArgument(const ArgList& list, int k, Unit* out, int32_t* map = nullptr, int* result = nullptr)
+// expands it there, with `map`; returns what ExpandEscapes returned. An
+// argument lies inside the list's buffer, so it fits, needs no scratch to
+// expand, and does not overflow (expansion never makes a text longer): the
+// rows' faults of an overflow and of no memory for the map guard the
+// documented messages against a change of the engine, and no input reaches
+// them. Without memory a string stays as written, which still serves.
+int ExpandArgument(const ArgList& list, int k, Unit* out, int32_t* map = nullptr)
 {
     std::memcpy(out, list.args[k], (size_t(list.lengths[k]) + 1) * sizeof(Unit));
-    int expanded = ExpandEscapes(out, map);
-    if (result != nullptr)
-        *result = expanded;
-    // Without memory the argument stays as written, which still serves.
-    return expanded != RESULT_OVERFLOW;
+    return ExpandEscapes(out, map);
 }
 
 } // namespace
@@ -79,13 +77,13 @@ ArgumentReading ReadArgumentRows(const ArgList& list, const ArgumentRow* rows, s
         }
         switch (row.kind) {
         case ArgumentKind::kString:
-            if (!ExpandArgument(list, index, static_cast<Unit*>(at(row.field))))
+            if (ExpandArgument(list, index, static_cast<Unit*>(at(row.field))) == RESULT_OVERFLOW)
                 return {ArgumentFault::kOverflow, index};
             break;
         case ArgumentKind::kMappedString: {
-            int expanded = 0;
-            if (!ExpandArgument(list, index, static_cast<Unit*>(at(row.field)), static_cast<int32_t*>(at(row.map)),
-                                &expanded))
+            const int expanded =
+                ExpandArgument(list, index, static_cast<Unit*>(at(row.field)), static_cast<int32_t*>(at(row.map)));
+            if (expanded == RESULT_OVERFLOW)
                 return {ArgumentFault::kOverflow, index};
             // The positions rest on the map: never search without one.
             if (expanded == RESULT_NO_MEMORY)

@@ -2,6 +2,7 @@
 // text, read from the front of its argument text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -163,6 +164,26 @@ TEST(ArgumentRows, ReadEachArgumentInTurn)
         EXPECT_EQ(flags, row.flags);
         EXPECT_EQ(n, row.n);
         EXPECT_EQ(unexpanded, row.unexpanded);
+    }
+}
+
+// An argument up to the whole of the list's buffer (its NUL the buffer's
+// last unit) is read whole, and nothing after it.
+TEST(ArgumentRows, AnArgumentUpToTheWholeBufferIsReadWhole)
+{
+    auto list = std::make_unique<ArgList>();
+    auto compare = std::make_unique<CompareArguments>();
+    for (size_t length : {8189u, 8190u, 8191u}) {
+        std::vector<Unit> text(length + 1, U16('a'));
+        text[length] = 0;
+        ASSERT_EQ(SplitArgs(text.data(), list.get()), 1) << length;
+        std::fill(std::begin(compare->first), std::end(compare->first), U16('#'));
+        const ArgumentReading reading = ReadArguments(*list, kCompareArguments, compare.get());
+        EXPECT_EQ(int(reading.fault), int(ArgumentFault::kMissing)) << length;
+        EXPECT_EQ(reading.index, 1) << length;
+        EXPECT_TRUE(std::equal(text.begin(), text.end(), compare->first)) << length;
+        if (length + 1 < size_t(MAX_ARG_LEN))
+            EXPECT_EQ(compare->first[length + 1], U16('#')) << length;
     }
 }
 
