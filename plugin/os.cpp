@@ -5,7 +5,7 @@
 #ifdef IVRO_FAULT_TESTING
 #define IVRO_FAIL_ON(operation, handle, failed)                                                                        \
     do {                                                                                                               \
-        if (OsCallFails(OP_##operation, handle))                                                                 \
+        if (OsCallFails(OP_##operation, handle))                                                                       \
             return failed;                                                                                             \
     } while (0)
 #else
